@@ -422,8 +422,10 @@ u64 TReadWrite::FindMem(u32 length, u32 step, u64 address, u32 index, const void
 
 // --- Processor --------------------------------------------------------------------
 
+u32 TReadWrite::ProcessorCount() { return Transport->ProcessorCount(); }
+
 bool TReadWrite::SwitchCpu(int cpu) {
-  if (Transport->ProcessorCount() <= 1) return false;
+  if (ProcessorCount() <= 1) return false;
   const u64 mask = u64{1} << ((static_cast<unsigned>(cpu) - 1) & 31);
   return Transport->SetAffinity(mask);
 }

@@ -128,6 +128,7 @@ class TReadWrite {
   u64 FindMem(u32 length, u32 step, u64 address, u32 index, const void* pattern, u32 patternLength);
 
   // Processor.
+  u32 ProcessorCount();     // as the system reports it
   bool SwitchCpu(int cpu);  // 1-based
   bool ReadMsr(CpuRegisters& regs);
   bool WriteMsr(CpuRegisters& regs);
