@@ -51,7 +51,9 @@ TEST(OsVersion, RunningSystem) {
   // Wine reports an NT 6.x system; a 32-bit program in a 64-bit prefix runs
   // under WOW64 on an x64 system.
   EXPECT_GE(os.Family(0xFFF0), kFamilyNt5);
-  if (!os.IsNative()) EXPECT_TRUE(os.IsX64());
+  if (!os.IsNative()) {
+    EXPECT_TRUE(os.IsX64());
+  }
 #else
   EXPECT_EQ(os.Family(0xFFFF), 0u);
   EXPECT_TRUE(os.IsNative());
