@@ -31,17 +31,41 @@ struct TSimBoard::Region {
 
   u64 End() const { return Base + Size; }
 
-  u8 ReadByte(u64 offset) const {
-    if (Type == Kind::Rom) return Bytes[offset];
-    const auto page = Pages.find(offset / kPageSize);
-    return page == Pages.end() ? 0 : page->second[offset % kPageSize];
+  // Copies between the region and `bytes`; ROM ignores writes, as a flash
+  // part in read mode does, and RAM pages read as zero until written.
+  void Read(u64 offset, u8* bytes, u32 length) const {
+    if (Type == Kind::Rom) {
+      std::memcpy(bytes, Bytes.data() + offset, length);
+      return;
+    }
+    ForEachPage(offset, length, [&](u64 page, u64 within, u32 count, u32 done) {
+      const auto found = Pages.find(page);
+      if (found == Pages.end()) {
+        std::memset(bytes + done, 0, count);
+      } else {
+        std::memcpy(bytes + done, found->second.data() + within, count);
+      }
+    });
   }
 
-  void WriteByte(u64 offset, u8 value) {
-    if (Type == Kind::Rom) return;  // ROM ignores writes, as a flash part in read mode does
-    auto [page, added] = Pages.try_emplace(offset / kPageSize);
-    if (added) page->second.fill(0);
-    page->second[offset % kPageSize] = value;
+  void Write(u64 offset, const u8* bytes, u32 length) {
+    if (Type == Kind::Rom) return;
+    ForEachPage(offset, length, [&](u64 page, u64 within, u32 count, u32 done) {
+      auto [found, added] = Pages.try_emplace(page);
+      if (added) found->second.fill(0);
+      std::memcpy(found->second.data() + within, bytes + done, count);
+    });
+  }
+
+  template <typename Visit>
+  static void ForEachPage(u64 offset, u32 length, Visit visit) {
+    u32 done = 0;
+    while (done < length) {
+      const u64 at = offset + done;
+      const u32 count = static_cast<u32>(std::min<u64>(kPageSize - at % kPageSize, length - done));
+      visit(at / kPageSize, at % kPageSize, count, done);
+      done += count;
+    }
   }
 };
 
@@ -227,15 +251,17 @@ bool TSimBoard::Covered(u64 address, u32 length) const {
 bool TSimBoard::Poke(u64 address, const void* bytes, u32 length) {
   if (!Covered(address, length)) return false;
   const u8* source = static_cast<const u8*>(bytes);
-  for (u32 i = 0; i < length; ++i) {
-    Region* region = RegionAt(address + i);
+  for (u32 done = 0; done < length;) {
+    Region* region = RegionAt(address + done);
+    if (region->Type == Region::Kind::Mmio) return false;
+    const u64 offset = address + done - region->Base;
+    const u32 span = static_cast<u32>(std::min<u64>(region->End() - (address + done), length - done));
     if (region->Type == Region::Kind::Rom) {
-      region->Bytes[address + i - region->Base] = source[i];
-    } else if (region->Type == Region::Kind::Ram) {
-      region->WriteByte(address + i - region->Base, source[i]);
+      std::memcpy(region->Bytes.data() + offset, source + done, span);  // the firmware image itself
     } else {
-      return false;
+      region->Write(offset, source + done, span);
     }
+    done += span;
   }
   return true;
 }
@@ -292,48 +318,48 @@ bool TSimBoard::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset, TAcce
 // --- Physical memory ---------------------------------------------------------------
 
 // A request is refused as a whole when any byte of it lies in a hole, as the
-// driver fails to map such a range and copies nothing.
-bool TSimBoard::TransferMemory(u64 address, u8* bytes, u32 length, u32 unit, bool write) {
+// driver fails to map such a range and copies nothing. Exactly one of
+// `readInto` and `writeFrom` is set.
+bool TSimBoard::TransferMemory(u64 address, u8* readInto, const u8* writeFrom, u32 length, u32 unit) {
   Count(TRequestKind::Memory);
   if (unit > kMemUnitDword) return false;
   const TAccessWidth width = 1u << unit;
   if (length % width != 0 || !Covered(address, length)) return false;
-  for (u32 i = 0; i < length; i += width) {
-    Region* region = RegionAt(address + i);
-    const u64 offset = address + i - region->Base;
-    if (region->Type == Region::Kind::Mmio) {
-      if (write) {
+  u32 done = 0;
+  while (done < length) {
+    Region* region = RegionAt(address + done);
+    const u64 offset = address + done - region->Base;
+    const u32 span = static_cast<u32>(std::min<u64>(region->End() - (address + done), length - done));
+    if (region->Type != Region::Kind::Mmio) {
+      if (readInto != nullptr) {
+        region->Read(offset, readInto + done, span);
+      } else {
+        region->Write(offset, writeFrom + done, span);
+      }
+    } else {
+      // Registers see each access at its own width.
+      for (u32 i = 0; i < span; i += width) {
         u32 value = 0;
-        std::memcpy(&value, bytes + i, width);
-        region->Handler->WriteMmio(offset, width, value);
-      } else {
-        const u32 value = region->Handler->ReadMmio(offset, width);
-        std::memcpy(bytes + i, &value, width);
-      }
-      continue;
-    }
-    for (u32 k = 0; k < width; ++k) {
-      if (write) {
-        region->WriteByte(offset + k, bytes[i + k]);
-      } else {
-        bytes[i + k] = region->ReadByte(offset + k);
+        if (readInto != nullptr) {
+          value = region->Handler->ReadMmio(offset + i, width);
+          std::memcpy(readInto + done + i, &value, width);
+        } else {
+          std::memcpy(&value, writeFrom + done + i, width);
+          region->Handler->WriteMmio(offset + i, width, value);
+        }
       }
     }
+    done += span;
   }
   return true;
 }
 
 bool TSimBoard::ReadMemory(u64 address, void* buffer, u32 length, u32 unit) {
-  // Staged so that a refused request leaves the caller's buffer untouched.
-  std::vector<u8> staging(length);
-  if (!TransferMemory(address, staging.data(), length, unit, false)) return false;
-  std::memcpy(buffer, staging.data(), length);
-  return true;
+  return TransferMemory(address, static_cast<u8*>(buffer), nullptr, length, unit);
 }
 
 bool TSimBoard::WriteMemory(u64 address, const void* buffer, u32 length, u32 unit) {
-  std::vector<u8> staging(static_cast<const u8*>(buffer), static_cast<const u8*>(buffer) + length);
-  return TransferMemory(address, staging.data(), length, unit, true);
+  return TransferMemory(address, nullptr, static_cast<const u8*>(buffer), length, unit);
 }
 
 // --- Processor ------------------------------------------------------------------------

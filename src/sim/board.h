@@ -140,7 +140,7 @@ class TSimBoard final : public TTransport {
   Region* RegionAt(u64 address) const;
   void AddRegion(std::unique_ptr<Region> region);
   bool Covered(u64 address, u32 length) const;
-  bool TransferMemory(u64 address, u8* bytes, u32 length, u32 unit, bool write);
+  bool TransferMemory(u64 address, u8* readInto, const u8* writeFrom, u32 length, u32 unit);
 
   std::string BoardName;
   TSimClock VirtualClock;
