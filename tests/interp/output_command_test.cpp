@@ -1,0 +1,118 @@
+// Saving a dump to a file, and LOGFILE.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "interp_fixture.h"
+
+namespace lirrin {
+namespace {
+
+using testing::InterpreterTest;
+
+// Script file names are upper case after normalisation, so the tests work
+// in an upper-case folder below the current one.
+class OutputCommandTest : public InterpreterTest {
+ protected:
+  void SetUp() override {
+    InterpreterTest::SetUp();
+    std::filesystem::remove_all(kFolder);
+    std::filesystem::create_directory(kFolder);
+  }
+  void TearDown() override {
+    InterpreterTest::TearDown();  // closes a log file first
+    std::filesystem::remove_all(kFolder);
+  }
+
+  static std::string Contents(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  static std::vector<std::string> TextLines(const std::string& name) {
+    std::ifstream file(name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+  }
+
+  static constexpr const char* kFolder = "LIRRIN_INTERP_OUT";
+};
+
+TEST_F(OutputCommandTest, DumpSavesAllOfOutputToItsFile) {
+  const std::string name = std::string(kFolder) + "/DUMP.TXT";
+  {
+    std::ofstream old(name);
+    old << "old contents that are longer than the dump will be, to see that the file is replaced\n";
+  }
+  ASSERT_TRUE(Run("Rdmsr(0x1B); Dmem(0x1000,0x20,\"" + std::string(kFolder) + "/dump.txt\")"));
+  EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x20, File=" + name);
+  const auto lines = Output();
+  ASSERT_EQ(lines.size(), 2u + 3u);
+  EXPECT_EQ(TextLines(name), lines);
+}
+
+TEST_F(OutputCommandTest, DumpFileNameMayFollowTheAddress) {
+  const std::string name = std::string(kFolder) + "/D.TXT";
+  ASSERT_TRUE(Run("Dmem(0x1000," + name + ")"));
+  EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x100, File=" + name);
+  EXPECT_EQ(TextLines(name).size(), 17u);
+}
+
+TEST_F(OutputCommandTest, UnwritableDumpFileIsReportedAndTheRunGoesOn) {
+  const std::string name = std::string(kFolder) + "/NO/SUCH/DIR.TXT";
+  ASSERT_TRUE(Run("Dmem(0x1000,0x10," + name + "); Local1=1"));
+  EXPECT_EQ(Local(1), 1u);
+  ASSERT_TRUE(Run("Dmem(0x1000,0x10," + name + ")"));
+  EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x10, File=" + name + " - Write file error");
+  EXPECT_EQ(Output().size(), 2u);
+}
+
+TEST_F(OutputCommandTest, FileNamesBeyondAsciiKeepTheirCharacters) {
+  // Upper-casing is ASCII only, and the name reaches the file system as the
+  // same characters on every platform.
+  const std::string name = std::string(kFolder) + "/\xC3\xA9.TXT";
+  ASSERT_TRUE(Interp->RunScript(FromUtf8("Dmem(0x1000,0x10," + name + ")"), Result));
+  EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x10, File=" + name);
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(FromUtf8(name))));
+}
+
+TEST_F(OutputCommandTest, LogFileIsCreatedEmptiedAndCancelled) {
+  ASSERT_TRUE(Run("LOGFILE"));
+  EXPECT_EQ(Message(), "Logfile is not set.");
+
+  const std::string first = std::string(kFolder) + "/FIRST.LOG";
+  const std::string second = std::string(kFolder) + "/SECOND.LOG";
+  {
+    std::ofstream old(first);
+    old << "previous run";
+  }
+  ASSERT_TRUE(Run("Logfile(" + first + ")"));
+  EXPECT_EQ(Message(), "Logfile = " + first);
+  EXPECT_TRUE(std::filesystem::exists(first));
+  EXPECT_EQ(Contents(first), "");
+
+  // Another LOGFILE replaces the open one; one cancel then closes it and a
+  // second finds nothing set.
+  ASSERT_TRUE(Run("Logfile " + second));
+  EXPECT_EQ(Message(), "Logfile = " + second);
+  EXPECT_TRUE(std::filesystem::exists(second));
+  ASSERT_TRUE(Run("logfile"));
+  EXPECT_EQ(Message(), "Logfile is canceled.");
+  ASSERT_TRUE(Run("LOGFILE"));
+  EXPECT_EQ(Message(), "Logfile is not set.");
+}
+
+TEST_F(OutputCommandTest, LogFileThatCannotBeCreatedStaysUnset) {
+  const std::string name = std::string(kFolder) + "/NO/SUCH.LOG";
+  ASSERT_TRUE(Run("Logfile(" + name + ")"));
+  EXPECT_EQ(Message(), "Logfile = " + name);
+  ASSERT_TRUE(Run("LOGFILE"));
+  EXPECT_EQ(Message(), "Logfile is not set.");
+
+}
+
+}  // namespace
+}  // namespace lirrin
