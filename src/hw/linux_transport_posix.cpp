@@ -1,0 +1,288 @@
+#include "hw/linux_transport.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/io.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <x86intrin.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace lirrin {
+
+namespace {
+
+// /dev/mem maps whole pages of the processor's 4 KiB page size.
+constexpr u64 kPageSize = 4096;
+
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd) : Fd(fd) {}
+  ~TFileDescriptor() {
+    if (Fd >= 0) close(Fd);
+  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+
+  int Get() const { return Fd; }
+
+ private:
+  int Fd;
+};
+
+// The pages under one memory request, each mapped on its own. The kernel
+// checks every mapping of /dev/mem against the ranges it lets user space
+// reach (RAM is refused, firmware areas and MMIO are allowed), so mapping
+// page by page reaches every allowed page whatever lies beside it, and all
+// pages are mapped before the first byte moves: a refused page fails the
+// request with nothing copied. mmap reaches ranges above RAM where pread of
+// /dev/mem fails with EFAULT; without O_SYNC the kernel picks the caching the
+// range already has (uncached for MMIO).
+class TMappedPages {
+ public:
+  TMappedPages(int fd, u64 address, u32 length, int protection) : FirstPage(address / kPageSize) {
+    const u64 lastPage = (address + length - 1) / kPageSize;
+    for (u64 page = FirstPage; page <= lastPage; ++page) {
+      void* mapped = mmap(nullptr, kPageSize, protection, MAP_SHARED, fd, static_cast<off_t>(page * kPageSize));
+      if (mapped == MAP_FAILED) return;
+      Pages.push_back(static_cast<u8*>(mapped));
+    }
+    AllMapped = true;
+  }
+  ~TMappedPages() {
+    for (u8* page : Pages) munmap(page, kPageSize);
+  }
+  TMappedPages(const TMappedPages&) = delete;
+  TMappedPages& operator=(const TMappedPages&) = delete;
+
+  bool Complete() const { return AllMapped; }
+
+  // The mapped byte at physical `address`; aligned accesses never cross a page.
+  u8* At(u64 address) const { return Pages[address / kPageSize - FirstPage] + address % kPageSize; }
+
+ private:
+  u64 FirstPage;
+  std::vector<u8*> Pages;
+  bool AllMapped = false;
+};
+
+// Each unit is one load or store of its width, as device registers behind
+// MMIO respond to the access size.
+template <typename T>
+void LoadUnits(const TMappedPages& pages, u64 address, u8* bytes, u32 length) {
+  for (u32 i = 0; i < length; i += sizeof(T)) {
+    const T value = *reinterpret_cast<volatile const T*>(pages.At(address + i));
+    std::memcpy(bytes + i, &value, sizeof(T));
+  }
+}
+
+template <typename T>
+void StoreUnits(const TMappedPages& pages, u64 address, const u8* bytes, u32 length) {
+  for (u32 i = 0; i < length; i += sizeof(T)) {
+    T value;
+    std::memcpy(&value, bytes + i, sizeof(T));
+    *reinterpret_cast<volatile T*>(pages.At(address + i)) = value;
+  }
+}
+
+// Units of 1, 2 or 4 bytes, aligned, within the 64-bit physical address space.
+bool RangeValid(u64 address, u32 length, u32 unit) {
+  if (unit > kMemUnitDword) return false;
+  const u32 width = 1u << unit;
+  return length % width == 0 && address % width == 0 && (length == 0 || address + (length - 1) >= address);
+}
+
+bool WidthValid(TAccessWidth width) { return width == 1 || width == 2 || width == 4; }
+
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+}  // namespace
+
+TLinuxHardwareTransport::TLinuxHardwareTransport(int memory, std::string cpuDirectory)
+    : Memory(memory), CpuDirectory(std::move(cpuDirectory)) {}
+
+TLinuxHardwareTransport::~TLinuxHardwareTransport() { close(Memory); }
+
+// --- Ports and configuration space -----------------------------------------------
+
+bool TLinuxHardwareTransport::ReadPort(u16 port, TAccessWidth width, u32& value) {
+  switch (width) {
+    case 1:
+      value = inb(port);
+      return true;
+    case 2:
+      value = inw(port);
+      return true;
+    case 4:
+      value = inl(port);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TLinuxHardwareTransport::WritePort(u16 port, TAccessWidth width, u32 value) {
+  switch (width) {
+    case 1:
+      outb(static_cast<u8>(value), port);
+      return true;
+    case 2:
+      outw(static_cast<u16>(value), port);
+      return true;
+    case 4:
+      outl(value, port);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The kernel reaches the first 256 bytes of every function through the same
+// port pair, under a lock user space cannot take. A kernel access between our
+// two instructions would redirect the data access, so the pair is issued back
+// to back to keep that window as small as it can be.
+bool TLinuxHardwareTransport::ReadPciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
+                                            u32& value) {
+  if (!WidthValid(width)) return false;
+  outl(LegacyConfigAddress(bus, device, function, offset), kConfigAddressPort);
+  return ReadPort(static_cast<u16>(kConfigDataPort + (offset & 3)), width, value);
+}
+
+bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
+                                             u32 value) {
+  if (!WidthValid(width)) return false;
+  outl(LegacyConfigAddress(bus, device, function, offset), kConfigAddressPort);
+  return WritePort(static_cast<u16>(kConfigDataPort + (offset & 3)), width, value);
+}
+
+// --- Physical memory -------------------------------------------------------------
+
+bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, u32 unit) {
+  if (!RangeValid(address, length, unit)) return false;
+  if (length == 0) return true;
+  const TMappedPages pages(Memory, address, length, PROT_READ);
+  if (!pages.Complete()) return false;
+  u8* bytes = static_cast<u8*>(buffer);
+  switch (unit) {
+    case kMemUnitByte:
+      LoadUnits<u8>(pages, address, bytes, length);
+      break;
+    case kMemUnitWord:
+      LoadUnits<u16>(pages, address, bytes, length);
+      break;
+    default:
+      LoadUnits<u32>(pages, address, bytes, length);
+      break;
+  }
+  return true;
+}
+
+bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 length, u32 unit) {
+  if (!RangeValid(address, length, unit)) return false;
+  if (length == 0) return true;
+  const TMappedPages pages(Memory, address, length, PROT_READ | PROT_WRITE);
+  if (!pages.Complete()) return false;
+  const u8* bytes = static_cast<const u8*>(buffer);
+  switch (unit) {
+    case kMemUnitByte:
+      StoreUnits<u8>(pages, address, bytes, length);
+      break;
+    case kMemUnitWord:
+      StoreUnits<u16>(pages, address, bytes, length);
+      break;
+    default:
+      StoreUnits<u32>(pages, address, bytes, length);
+      break;
+  }
+  return true;
+}
+
+// --- Processor -------------------------------------------------------------------
+
+// The msr driver executes rdmsr/wrmsr on the processor of the device file,
+// with the MSR index as the file offset; an MSR the processor does not
+// implement raises #GP, which the driver returns as EIO. Without the msr
+// module there is no device file and the request fails the same way.
+bool TLinuxHardwareTransport::ReadMsr(u32 index, u64& value) {
+  const TFileDescriptor device(open(MsrDevice().c_str(), O_RDONLY | O_CLOEXEC));
+  u64 read = 0;
+  if (device.Get() < 0 || pread(device.Get(), &read, sizeof read, index) != sizeof read) return false;
+  value = read;
+  return true;
+}
+
+bool TLinuxHardwareTransport::WriteMsr(u32 index, u64 value) {
+  const TFileDescriptor device(open(MsrDevice().c_str(), O_WRONLY | O_CLOEXEC));
+  return device.Get() >= 0 && pwrite(device.Get(), &value, sizeof value, index) == sizeof value;
+}
+
+// The processor the process is bound to, or processor 0 when it may run on several.
+std::string TLinuxHardwareTransport::MsrDevice() const {
+  u32 cpu = 0;
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1) {
+    while (!CPU_ISSET(cpu, &set)) ++cpu;
+  }
+  return CpuDirectory + "/" + std::to_string(cpu) + "/msr";
+}
+
+// Control registers and performance counters are reachable in ring 0 only and
+// Linux offers no device for them: the requests fail, as the driver's do when
+// it refuses them.
+bool TLinuxHardwareTransport::ReadCr(u32, u64&) { return false; }
+bool TLinuxHardwareTransport::WriteCr(u32, u64) { return false; }
+bool TLinuxHardwareTransport::ReadPmc(u32, u64&) { return false; }
+
+// Linux leaves CR4.TSD clear, so rdtsc runs in user mode.
+bool TLinuxHardwareTransport::ReadTsc(u64& value) {
+  value = __rdtsc();
+  return true;
+}
+
+u32 TLinuxHardwareTransport::ProcessorCount() {
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<u32>(online) : 1;
+}
+
+// A mask naming a processor the system does not have is refused as a whole,
+// as Windows refuses a mask that is not a subset of the system's; the kernel
+// itself would quietly drop the missing ones.
+bool TLinuxHardwareTransport::SetAffinity(u64 mask) {
+  const u32 processors = ProcessorCount();
+  const u64 present = processors >= 64 ? ~u64{0} : (u64{1} << processors) - 1;
+  if (mask == 0 || (mask & ~present) != 0) return false;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (u32 cpu = 0; cpu < 64; ++cpu) {
+    if ((mask >> cpu) & 1) CPU_SET(cpu, &set);
+  }
+  return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+// --- Opening ---------------------------------------------------------------------
+
+std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, const TLinuxDevices& devices) {
+  if (geteuid() != 0) {
+    reason = "hardware access needs root";
+    return nullptr;
+  }
+  const int memory = open(devices.Memory.c_str(), O_RDWR | O_CLOEXEC);
+  if (memory < 0) {
+    reason = SystemError("cannot open " + devices.Memory);
+    return nullptr;
+  }
+  // iopl(3) lets the process execute port instructions at every port, for
+  // the rest of its life. The kernel refuses it without CAP_SYS_RAWIO and
+  // under lockdown, and lacks it when built without CONFIG_X86_IOPL_IOPERM.
+  if (iopl(3) != 0) {
+    reason = SystemError("port access refused (iopl)");
+    close(memory);
+    return nullptr;
+  }
+  return std::make_shared<TLinuxHardwareTransport>(memory, devices.CpuDirectory);
+}
+
+}  // namespace lirrin
