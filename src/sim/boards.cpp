@@ -1,5 +1,9 @@
 #include "sim/boards.h"
 
+#include <charconv>
+
+#include "sim/smbus/chipset.h"
+
 namespace lirrin::sim {
 
 namespace {
@@ -48,10 +52,62 @@ TBoardDescription DesktopIch10Board() {
   return board;
 }
 
-std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, std::string& error) {
-  if (name == "sim") return std::make_shared<TSimBoard>(DesktopIch10Board());
-  error = "unknown board '" + std::string(name) + "' (known: sim, hw)";
-  return nullptr;
+namespace {
+
+// The desktop board around an older south bridge: its host bridge and south
+// bridge functions, 640 KiB + 511 MiB of RAM and the firmware area.
+TBoardDescription SouthBridgeBoard(const std::string& name) {
+  TBoardDescription board;
+  board.Name = name;
+  board.Processors = 2;
+  board.Memory = {
+      {TMemorySpec::Kind::Ram, 0x00000000, 0x000A0000, {}},
+      {TMemorySpec::Kind::Rom, 0x000E0000, 0x00020000, {}},
+      {TMemorySpec::Kind::Ram, 0x00100000, 0x20000000 - 0x00100000, {}},
+  };
+  board.Msrs = {{0x0010, 0}, {0x001B, 0xFEE00900}};
+  return board;
+}
+
+constexpr int kDefaultFamily = 2;
+
+}  // namespace
+
+std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, const std::string& stateFile, std::string& error) {
+  const std::string full(name);
+  std::string_view board = name.substr(0, name.find('+'));
+  TSmbusSwitches switches;
+  switches.StateFile = stateFile;
+  for (std::string_view flags = name.substr(board.size()); !flags.empty();) {
+    flags.remove_prefix(1);  // '+'
+    const std::string_view flag = flags.substr(0, flags.find('+'));
+    flags.remove_prefix(flag.size());
+    if (flag == "noamp") {
+      switches.AmplifierAbsent = true;
+    } else if (flag == "stuck") {
+      switches.Stuck = true;
+    } else {
+      error = "unknown board flag '" + std::string(flag) + "' in '" + full + "' (known: noamp, stuck)";
+      return nullptr;
+    }
+  }
+  int family = -1;
+  if (board == "sim") {
+    family = kDefaultFamily;
+  } else if (board.starts_with("sim:")) {
+    const std::string_view number = board.substr(4);
+    const auto [end, status] = std::from_chars(number.data(), number.data() + number.size(), family);
+    if (status != std::errc() || end != number.data() + number.size() || number.empty()) family = -1;
+  }
+  const auto& families = SmbusFamilies();
+  if (family < 0 || family >= static_cast<int>(families.size())) {
+    error = "unknown board '" + full + "' (known: sim, sim:0..sim:" + std::to_string(families.size() - 1) + ", hw)";
+    return nullptr;
+  }
+  TBoardDescription description = family == kDefaultFamily ? DesktopIch10Board() : SouthBridgeBoard(full);
+  description.Name = full;
+  AttachSmbus(description, families[family], switches);
+  return std::make_shared<TSimBoard>(description);
 }
 
 }  // namespace lirrin::sim

@@ -1,0 +1,89 @@
+#pragma once
+// The configuration side of the SMBus controllers: where each family's
+// south bridge keeps the controller's base address, which bits enable its
+// I/O decode and its host interface, and which bit hides the SMBus function.
+// A family is described as data (TSmbusFamily, see families.cpp); the
+// chipset object re-decodes the controller after every configuration write,
+// so firmware values and later changes by drivers or scripts take effect the
+// way the silicon applies them.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+#include "sim/smbus/bus.h"
+#include "sim/smbus/host.h"
+
+namespace lirrin::sim {
+
+// The function of the south bridge a register lives in: the bridge (LPC/ISA
+// or the function the family is recognised by) or a separate SMBus function.
+enum class TUnit { Bridge, Controller };
+
+// Bits of one configuration byte; "set" when all of them read 1.
+struct TConfigBits {
+  TUnit Unit;
+  u16 Offset;
+  u8 Mask;
+};
+
+// A base-address word: (word & Mask) + Add.
+struct TBaseRegister {
+  TUnit Unit;
+  u16 Offset;
+  u16 Mask;
+  u16 Add = 0;
+};
+
+// An I/O base register decoding `Size` bytes: bit 0 reads 1 (I/O space
+// indicator), the bits below the size read 0, the upper 16 bits are
+// writable.
+struct TIoBar {
+  TUnit Unit;
+  u16 Offset;
+  u16 Size;
+};
+
+enum class TRegisterInterface { Piix4, I801, Sch, Sis, Uli, Nforce };
+
+// Intel ICH power-management block: the ACPI base in the LPC bridge and the
+// TCO registers at ACPI base + 60h.
+struct TIchPowerManagement {
+  TBaseRegister Base;
+  TConfigBits Enable;
+};
+
+struct TSmbusFamily {
+  int Number = 0;  // position in the controller table, 0: none the table knows
+  std::string Chipset;
+  TRegisterInterface Interface = TRegisterInterface::Piix4;
+  std::vector<TPciFunctionSpec> Platform;  // the rest of the board's functions
+  TPciFunctionSpec Bridge;
+  std::optional<TPciFunctionSpec> Controller;
+  std::vector<TBaseRegister> Channels;  // one host controller per channel
+  std::vector<TIoBar> Bars;
+  std::vector<TConfigBits> Decode;  // the I/O windows decode while all are set
+  std::optional<TConfigBits> HostEnable;
+  std::optional<TConfigBits> Hide;  // the SMBus function reads as absent while set
+  std::optional<TIchPowerManagement> PowerManagement;
+  bool RootComplexFunctionDisable = false;  // ICH7-10: RCBA + 3418h bit 3 hides the SMBus function
+  u8 SisDataOffset = 8;
+};
+
+// The family table: index 0 is a board whose controller no family knows,
+// 1..18 follow the order of the controller table.
+const std::vector<TSmbusFamily>& SmbusFamilies();
+
+struct TSmbusSwitches {
+  bool AmplifierAbsent = false;  // noamp
+  bool Stuck = false;            // stuck
+  std::string StateFile;         // empty: slave state in memory
+};
+
+// Replaces the bridge and controller functions of `board` (if it has them)
+// by the family's models, adds its other functions and attaches the buses.
+void AttachSmbus(TBoardDescription& board, const TSmbusFamily& family, const TSmbusSwitches& switches);
+
+}  // namespace lirrin::sim

@@ -1,0 +1,69 @@
+#include "sim/smbus/host.h"
+
+#include <iterator>
+
+namespace lirrin::sim {
+
+TSmbusHost::TSmbusHost(TSimBoard& board, TSmbusBus& bus, u16 windowSize)
+    : Board(board), Bus(bus), WindowSize(windowSize) {}
+
+TSmbusHost::~TSmbusHost() { Board.UnmapPorts(this); }
+
+void TSmbusHost::Decode(u16 base, bool decoded) {
+  Board.UnmapPorts(this);
+  Base = decoded ? base : 0;
+  if (Base != 0) Board.MapPorts(Base, WindowSize, this);
+}
+
+// Byte registers; a wider access reaches consecutive registers, low first.
+u32 TSmbusHost::ReadPort(u16 port, TAccessWidth width) {
+  u32 value = 0;
+  for (unsigned i = 0; i < width; ++i) {
+    value |= u32{ReadRegister(static_cast<u8>(port - Base + i))} << (8 * i);
+  }
+  return value;
+}
+
+void TSmbusHost::WritePort(u16 port, TAccessWidth width, u32 value) {
+  for (unsigned i = 0; i < width; ++i) {
+    WriteRegister(static_cast<u8>(port - Base + i), static_cast<u8>(value >> (8 * i)));
+  }
+}
+
+std::optional<TSmbusRequest> TSmbusHost::Request(unsigned protocol, u8 addressByte, u8 command,
+                                                 std::array<u8, 2> data) {
+  static constexpr TSmbusProtocol kProtocols[] = {TSmbusProtocol::Quick, TSmbusProtocol::Byte,
+                                                  TSmbusProtocol::ByteData, TSmbusProtocol::WordData};
+  if (protocol >= std::size(kProtocols)) return std::nullopt;
+  return TSmbusRequest{static_cast<u8>(addressByte >> 1), (addressByte & 1) != 0, kProtocols[protocol], command, data};
+}
+
+bool TSmbusHost::Launch(const std::optional<TSmbusRequest>& request) {
+  if (!HostEnabled || Busy()) return false;
+  TCompletion completion{TOutcome::Unsupported, {}};
+  if (request) {
+    const TSmbusReply reply = Bus.Transfer(*request);
+    completion = {reply.Acknowledged ? TOutcome::Done : TOutcome::NoAcknowledge, reply.Data};
+  }
+  Running = TRunning{completion, 1};
+  return true;
+}
+
+std::optional<TSmbusHost::TCompletion> TSmbusHost::Observe() {
+  if (!Running) return std::nullopt;
+  if (Running->BusyReads > 0) {
+    --Running->BusyReads;
+    return std::nullopt;
+  }
+  const TCompletion completion = Running->Completion;
+  Running.reset();
+  return completion;
+}
+
+bool TSmbusHost::Abort() {
+  if (!Running) return false;
+  Running.reset();
+  return true;
+}
+
+}  // namespace lirrin::sim
