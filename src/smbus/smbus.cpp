@@ -1,0 +1,154 @@
+#include "smbus/smbus.h"
+
+#include "interp/interpreter.h"
+
+namespace lirrin {
+
+namespace {
+
+TSMBus* instance = nullptr;
+
+}  // namespace
+
+// One transaction's run of the controller's texts on a fresh interpreter,
+// with the one result variable the whole transaction shares.
+class TSMBus::TTransaction {
+ public:
+  explicit TTransaction(const TSMBusCfg& controller) : Controller(controller) {}
+
+  void Run(const TText& text) { Interpreter.RunScript(text); }
+  void Run(const TText& prefix, i32 operand) { Interpreter.RunScript(CompletePrefix(prefix, operand)); }
+  u32 RunWithResult(const TText& text) {
+    Interpreter.RunScript(text, Result);
+    return Result;
+  }
+
+  bool Ready() { return static_cast<u8>(RunWithResult(Controller.Ready)) == Controller.ReadyValue; }
+  bool DeviceError() { return (RunWithResult(Controller.WaitWord) & Controller.ErrorMask) != 0; }
+
+  // Recognise, enable and find the controller; false (after Restore) when it
+  // is not ready to start.
+  bool Begin(const TText& baseText) {
+    Run(Controller.Detect);
+    Run(Controller.Init);
+    Run(baseText);
+    if (Ready()) return true;
+    Run(Controller.Restore);
+    return false;
+  }
+
+  void End() {
+    Ready();
+    Run(Controller.Restore);
+  }
+
+ private:
+  const TSMBusCfg& Controller;
+  TInterpreter Interpreter;
+  u32 Result = 0;
+};
+
+TSMBus* TSMBus::Instance() {
+  if (instance == nullptr) instance = new TSMBus();
+  return instance;
+}
+
+void TSMBus::FreeInstance() {
+  delete instance;
+  instance = nullptr;
+}
+
+TSMBus::TSMBus(const std::string& lockName) : Table(TSMBusConfig::Instance()), Lock(lockName) {
+  DetectController();
+}
+
+TSMBus::~TSMBus() { TSMBusConfig::FreeInstance(); }
+
+// Runs each family's Detect text in key order on one interpreter with one
+// result variable for the whole walk; the first exact 0 wins. Detection only
+// reads configuration space, so it runs without the lock.
+void TSMBus::DetectController() {
+  TInterpreter interpreter;
+  u32 result = 0;
+  for (const auto& [name, family] : Table->Families()) {
+    interpreter.RunScript(family.Detect, result);
+    if (result != 0) continue;
+    Matched = &family;
+    Detected = family;
+    Console->LogW(u"Detect SMBus Name", name, kColorYellow);
+    return;
+  }
+}
+
+bool TSMBus::ReadWords(u8 address, u8* buffer, u8 command, i32 count) {
+  for (const TText* base : {&Detected.Base1, &Detected.Base2, &Detected.Base3, &Detected.Base4}) {
+    if (base->empty()) continue;
+    if (ReadWordsAt(address, buffer, command, count, *base)) return true;
+  }
+  return false;
+}
+
+bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText) {
+  if (!Lock.Acquire(kLockTimeoutMs)) return false;
+  bool outcome = false;
+  {
+    TTransaction transaction(Detected);
+    if (transaction.Begin(baseText)) {
+      outcome = true;
+      for (i32 i = 0; i < count; ++i) {
+        if (!transaction.Ready()) {
+          outcome = false;
+          break;
+        }
+        transaction.Run(Detected.SetAddress, address | 1);
+        transaction.Run(Detected.SetCommand, command + i);  // 255 + 1 is sent as 256
+        transaction.Run(Detected.StartWordRead);
+        if (transaction.DeviceError()) {
+          transaction.Ready();
+          outcome = false;
+          break;
+        }
+        buffer[2 * i] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordLow));
+        buffer[2 * i + 1] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordHigh));
+      }
+      transaction.End();
+    }
+  }
+  Lock.Release();
+  return outcome;
+}
+
+// Without a detected family every text is empty and the ready test would
+// compare a value nothing set, so the write fails without running anything.
+bool TSMBus::WriteWords(u8 address, u8 command, const u8* buffer, i32 count) {
+  if (!HasController()) return false;
+  if (!Lock.Acquire(kLockTimeoutMs)) return false;
+  bool outcome = false;
+  {
+    TTransaction transaction(Detected);
+    if (transaction.Begin(Detected.Base1)) {
+      outcome = true;
+      for (i32 i = 0; i < count; ++i) {
+        if (!transaction.Ready()) {
+          outcome = false;
+          break;
+        }
+        transaction.Run(Detected.SetAddress, address & 0xFE);
+        transaction.Run(Detected.SetCommand, command);
+        transaction.Run(Detected.SetWordLow, buffer[2 * i]);
+        transaction.Run(Detected.SetWordHigh, buffer[2 * i + 1]);
+        transaction.Run(Detected.StartWordWrite);
+        if (transaction.DeviceError()) {
+          transaction.Ready();
+          outcome = false;
+          break;
+        }
+      }
+      transaction.End();
+    }
+  }
+  Lock.Release();
+  return outcome;
+}
+
+}  // namespace lirrin

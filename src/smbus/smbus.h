@@ -1,0 +1,56 @@
+#pragma once
+// The SMBus engine: finds which host-controller family of the built-in table
+// the machine has, and runs word-data transactions on it by running that
+// family's scripts in a fixed order, under the system-wide lock. Every
+// transaction is self-contained: it recognises, enables and finds the
+// controller again on a fresh interpreter and restores its registers before
+// it lets the lock go.
+
+#include <memory>
+#include <string>
+
+#include "hw/io_object.h"
+#include "smbus/smbus_config.h"
+#include "smbus/system_lock.h"
+
+namespace lirrin {
+
+class TInterpreter;
+
+class TSMBus : public TIoObject {
+ public:
+  // The name of the lock shared by every process that drives the SMBus.
+  static constexpr const char* kDefaultLockName = "Global\\NORVIK_SMBUS_CONTROLLER";
+  // How long a transaction waits for the lock.
+  static constexpr u32 kLockTimeoutMs = 3000;
+
+  static TSMBus* Instance();
+  static void FreeInstance();
+
+  // Detects the controller once, on the current I/O layer.
+  explicit TSMBus(const std::string& lockName = kDefaultLockName);
+  ~TSMBus() override;
+
+  // Word-data transactions. `address` is the 8-bit slave address; the engine
+  // sets the read/write bit. Words are two buffer bytes each, low byte first.
+  // Reads step the command per word; writes send every word to `command`.
+  bool ReadWords(u8 address, u8* buffer, u8 command, i32 count);
+  bool ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText);
+  bool WriteWords(u8 address, u8 command, const u8* buffer, i32 count);
+
+  // The detected family; a reset record when none matched.
+  const TSMBusCfg& Controller() const { return Detected; }
+  bool HasController() const { return Matched != nullptr; }
+
+ private:
+  class TTransaction;
+
+  void DetectController();
+
+  TSMBusConfig* Table;
+  const TSMBusCfg* Matched = nullptr;
+  TSystemLock Lock;
+  TSMBusCfg Detected;
+};
+
+}  // namespace lirrin

@@ -1,0 +1,36 @@
+#pragma once
+// The system-wide lock that serialises SMBus transactions among every process
+// that opens the same name. A holder that dies never keeps it: on Linux the
+// kernel drops a dead process's file lock; on Windows waits on a mutex that
+// its owner abandoned succeed.
+//
+// On Windows each acquisition also takes the global mutex through which
+// hardware-monitoring and RGB tools serialise their own SMBus access, so that
+// our transactions never interleave with theirs. Both are taken within the
+// one time budget and released in reverse order.
+
+#include <cstdint>
+#include <string>
+
+#include "support/types.h"
+
+namespace lirrin {
+
+class TSystemLock {
+ public:
+  explicit TSystemLock(const std::string& name);
+  ~TSystemLock();
+  TSystemLock(const TSystemLock&) = delete;
+  TSystemLock& operator=(const TSystemLock&) = delete;
+
+  // Waits at most `timeoutMs` for the lock; false on timeout or when the lock
+  // could not be created, and then nothing is held.
+  bool Acquire(u32 timeoutMs);
+  void Release();
+
+ private:
+  std::intptr_t Handle = -1;        // semaphore (Windows) or lock file (POSIX)
+  std::intptr_t SharedMutex = -1;   // Windows: the monitoring tools' mutex
+};
+
+}  // namespace lirrin
