@@ -1,0 +1,40 @@
+#include "platform/initializer.h"
+
+#include "smbus/smbus.h"
+#include "support/message_box.h"
+
+namespace lirrin {
+
+namespace {
+
+TInitializer* instance = nullptr;
+
+}  // namespace
+
+TInitializer* TInitializer::Instance() {
+  if (instance == nullptr) instance = new TInitializer();
+  return instance;
+}
+
+void TInitializer::FreeInstance() {
+  delete instance;
+  instance = nullptr;
+}
+
+TInitializer::TInitializer() : Spec(TNvkSpec::Instance()) {
+  if (!Spec->IsSupported()) {
+    ShowErrorBox({u"This utility is not for this platform!", u"Error 0xFFFE", true});
+    return;
+  }
+  TReadWrite::Instance();
+  TSMBus::Instance();
+  IsSupported = true;
+}
+
+TInitializer::~TInitializer() {
+  TNvkSpec::FreeInstance();
+  TSMBus::FreeInstance();
+  TReadWrite::FreeInstance();
+}
+
+}  // namespace lirrin

@@ -1,0 +1,57 @@
+#include "platform/nvk_spec.h"
+
+#include <string_view>
+
+#include "platform/firmware_bytes.h"
+#include "platform/nvk_bios_info.h"
+#include "platform/pci_subsystem.h"
+#include "support/board_maker.h"
+#include "support/debug_console.h"
+
+namespace lirrin {
+
+namespace {
+
+TNvkSpec* instance = nullptr;
+
+constexpr std::string_view kMarker = "$CN1368$";
+constexpr u64 kAreaBase = 0xE0000;
+// One byte short of the firmware area; the last position at which a 64-byte
+// block can begin lies far below either end.
+constexpr u32 kCheckAreaSize = 0x1FFFF;
+
+}  // namespace
+
+TNvkSpec* TNvkSpec::Instance() {
+  if (instance == nullptr) instance = new TNvkSpec();
+  return instance;
+}
+
+void TNvkSpec::FreeInstance() {
+  delete instance;
+  instance = nullptr;
+}
+
+TNvkSpec::TNvkSpec() : ReadWrite(TReadWrite::Instance()), Smbios(TSmbiosBase::Instance()) {
+  Model = TNvkBiosInfo::Instance()->ModelName();
+  Verdict = PlatformCheck();
+  Acpi = TAcpiBase::Instance();
+  ReadWrite->PcieBase = Acpi->PcieBase();
+  TDebugConsole::Instance(false)->LogW(u"Model Name", Model, kColorYellow);
+}
+
+TNvkSpec::~TNvkSpec() {
+  TAcpiBase::FreeInstance();
+  TNvkBiosInfo::FreeInstance();
+  TSmbiosBase::FreeInstance();
+}
+
+// The marker alone decides nothing about the block behind it (the board
+// information reader validates that); without it no PCI function is read.
+bool TNvkSpec::PlatformCheck() {
+  const u64 marker =
+      ReadWrite->FindMem(kCheckAreaSize, 1, kAreaBase, 0, kMarker.data(), static_cast<u32>(kMarker.size()));
+  return MemFound(marker) && HasSubsystemVendor(*ReadWrite, kSupportedSubsystemVendors);
+}
+
+}  // namespace lirrin
