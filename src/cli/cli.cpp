@@ -3,8 +3,13 @@
 #include <cstdio>
 #include <ostream>
 
+#include "cli/commands.h"
 #include "hw/read_write.h"
+#ifndef _WIN32
+#include "hw/linux_transport.h"
+#endif
 #include "sim/boards.h"
+#include "smbus/smbus.h"
 #include "support/clock.h"
 #include "support/debug_console.h"
 
@@ -14,9 +19,31 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] COMMAND [ARGS]\n"
-    "  BOARD: sim (default) or hw\n"
+    "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
+    "         +noamp, +stuck, ... fault switches, or hw (real hardware)\n"
     "commands:\n"
-    "  pci    list the PCI functions present on the board\n";
+    "  pci                          list the PCI functions present\n"
+    "  run [--max-steps N] (-e SCRIPT | -f FILE)...\n"
+    "                               run scripts on one interpreter\n"
+    "  detect                       name the SMBus controller family\n"
+    "  read-word ADDR CMD           read one SMBus word\n"
+    "  write-word ADDR CMD WORD     write one SMBus word\n"
+    "  amp get | set V | mute | unmute\n"
+    "                               the headphone amplifier (volume 0..63)\n";
+
+struct TCommandEntry {
+  const char* Name;
+  int (*Run)(const TArgs& args, std::ostream& out, std::ostream& err);
+};
+
+constexpr TCommandEntry kCommands[] = {
+    {"pci", PciCommand},
+    {"run", RunCommand},
+    {"detect", DetectCommand},
+    {"read-word", ReadWordCommand},
+    {"write-word", WriteWordCommand},
+    {"amp", AmpCommand},
+};
 
 struct TOptions {
   std::string Board = "sim";
@@ -51,60 +78,81 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
   return true;
 }
 
-// Connects the I/O layer and the clock to the chosen board for the lifetime
-// of the session, and disconnects both afterwards.
+// Connects the I/O layer (and, for a simulated board, the clock) to the
+// chosen board for the lifetime of the session; the process-wide objects
+// built over it go with it.
 class TBoardSession {
  public:
-  bool Connect(const std::string& board, std::ostream& err) {
-    if (board == "hw") {
-      err << "lirrin-cli: --board hw: hardware access is not available on this platform yet\n";
-      return false;
-    }
-    std::string error;
-    Board = sim::MakeBoard(board, error);
-    if (!Board) {
-      err << "lirrin-cli: " << error << "\n";
-      return false;
-    }
+  bool Connect(const TOptions& options, std::ostream& err) {
+    std::shared_ptr<TTransport> transport =
+        options.Board == "hw" ? OpenHardware(err) : OpenSimulated(options, err);
+    if (!transport) return false;
     TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory([board = Board] { return board; });
-    TClock::Install(&Board->Clock());
+    TReadWrite::SetTransportFactory([transport] { return transport; });
+    Connected = true;
     return true;
   }
 
   ~TBoardSession() {
-    if (!Board) return;
+    if (!Connected) return;
+    TSMBus::FreeInstance();
     TReadWrite::FreeInstance();
     TReadWrite::SetTransportFactory({});
     TClock::Install(nullptr);
   }
 
  private:
+  static std::shared_ptr<TTransport> OpenHardware(std::ostream& err) {
+#ifdef _WIN32
+    err << "lirrin-cli: --board hw: hardware access is not available on this platform yet\n";
+    return nullptr;
+#else
+    std::string reason;
+    std::shared_ptr<TTransport> hardware = OpenLinuxHardwareTransport(reason);
+    if (!hardware) err << "lirrin-cli: --board hw: " << reason << "\n";
+    return hardware;
+#endif
+  }
+
+  std::shared_ptr<TTransport> OpenSimulated(const TOptions& options, std::ostream& err) {
+    std::string error;
+    Board = sim::MakeBoard(options.Board, options.StateFile, error);
+    if (!Board) {
+      err << "lirrin-cli: " << error << "\n";
+      return nullptr;
+    }
+    TClock::Install(&Board->Clock());
+    return Board;
+  }
+
   std::shared_ptr<sim::TSimBoard> Board;
+  bool Connected = false;
 };
 
-std::string Hex(unsigned value, int digits) {
+}  // namespace
+
+std::optional<u32> ParseNumber(const std::string& text, u32 max) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 10) return std::nullopt;
+  u64 value = 0;
+  for (char c : digits) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return std::nullopt;
+    value = value * (hex ? 16 : 10) + static_cast<u64>(digit);
+  }
+  if (value > max) return std::nullopt;
+  return static_cast<u32>(value);
+}
+
+std::string HexText(u32 value, int digits) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*X", digits, value);
+  std::snprintf(buffer, sizeof buffer, "0x%0*X", digits, value);
   return buffer;
 }
-
-// One line per function: bus:device.function vendor:device class
-// subsystem-vendor:subsystem-device, in the order of the device search.
-int ListPciFunctions(std::ostream& out) {
-  TReadWrite& io = *TReadWrite::Instance();
-  for (PciAddress address : io.PciFunctions()) {
-    const u32 id = io.ReadPciDword(address, 0x00);
-    const u32 classCode = io.ReadPciDword(address, 0x08) >> 8;
-    const u32 subsystem = io.ReadPciDword(address, 0x2C);
-    out << Hex(address >> 8, 2) << ':' << Hex((address >> 3) & 0x1F, 2) << '.' << Hex(address & 7, 1) << ' '
-        << Hex(id & 0xFFFF, 4) << ':' << Hex(id >> 16, 4) << ' ' << Hex(classCode, 6) << ' '
-        << Hex(subsystem & 0xFFFF, 4) << ':' << Hex(subsystem >> 16, 4) << '\n';
-  }
-  return kExitOk;
-}
-
-}  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   TOptions options;
@@ -114,18 +162,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   TDebugConsole::Instance(options.Debug);
 
-  const std::string& command = options.Command[0];
-  if (command != "pci") {
-    err << "lirrin-cli: unknown command '" << command << "'\n" << kUsage;
-    return kExitUsage;
+  const TCommandEntry* command = nullptr;
+  for (const TCommandEntry& entry : kCommands) {
+    if (options.Command[0] == entry.Name) command = &entry;
   }
-  if (options.Command.size() != 1) {
-    err << "lirrin-cli: pci takes no arguments\n";
+  if (command == nullptr) {
+    err << "lirrin-cli: unknown command '" << options.Command[0] << "'\n" << kUsage;
     return kExitUsage;
   }
   TBoardSession session;
-  if (!session.Connect(options.Board, err)) return kExitUsage;
-  return ListPciFunctions(out);
+  if (!session.Connect(options, err)) return kExitUsage;
+  const TArgs commandArgs(options.Command.begin() + 1, options.Command.end());
+  return command->Run(commandArgs, out, err);
 }
 
 }  // namespace lirrin::cli

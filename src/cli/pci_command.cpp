@@ -1,0 +1,40 @@
+// pci: the functions present, found by the same scan as the device search.
+#include <cstdio>
+#include <ostream>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "hw/read_write.h"
+
+namespace lirrin::cli {
+
+namespace {
+
+std::string Hex(unsigned value, int digits) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*X", digits, value);
+  return buffer;
+}
+
+}  // namespace
+
+// One line per function: bus:device.function vendor:device class
+// subsystem-vendor:subsystem-device.
+int PciCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty()) {
+    err << "lirrin-cli: pci takes no arguments\n";
+    return kExitUsage;
+  }
+  TReadWrite& io = *TReadWrite::Instance();
+  for (PciAddress address : io.PciFunctions()) {
+    const u32 id = io.ReadPciDword(address, 0x00);
+    const u32 classCode = io.ReadPciDword(address, 0x08) >> 8;
+    const u32 subsystem = io.ReadPciDword(address, 0x2C);
+    out << Hex(address >> 8, 2) << ':' << Hex((address >> 3) & 0x1F, 2) << '.' << Hex(address & 7, 1) << ' '
+        << Hex(id & 0xFFFF, 4) << ':' << Hex(id >> 16, 4) << ' ' << Hex(classCode, 6) << ' '
+        << Hex(subsystem & 0xFFFF, 4) << ':' << Hex(subsystem >> 16, 4) << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace lirrin::cli

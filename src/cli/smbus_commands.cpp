@@ -1,0 +1,129 @@
+// SMBus commands: controller detection, single-word transactions and the
+// amplifier register, through the same engine and scripts as the program.
+#include <ostream>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "smbus/smbus.h"
+
+namespace lirrin::cli {
+
+namespace {
+
+// The amplifier: 8-bit slave address 4Ah (7-bit 25h), one 16-bit register at
+// command 2. Bits 0..5 and 8..13 hold the two channels' volumes, bits 7 and
+// 15 their mute flags; the program always sets both channels alike and shows
+// the high byte.
+constexpr u8 kAmplifierAddress = 0x4A;
+constexpr u8 kAmplifierCommand = 2;
+constexpr u32 kMaxVolume = 63;
+constexpr u16 kMuteBits = 0x8080;
+
+bool ReadWord(u8 address, u8 command, u16& word) {
+  u8 bytes[2] = {};
+  if (!TSMBus::Instance()->ReadWords(address, bytes, command, 1)) return false;
+  word = static_cast<u16>(bytes[0] | bytes[1] << 8);
+  return true;
+}
+
+bool WriteWord(u8 address, u8 command, u16 word) {
+  const u8 bytes[2] = {static_cast<u8>(word), static_cast<u8>(word >> 8)};
+  return TSMBus::Instance()->WriteWords(address, command, bytes, 1);
+}
+
+bool ParseArgs(const TArgs& args, const char* usage, std::initializer_list<u32> limits, std::vector<u32>& values,
+               std::ostream& err) {
+  if (args.size() != limits.size()) {
+    err << "lirrin-cli: usage: " << usage << "\n";
+    return false;
+  }
+  auto limit = limits.begin();
+  for (const std::string& arg : args) {
+    const std::optional<u32> value = ParseNumber(arg, *limit++);
+    if (!value) {
+      err << "lirrin-cli: bad number '" << arg << "' (usage: " << usage << ")\n";
+      return false;
+    }
+    values.push_back(*value);
+  }
+  return true;
+}
+
+}  // namespace
+
+int DetectCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty()) {
+    err << "lirrin-cli: detect takes no arguments\n";
+    return kExitUsage;
+  }
+  const TSMBus& smbus = *TSMBus::Instance();
+  if (!smbus.HasController()) {
+    out << "none\n";
+    return kExitFailed;
+  }
+  out << ToUtf8(smbus.Controller().Name) << "\n";
+  return kExitOk;
+}
+
+int ReadWordCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+  std::vector<u32> values;
+  if (!ParseArgs(args, "read-word ADDR CMD", {0xFF, 0xFF}, values, err)) return kExitUsage;
+  u16 word = 0;
+  if (!ReadWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), word)) {
+    err << "lirrin-cli: read-word: the transaction failed\n";
+    return kExitFailed;
+  }
+  out << HexText(word, 4) << "\n";
+  return kExitOk;
+}
+
+int WriteWordCommand(const TArgs& args, std::ostream&, std::ostream& err) {
+  std::vector<u32> values;
+  if (!ParseArgs(args, "write-word ADDR CMD WORD", {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
+  if (!WriteWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), static_cast<u16>(values[2]))) {
+    err << "lirrin-cli: write-word: the transaction failed\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// amp get | set V | mute | unmute. Muting and unmuting change only the mute
+// bits of the word the amplifier holds, as the panel's button does.
+int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+  constexpr const char* kUsage = "amp get | amp set V (0..63) | amp mute | amp unmute";
+  const std::string verb = args.empty() ? "" : args[0];
+  const bool takesValue = verb == "set";
+  if ((verb != "get" && verb != "set" && verb != "mute" && verb != "unmute") ||
+      args.size() != (takesValue ? 2u : 1u)) {
+    err << "lirrin-cli: usage: " << kUsage << "\n";
+    return kExitUsage;
+  }
+
+  u16 word = 0;
+  if (takesValue) {
+    const std::optional<u32> volume = ParseNumber(args[1], kMaxVolume);
+    if (!volume) {
+      err << "lirrin-cli: bad volume '" << args[1] << "' (usage: " << kUsage << ")\n";
+      return kExitUsage;
+    }
+    word = static_cast<u16>(*volume * 257);
+  } else if (!ReadWord(kAmplifierAddress, kAmplifierCommand, word)) {
+    err << "lirrin-cli: amp: the amplifier does not answer\n";
+    return kExitFailed;
+  }
+
+  if (verb == "get") {
+    out << "volume=" << ((word >> 8) & 0x3F) << " mute=" << ((word >> 15) & 1) << " word=" << HexText(word, 4)
+        << "\n";
+    return kExitOk;
+  }
+  if (verb == "mute") word |= kMuteBits;
+  if (verb == "unmute") word &= static_cast<u16>(~kMuteBits);
+  if (!WriteWord(kAmplifierAddress, kAmplifierCommand, word)) {
+    err << "lirrin-cli: amp: the amplifier does not answer\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace lirrin::cli

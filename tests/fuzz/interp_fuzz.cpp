@@ -1,0 +1,38 @@
+// libFuzzer target: any script text through RunScript on the simulated
+// board, under a statement budget so that endless WAIT and LOOP blocks end.
+// Run it from a scratch directory: LOGFILE and DMEM may create files.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "hw/read_write.h"
+#include "interp/interpreter.h"
+#include "sim/boards.h"
+#include "support/clock.h"
+#include "support/text.h"
+
+namespace {
+
+constexpr lirrin::u64 kStatementBudget = 20000;
+
+struct TFuzzBoard {
+  TFuzzBoard() {
+    std::string error;
+    Board = lirrin::sim::MakeBoard("sim", "", error);
+    lirrin::TReadWrite::SetTransportFactory([board = Board] { return board; });
+    lirrin::TClock::Install(&Board->Clock());
+  }
+  std::shared_ptr<lirrin::sim::TSimBoard> Board;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static TFuzzBoard fuzzBoard;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  lirrin::TInterpreter interpreter;
+  interpreter.SetStepLimit(kStatementBudget);
+  lirrin::u32 result = 0;
+  interpreter.RunScript(lirrin::FromUtf8(bytes), result);
+  return 0;
+}
