@@ -29,8 +29,10 @@ class TSystemLock {
   void Release();
 
  private:
-  std::intptr_t Handle = -1;        // semaphore (Windows) or lock file (POSIX)
-  std::intptr_t SharedMutex = -1;   // Windows: the monitoring tools' mutex
+  std::intptr_t Handle = -1;  // semaphore (Windows) or lock file (POSIX)
+#ifdef _WIN32
+  std::intptr_t SharedMutex = -1;  // the monitoring tools' mutex
+#endif
 };
 
 }  // namespace lirrin

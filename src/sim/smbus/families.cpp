@@ -10,7 +10,9 @@
 
 // GCC 12 at -O3 reports the vectors inside the aggregate temporaries below as
 // "maybe uninitialized" when they are moved into the table; they are not.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace lirrin::sim {
 
