@@ -5,6 +5,9 @@
 
 #include "cli/commands.h"
 #include "hw/read_write.h"
+#include "platform/acpi_base.h"
+#include "platform/initializer.h"
+#include "platform/nvk_spec.h"
 #ifndef _WIN32
 #include "hw/linux_transport.h"
 #endif
@@ -12,16 +15,20 @@
 #include "smbus/smbus.h"
 #include "support/clock.h"
 #include "support/debug_console.h"
+#include "support/message_box.h"
 
 namespace lirrin::cli {
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] COMMAND [ARGS]\n"
+    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] COMMAND [ARGS]\n"
     "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
-    "         +noamp, +stuck, ... fault switches, or hw (real hardware)\n"
+    "         +noamp, +stuck, +nomarker, +novendor, +noacpi fault switches,\n"
+    "         or hw (real hardware)\n"
+    "  --force: skip the platform check before SMBus commands (diagnostics)\n"
     "commands:\n"
+    "  platform                     board identification and ACPI tables\n"
     "  pci                          list the PCI functions present\n"
     "  run [--max-steps N] (-e SCRIPT | -f FILE)...\n"
     "                               run scripts on one interpreter\n"
@@ -31,24 +38,34 @@ constexpr const char* kUsage =
     "  amp get | set V | mute | unmute\n"
     "                               the headphone amplifier (volume 0..63)\n";
 
+// What a command needs before it runs, as the program's start provides it.
+enum class TPrerequisite {
+  None,
+  PcieBase,       // the ECAM base from the ACPI tables, for enhanced configuration access
+  PlatformCheck,  // a supported board (unless --force) and a detected controller
+};
+
 struct TCommandEntry {
   const char* Name;
   int (*Run)(const TArgs& args, std::ostream& out, std::ostream& err);
+  TPrerequisite Needs;
 };
 
 constexpr TCommandEntry kCommands[] = {
-    {"pci", PciCommand},
-    {"run", RunCommand},
-    {"detect", DetectCommand},
-    {"read-word", ReadWordCommand},
-    {"write-word", WriteWordCommand},
-    {"amp", AmpCommand},
+    {"platform", PlatformCommand, TPrerequisite::None},
+    {"pci", PciCommand, TPrerequisite::None},
+    {"run", RunCommand, TPrerequisite::PcieBase},
+    {"detect", DetectCommand, TPrerequisite::PlatformCheck},
+    {"read-word", ReadWordCommand, TPrerequisite::PlatformCheck},
+    {"write-word", WriteWordCommand, TPrerequisite::PlatformCheck},
+    {"amp", AmpCommand, TPrerequisite::PlatformCheck},
 };
 
 struct TOptions {
   std::string Board = "sim";
   std::string StateFile;
   bool Debug = false;
+  bool Force = false;
   std::vector<std::string> Command;
 };
 
@@ -59,6 +76,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     const std::string& arg = args[i];
     if (arg == "--debug") {
       options.Debug = true;
+    } else if (arg == "--force") {
+      options.Force = true;
     } else if (arg == "--board" || arg == "--state") {
       if (i + 1 >= args.size()) {
         err << "lirrin-cli: " << arg << " needs a value\n";
@@ -89,15 +108,21 @@ class TBoardSession {
     if (!transport) return false;
     TReadWrite::FreeInstance();
     TReadWrite::SetTransportFactory([transport] { return transport; });
+    // The program's error boxes become lines on standard error.
+    SetMessageBoxRecorder([&err](const TMessageBox& box) { err << ToUtf8(box.Text) << "\n"; });
     Connected = true;
     return true;
   }
 
   ~TBoardSession() {
     if (!Connected) return;
+    TInitializer::FreeInstance();
+    TNvkSpec::FreeInstance();
+    TAcpiBase::FreeInstance();
     TSMBus::FreeInstance();
     TReadWrite::FreeInstance();
     TReadWrite::SetTransportFactory({});
+    SetMessageBoxRecorder({});
     TClock::Install(nullptr);
   }
 
@@ -172,6 +197,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   TBoardSession session;
   if (!session.Connect(options, err)) return kExitUsage;
+  switch (command->Needs) {
+    case TPrerequisite::None:
+      break;
+    case TPrerequisite::PcieBase:
+      TReadWrite::Instance()->PcieBase = TAcpiBase::Instance()->PcieBase();
+      break;
+    case TPrerequisite::PlatformCheck:
+      // As at the program's start: identify the board (its error text goes
+      // to standard error), then the engine detects the controller.
+      if (!options.Force && !TInitializer::Instance()->Supported()) return kExitFailed;
+      break;
+  }
   const TArgs commandArgs(options.Command.begin() + 1, options.Command.end());
   return command->Run(commandArgs, out, err);
 }

@@ -13,6 +13,7 @@ namespace lirrin::cli {
 
 using TArgs = std::vector<std::string>;
 
+int PlatformCommand(const TArgs& args, std::ostream& out, std::ostream& err);
 int PciCommand(const TArgs& args, std::ostream& out, std::ostream& err);
 int RunCommand(const TArgs& args, std::ostream& out, std::ostream& err);
 int DetectCommand(const TArgs& args, std::ostream& out, std::ostream& err);

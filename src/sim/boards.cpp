@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "sim/firmware.h"
 #include "sim/smbus/chipset.h"
 
 namespace lirrin::sim {
@@ -78,6 +79,8 @@ std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, const std::string& s
   std::string_view board = name.substr(0, name.find('+'));
   TSmbusSwitches switches;
   switches.StateFile = stateFile;
+  TFirmwareSwitches firmware;
+  bool noVendor = false;
   for (std::string_view flags = name.substr(board.size()); !flags.empty();) {
     flags.remove_prefix(1);  // '+'
     const std::string_view flag = flags.substr(0, flags.find('+'));
@@ -86,8 +89,15 @@ std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, const std::string& s
       switches.AmplifierAbsent = true;
     } else if (flag == "stuck") {
       switches.Stuck = true;
+    } else if (flag == "nomarker") {
+      firmware.NoMarker = true;
+    } else if (flag == "novendor") {
+      noVendor = true;
+    } else if (flag == "noacpi") {
+      firmware.NoAcpi = true;
     } else {
-      error = "unknown board flag '" + std::string(flag) + "' in '" + full + "' (known: noamp, stuck)";
+      error = "unknown board flag '" + std::string(flag) + "' in '" + full +
+              "' (known: noamp, stuck, nomarker, novendor, noacpi)";
       return nullptr;
     }
   }
@@ -107,6 +117,9 @@ std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, const std::string& s
   TBoardDescription description = family == kDefaultFamily ? DesktopIch10Board() : SouthBridgeBoard(full);
   description.Name = full;
   AttachSmbus(description, families[family], switches);
+  AddFirmware(description, firmware);
+  // Last, so that it also reaches the functions the chipset model added.
+  if (noVendor) RemoveMakerSubsystemVendors(description);
   return std::make_shared<TSimBoard>(description);
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #ifndef _WIN32
@@ -74,6 +76,180 @@ TEST(Cli, HardwareBoardGivesAOneLineReasonWhenItCannotRun) {
 #ifdef _WIN32
   EXPECT_NE(run.Err.find("not available on this platform yet"), std::string::npos);
 #endif
+}
+
+}  // namespace
+}  // namespace lirrin::cli
+
+namespace lirrin::cli {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+// A state file of its own for each test, removed afterwards.
+class StateFile {
+ public:
+  explicit StateFile(const std::string& name)
+      : Path((std::filesystem::temp_directory_path() / ("lirrin-cli-" + name + ".state")).string()) {
+    std::filesystem::remove(Path);
+  }
+  ~StateFile() { std::filesystem::remove(Path); }
+  const std::string Path;
+};
+
+TEST(CliRun, ScriptsShareOneInterpreterAndOneResult) {
+  const CliRun run = Cli({"run", "-e", "Local3=7; Add(Local3,1)", "-e", "RwExit", "-e", "Local3="});
+  EXPECT_EQ(run.Exit, kExitOk) << run.Err;
+  EXPECT_EQ(Lines(run.Out), (std::vector<std::string>{"result=0x00000008 ok=1", "message=Add (0x7, 0x1) = 0x00000008",
+                                                       // RWEXIT changes nothing, not even the result
+                                                       "result=0x00000008 ok=1", "message=Add (0x7, 0x1) = 0x00000008",
+                                                       "result=0x00000007 ok=1", "message=Local03 = 0x00000007 (7)"}));
+}
+
+TEST(CliRun, FailureAndOutputLines) {
+  const CliRun run = Cli({"run", "-e", "Foo(1)", "-e", "Dmem(0xF0800,0x10)"});
+  EXPECT_EQ(run.Exit, kExitFailed);
+  const std::vector<std::string> lines = Lines(run.Out);
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "result=0x00000000 ok=0");
+  EXPECT_EQ(lines[1], "message=Unknown command!");
+  EXPECT_EQ(lines[2], "result=0x00000000 ok=1");
+  EXPECT_TRUE(lines[4].starts_with("output=")) << lines[4];
+  EXPECT_NE(lines[5].find("5F 53 4D 5F"), std::string::npos) << lines[5];  // the SMBIOS anchor "_SM_"
+}
+
+TEST(CliRun, StepBudgetEndsEndlessBlocks) {
+  const CliRun run = Cli({"run", "--max-steps", "1000", "-e", "Wait{1,0,Local1=0}"});
+  EXPECT_EQ(run.Exit, kExitFailed);
+  EXPECT_EQ(Lines(run.Out).at(1), "message=Step limit of 1000 reached!");
+}
+
+TEST(CliRun, ScriptFilesAndUsageErrors) {
+  const std::string path = (std::filesystem::temp_directory_path() / "lirrin-cli-run-test.txt").string();
+  {
+    std::ofstream file(path);
+    file << "Local1=Rpci32(0,0x1f,3,0);\nLocal1=\n";
+  }
+  const CliRun run = Cli({"run", "-f", path});
+  std::filesystem::remove(path);
+  EXPECT_EQ(run.Exit, kExitOk);
+  EXPECT_EQ(Lines(run.Out).at(0), "result=0x3A308086 ok=1");
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"run"}, {"run", "-e"}, {"run", "-x", "1"}, {"run", "--max-steps", "0", "-e", "Add(1,2)"},
+        {"run", "-f", "/nonexistent/lirrin-script"}}) {
+    EXPECT_EQ(Cli(args).Exit, kExitUsage) << args.back();
+  }
+}
+
+// Every family's board keeps the amplifier in the state file between two
+// processes' transactions.
+TEST(CliAmp, SetThenGetOnEveryFamily) {
+  for (int family = 1; family <= 18; ++family) {
+    StateFile state("amp-" + std::to_string(family));
+    const std::string board = "sim:" + std::to_string(family);
+    const CliRun set = Cli({"--board", board, "--state", state.Path, "amp", "set", "40"});
+    EXPECT_EQ(set.Exit, kExitOk) << board << ": " << set.Err;
+    const CliRun get = Cli({"--board", board, "--state", state.Path, "amp", "get"});
+    EXPECT_EQ(get.Out, "volume=40 mute=0 word=0x2828\n") << board << ": " << get.Err;
+  }
+}
+
+TEST(CliAmp, MuteKeepsTheVolume) {
+  StateFile state("mute");
+  const std::vector<std::string> board = {"--state", state.Path, "amp"};
+  auto amp = [&](std::vector<std::string> verb) {
+    std::vector<std::string> args = board;
+    args.insert(args.end(), verb.begin(), verb.end());
+    return Cli(args);
+  };
+  EXPECT_EQ(amp({"set", "63"}).Exit, kExitOk);
+  EXPECT_EQ(amp({"mute"}).Exit, kExitOk);
+  EXPECT_EQ(amp({"get"}).Out, "volume=63 mute=1 word=0xBFBF\n");
+  EXPECT_EQ(amp({"unmute"}).Exit, kExitOk);
+  EXPECT_EQ(amp({"get"}).Out, "volume=63 mute=0 word=0x3F3F\n");
+  EXPECT_EQ(amp({"set", "0x0"}).Exit, kExitOk);
+  EXPECT_EQ(amp({"get"}).Out, "volume=0 mute=0 word=0x0000\n");
+}
+
+TEST(CliAmp, BadValuesAreUsageErrorsAndTouchNothing) {
+  StateFile state("bad");
+  ASSERT_EQ(Cli({"--state", state.Path, "amp", "set", "21"}).Exit, kExitOk);
+  for (const std::vector<std::string>& verb :
+       {std::vector<std::string>{"set", "64"}, {"set", "-1"}, {"set", "abc"}, {"set", "0x"}, {"set"}, {"loud"},
+        {}, {"get", "extra"}}) {
+    std::vector<std::string> args = {"--state", state.Path, "amp"};
+    args.insert(args.end(), verb.begin(), verb.end());
+    const CliRun run = Cli(args);
+    EXPECT_EQ(run.Exit, kExitUsage) << (verb.empty() ? "(none)" : verb.back());
+    EXPECT_EQ(run.Out, "");
+  }
+  EXPECT_EQ(Cli({"--state", state.Path, "amp", "get"}).Out, "volume=21 mute=0 word=0x1515\n");
+}
+
+TEST(CliAmp, AbsentAmplifierFailsCleanly) {
+  const CliRun run = Cli({"--board", "sim+noamp", "amp", "get"});
+  EXPECT_EQ(run.Exit, kExitFailed);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "lirrin-cli: amp: the amplifier does not answer\n");
+}
+
+TEST(CliSmbus, WordsReachTheEepromAndReadsStepTheCommand) {
+  StateFile state("eeprom");
+  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "4", "0xBEEF"}).Exit, kExitOk);
+  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "6", "0x1234"}).Exit, kExitOk);
+  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "160", "5"}).Out, "0x34BE\n");  // bytes 5 and 6
+  const CliRun bad = Cli({"read-word", "0x100", "4"});
+  EXPECT_EQ(bad.Exit, kExitUsage);
+  EXPECT_EQ(Cli({"write-word", "0xA0", "4", "0x10000"}).Exit, kExitUsage);
+  EXPECT_EQ(Cli({"--board", "sim:7", "read-word", "0x50", "0"}).Exit, kExitFailed);  // nothing answers there
+}
+
+TEST(CliSmbus, DetectNamesTheFamily) {
+  EXPECT_EQ(Cli({"detect"}).Out, "Intel ICH7/ICH8/ICH9/ICH10\n");
+  EXPECT_EQ(Cli({"--board", "sim:17", "detect"}).Out, "nVidia MCPxx\n");
+  const CliRun none = Cli({"--board", "sim:0", "detect"});
+  EXPECT_EQ(none.Exit, kExitFailed);
+  EXPECT_EQ(none.Out, "none\n");
+}
+
+TEST(CliPlatform, SupportedBoard) {
+  const CliRun run = Cli({"platform"});
+  EXPECT_EQ(run.Exit, kExitOk);
+  EXPECT_EQ(Lines(run.Out),
+            (std::vector<std::string>{"supported=1", "model=NV-P45 Deluxe", "bios=V2.07", "date=2012/07/09",
+                                      "pciebase=0xE0000000", "table=RSDT", "table=FACP", "table=APIC", "table=MCFG",
+                                      "table=FACS", "table=DSDT"}));
+}
+
+TEST(CliPlatform, UnsupportedBoardsAndTheCheckBeforeSmbusCommands) {
+  struct Case {
+    const char* board;
+    const char* supported;
+    bool hasAcpi;
+  };
+  for (const Case& c : {Case{"sim+nomarker", "supported=0", true}, Case{"sim+novendor", "supported=0", true},
+                        Case{"sim+noacpi", "supported=1", false}}) {
+    const CliRun platform = Cli({"--board", c.board, "platform"});
+    const std::vector<std::string> lines = Lines(platform.Out);
+    ASSERT_GE(lines.size(), 5u) << c.board;
+    EXPECT_EQ(lines[0], c.supported) << c.board;
+    EXPECT_EQ(lines[4], c.hasAcpi ? "pciebase=0xE0000000" : "pciebase=0xFFFFFFFF") << c.board;
+    EXPECT_EQ(lines.size() > 5, c.hasAcpi) << c.board;
+    EXPECT_EQ(platform.Exit, std::string(c.supported) == "supported=1" ? kExitOk : kExitFailed) << c.board;
+  }
+
+  const CliRun refused = Cli({"--board", "sim+novendor", "amp", "get"});
+  EXPECT_EQ(refused.Exit, kExitFailed);
+  EXPECT_EQ(refused.Out, "");
+  EXPECT_EQ(refused.Err, "This utility is not for this platform!\n");
+  EXPECT_EQ(Cli({"--board", "sim+novendor", "--force", "amp", "get"}).Exit, kExitOk);
 }
 
 }  // namespace

@@ -152,7 +152,8 @@ TEST(SmbusChipsetTest, BoardNames) {
       {"sim:", "unknown board 'sim:'"},
       {"sim:2x", "unknown board 'sim:2x'"},
       {"sim:-1", "unknown board 'sim:-1'"},
-      {"sim:2+nomarker", "unknown board flag 'nomarker' in 'sim:2+nomarker'"},
+      {"sim:2+nomarker+novendor+noacpi", nullptr},
+      {"sim:2+loud", "unknown board flag 'loud' in 'sim:2+loud'"},
       {"sim:2+", "unknown board flag '' in 'sim:2+'"},
   };
   for (const Case& c : cases) {

@@ -1,0 +1,32 @@
+// platform: what the program's start-up identification finds on the board.
+#include <ostream>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "platform/acpi_base.h"
+#include "platform/nvk_bios_info.h"
+#include "platform/nvk_spec.h"
+
+namespace lirrin::cli {
+
+int PlatformCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty()) {
+    err << "lirrin-cli: platform takes no arguments\n";
+    return kExitUsage;
+  }
+  const TNvkSpec& spec = *TNvkSpec::Instance();
+  const TNvkBiosInfo& info = *TNvkBiosInfo::Instance();
+  const TAcpiBase& acpi = *TAcpiBase::Instance();
+  out << "supported=" << (spec.IsSupported() ? 1 : 0) << "\n"
+      << "model=" << ToUtf8(spec.ModelName()) << "\n"
+      << "bios=" << ToUtf8(info.Version()) << "\n"
+      << "date=" << ToUtf8(info.Date()) << "\n"
+      << "pciebase=" << HexText(acpi.PcieBase(), 8) << "\n";
+  // The first entry is the root pointer itself, which has no table header.
+  for (const TAcpiBase::TTableEntry& table : acpi.Tables()) {
+    if (!table.Signature.empty()) out << "table=" << table.Signature << "\n";
+  }
+  return spec.IsSupported() ? kExitOk : kExitFailed;
+}
+
+}  // namespace lirrin::cli
