@@ -1,0 +1,242 @@
+// The system-wide lock between processes: a transaction that cannot have it
+// within 3 s fails without a single hardware request, and a holder that dies
+// does not keep it. On Windows the same holds for the global mutex through
+// which hardware-monitoring and RGB tools share the bus.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "smbus/system_lock.h"
+#include "smbus_fixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace lirrin {
+namespace {
+
+using testing::SMBusTest;
+
+constexpr u8 kAmplifier = 0x4A;
+constexpr u8 kAmplifierCommand = 2;
+
+// The wait is 3000 ms; the clocks of the two measurements may round
+// differently, so allow a little.
+constexpr auto kLockWaitAtLeast = std::chrono::milliseconds(2900);
+
+using TSteady = std::chrono::steady_clock;
+
+// One failed transaction while another process holds the lock: false after
+// the full wait, and not one request reached the board.
+void ExpectTimedOut(const std::function<bool()>& transaction, sim::TSimBoard& board) {
+  board.ResetRequestCounts();
+  const auto start = TSteady::now();
+  EXPECT_FALSE(transaction());
+  const auto elapsed = TSteady::now() - start;
+  EXPECT_GE(elapsed, kLockWaitAtLeast);
+  EXPECT_LT(elapsed, std::chrono::seconds(30));
+  EXPECT_EQ(board.TotalRequests(), 0u);
+}
+
+#ifndef _WIN32
+
+// A child process that takes the lock, reports that it holds it, and holds
+// it until the parent closes the pipe or kills it.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& name) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) return;
+    Child = fork();
+    if (Child == 0) {
+      close(ready[0]);
+      close(release[1]);
+      TSystemLock lock(name);
+      const char held = lock.Acquire(1000) ? 'y' : 'n';
+      if (write(ready[1], &held, 1) != 1) _exit(1);
+      char byte;
+      while (read(release[0], &byte, 1) > 0) {
+      }
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    Release = release[1];
+    char held = 'n';
+    Holding = read(ready[0], &held, 1) == 1 && held == 'y';
+    close(ready[0]);
+  }
+  ~LockHolder() { Stop(false); }
+
+  // Lets the child go (it releases by exiting) or kills it while it holds
+  // the lock; waits for it either way.
+  void Stop(bool kill) {
+    if (Child <= 0) return;
+    if (kill) ::kill(Child, SIGKILL);
+    close(Release);
+    int status = 0;
+    waitpid(Child, &status, 0);
+    Child = -1;
+  }
+
+  bool Holding = false;
+
+ private:
+  pid_t Child = -1;
+  int Release = -1;
+};
+
+TEST_F(SMBusTest, SecondProcessHoldingTheLockMakesTransactionsTimeOut) {
+  UseBoard("sim:2");
+  LockHolder holder(testing::UniqueLockName());
+  ASSERT_TRUE(holder.Holding);
+  std::array<u8, 2> buffer{0xEE, 0xDD};
+  ExpectTimedOut([&] { return Engine->WriteWords(kAmplifier, kAmplifierCommand, buffer.data(), 1); }, *Board);
+  ExpectTimedOut([&] { return Engine->ReadWords(kAmplifier, buffer.data(), kAmplifierCommand, 1); }, *Board);
+  EXPECT_EQ(buffer, (std::array<u8, 2>{0xEE, 0xDD}));
+  holder.Stop(false);
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x2828));
+  EXPECT_TRUE(Engine->ReadWords(kAmplifier, buffer.data(), kAmplifierCommand, 1));
+  EXPECT_EQ(buffer, (std::array<u8, 2>{0x28, 0x28}));
+}
+
+// The kernel drops the lock of a process that dies.
+TEST_F(SMBusTest, LockOfAKilledHolderIsFree) {
+  UseBoard("sim:11");
+  LockHolder holder(testing::UniqueLockName());
+  ASSERT_TRUE(holder.Holding);
+  holder.Stop(true);
+  const auto start = TSteady::now();
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x1234));
+  EXPECT_LT(TSteady::now() - start, kLockWaitAtLeast);
+}
+
+// Without a family, a read returns at once: it does not wait for the lock.
+TEST_F(SMBusTest, NoFamilyDoesNotWaitForTheLock) {
+  UseBoard("sim:0");
+  LockHolder holder(testing::UniqueLockName());
+  ASSERT_TRUE(holder.Holding);
+  std::array<u8, 2> buffer{};
+  const auto start = TSteady::now();
+  EXPECT_FALSE(Engine->ReadWords(kAmplifier, buffer.data(), kAmplifierCommand, 1));
+  EXPECT_FALSE(Engine->WriteWords(kAmplifier, kAmplifierCommand, buffer.data(), 1));
+  EXPECT_LT(TSteady::now() - start, std::chrono::milliseconds(1500));
+}
+
+#else  // _WIN32
+
+// tests/wine/hold_mutex.cpp, built next to this program: it takes the named
+// semaphore or mutex, signals the ready event and holds the object until the
+// release event is signalled (or it is killed).
+class Holder {
+ public:
+  Holder(const char* kind, const std::string& object) {
+    const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++Instances);
+    const std::string readyName = "Local\\lirrin-holder-ready-" + tag;
+    const std::string releaseName = "Local\\lirrin-holder-release-" + tag;
+    Ready = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
+    ReleaseEvent = CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str());
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string program(path, length);
+    program = program.substr(0, program.find_last_of("\\/") + 1) + "lirrin_hold_mutex.exe";
+    std::string command =
+        "\"" + program + "\" " + kind + " \"" + object + "\" " + readyName + " " + releaseName;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &Process)) {
+      return;
+    }
+    CloseHandle(Process.hThread);
+    const HANDLE waits[] = {Ready, Process.hProcess};
+    Holding = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+  }
+  ~Holder() {
+    Stop(false);
+    CloseHandle(Ready);
+    CloseHandle(ReleaseEvent);
+  }
+  // Lets the holder release and exit, or kills it while it holds.
+  void Stop(bool kill) {
+    if (Process.hProcess == nullptr) return;
+    if (kill) {
+      TerminateProcess(Process.hProcess, 9);
+    } else {
+      SetEvent(ReleaseEvent);
+    }
+    WaitForSingleObject(Process.hProcess, 20000);
+    CloseHandle(Process.hProcess);
+    Process.hProcess = nullptr;
+  }
+
+  bool Holding = false;
+
+ private:
+  static inline int Instances = 0;
+  HANDLE Ready = nullptr;
+  HANDLE ReleaseEvent = nullptr;
+  PROCESS_INFORMATION Process{};
+};
+
+constexpr const char* kSharedMutex = "Global\\Access_SMBUS.HTP.Method";
+
+TEST_F(SMBusTest, SecondProcessHoldingOurSemaphoreMakesTransactionsTimeOut) {
+  UseBoard("sim:2");
+  Holder holder("semaphore", testing::UniqueLockName());
+  ASSERT_TRUE(holder.Holding);
+  std::array<u8, 2> buffer{0xEE, 0xDD};
+  ExpectTimedOut([&] { return Engine->WriteWords(kAmplifier, kAmplifierCommand, buffer.data(), 1); }, *Board);
+  EXPECT_EQ(buffer, (std::array<u8, 2>{0xEE, 0xDD}));
+  holder.Stop(false);
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x2828));
+}
+
+// Another tool holding the shared SMBus mutex: our transaction gives up like
+// a lock timeout, without touching the hardware, and works once it is
+// released; our semaphore was given back on the failed path.
+TEST_F(SMBusTest, SecondProcessHoldingTheSharedMutexMakesTransactionsTimeOut) {
+  UseBoard("sim:2");
+  Holder holder("mutex", kSharedMutex);
+  ASSERT_TRUE(holder.Holding);
+  std::array<u8, 2> buffer{0xEE, 0xDD};
+  ExpectTimedOut([&] { return Engine->ReadWords(kAmplifier, buffer.data(), kAmplifierCommand, 1); }, *Board);
+  ExpectTimedOut([&] { return Engine->WriteWords(kAmplifier, kAmplifierCommand, buffer.data(), 1); }, *Board);
+  EXPECT_EQ(buffer, (std::array<u8, 2>{0xEE, 0xDD}));
+  holder.Stop(false);
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x3434));
+  EXPECT_TRUE(Engine->ReadWords(kAmplifier, buffer.data(), kAmplifierCommand, 1));
+  EXPECT_EQ(buffer, (std::array<u8, 2>{0x34, 0x34}));
+  // Both objects are free again after each transaction: another process can
+  // take the mutex at once.
+  Holder next("mutex", kSharedMutex);
+  EXPECT_TRUE(next.Holding);
+}
+
+// A tool that died holding the mutex leaves it abandoned; the next wait on
+// it succeeds, and it is released properly afterwards.
+TEST_F(SMBusTest, AbandonedSharedMutexIsTaken) {
+  UseBoard("sim:2");
+  Holder holder("mutex", kSharedMutex);
+  ASSERT_TRUE(holder.Holding);
+  holder.Stop(true);
+  const auto start = TSteady::now();
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x5656));
+  EXPECT_LT(TSteady::now() - start, kLockWaitAtLeast);
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x5757));
+  Holder next("mutex", kSharedMutex);
+  EXPECT_TRUE(next.Holding);
+}
+
+#endif
+
+}  // namespace
+}  // namespace lirrin
