@@ -1,0 +1,40 @@
+// make_board_block FILE [MODEL]: writes a valid 64-byte board information
+// block to FILE, for QEMU's loader device to place in a guest's firmware area.
+// The block is the simulated boards' own (sim::BoardInfoBlock): model MODEL
+// (default "NV-Q35 Test"), version "Q1.05b", date 2024/03/18.
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "sim/firmware.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::cerr << "usage: make_board_block FILE [MODEL]\n";
+    return 2;
+  }
+  lirrin::sim::TBoardInfo info;
+  info.Model = argc == 3 ? argv[2] : "NV-Q35 Test";
+  if (info.Model.size() > 32) {
+    std::cerr << "make_board_block: the model name has more than 32 bytes\n";
+    return 2;
+  }
+  info.VersionLetter = 'Q';
+  info.Major = 1;
+  info.Minor = 5;
+  info.Suffix = 'b';
+  info.Year = 2024;
+  info.Month = 3;
+  info.Day = 18;
+
+  const std::vector<lirrin::u8> block = lirrin::sim::BoardInfoBlock(info);
+  std::ofstream file(argv[1], std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+  file.close();
+  if (!file) {
+    std::cerr << "make_board_block: cannot write '" << argv[1] << "'\n";
+    return 1;
+  }
+  return 0;
+}
