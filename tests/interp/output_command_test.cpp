@@ -1,4 +1,5 @@
 // Saving a dump to a file, and LOGFILE.
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,17 +12,22 @@ namespace {
 using testing::InterpreterTest;
 
 // Script file names are upper case after normalisation, so the tests work
-// in an upper-case folder below the current one.
+// in an upper-case folder below the current one, one per test so that test
+// processes running side by side keep apart.
 class OutputCommandTest : public InterpreterTest {
  protected:
   void SetUp() override {
     InterpreterTest::SetUp();
-    std::filesystem::remove_all(kFolder);
-    std::filesystem::create_directory(kFolder);
+    Folder = "LIRRIN_OUT_";
+    for (const char* c = ::testing::UnitTest::GetInstance()->current_test_info()->name(); *c != 0; ++c) {
+      Folder += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    }
+    std::filesystem::remove_all(Folder);
+    std::filesystem::create_directory(Folder);
   }
   void TearDown() override {
     InterpreterTest::TearDown();  // closes a log file first
-    std::filesystem::remove_all(kFolder);
+    std::filesystem::remove_all(Folder);
   }
 
   static std::string Contents(const std::string& name) {
@@ -38,16 +44,16 @@ class OutputCommandTest : public InterpreterTest {
     return lines;
   }
 
-  static constexpr const char* kFolder = "LIRRIN_INTERP_OUT";
+  std::string Folder;
 };
 
 TEST_F(OutputCommandTest, DumpSavesAllOfOutputToItsFile) {
-  const std::string name = std::string(kFolder) + "/DUMP.TXT";
+  const std::string name = Folder + "/DUMP.TXT";
   {
     std::ofstream old(name);
     old << "old contents that are longer than the dump will be, to see that the file is replaced\n";
   }
-  ASSERT_TRUE(Run("Rdmsr(0x1B); Dmem(0x1000,0x20,\"" + std::string(kFolder) + "/dump.txt\")"));
+  ASSERT_TRUE(Run("Rdmsr(0x1B); Dmem(0x1000,0x20,\"" + Folder + "/dump.txt\")"));
   EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x20, File=" + name);
   const auto lines = Output();
   ASSERT_EQ(lines.size(), 2u + 3u);
@@ -55,14 +61,14 @@ TEST_F(OutputCommandTest, DumpSavesAllOfOutputToItsFile) {
 }
 
 TEST_F(OutputCommandTest, DumpFileNameMayFollowTheAddress) {
-  const std::string name = std::string(kFolder) + "/D.TXT";
+  const std::string name = Folder + "/D.TXT";
   ASSERT_TRUE(Run("Dmem(0x1000," + name + ")"));
   EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x100, File=" + name);
   EXPECT_EQ(TextLines(name).size(), 17u);
 }
 
 TEST_F(OutputCommandTest, UnwritableDumpFileIsReportedAndTheRunGoesOn) {
-  const std::string name = std::string(kFolder) + "/NO/SUCH/DIR.TXT";
+  const std::string name = Folder + "/NO/SUCH/DIR.TXT";
   ASSERT_TRUE(Run("Dmem(0x1000,0x10," + name + "); Local1=1"));
   EXPECT_EQ(Local(1), 1u);
   ASSERT_TRUE(Run("Dmem(0x1000,0x10," + name + ")"));
@@ -73,7 +79,7 @@ TEST_F(OutputCommandTest, UnwritableDumpFileIsReportedAndTheRunGoesOn) {
 TEST_F(OutputCommandTest, FileNamesBeyondAsciiKeepTheirCharacters) {
   // Upper-casing is ASCII only, and the name reaches the file system as the
   // same characters on every platform.
-  const std::string name = std::string(kFolder) + "/\xC3\xA9.TXT";
+  const std::string name = Folder + "/\xC3\xA9.TXT";
   ASSERT_TRUE(Interp->RunScript(FromUtf8("Dmem(0x1000,0x10," + name + ")"), Result));
   EXPECT_EQ(Message(), "Dump Memory: Address=0x1000, Size=0x10, File=" + name);
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(FromUtf8(name))));
@@ -83,8 +89,8 @@ TEST_F(OutputCommandTest, LogFileIsCreatedEmptiedAndCancelled) {
   ASSERT_TRUE(Run("LOGFILE"));
   EXPECT_EQ(Message(), "Logfile is not set.");
 
-  const std::string first = std::string(kFolder) + "/FIRST.LOG";
-  const std::string second = std::string(kFolder) + "/SECOND.LOG";
+  const std::string first = Folder + "/FIRST.LOG";
+  const std::string second = Folder + "/SECOND.LOG";
   {
     std::ofstream old(first);
     old << "previous run";
@@ -106,7 +112,7 @@ TEST_F(OutputCommandTest, LogFileIsCreatedEmptiedAndCancelled) {
 }
 
 TEST_F(OutputCommandTest, LogFileThatCannotBeCreatedStaysUnset) {
-  const std::string name = std::string(kFolder) + "/NO/SUCH.LOG";
+  const std::string name = Folder + "/NO/SUCH.LOG";
   ASSERT_TRUE(Run("Logfile(" + name + ")"));
   EXPECT_EQ(Message(), "Logfile = " + name);
   ASSERT_TRUE(Run("LOGFILE"));
