@@ -1,5 +1,4 @@
 // pci: the functions present, found by the same scan as the device search.
-#include <cstdio>
 #include <ostream>
 
 #include "cli/cli.h"
@@ -10,11 +9,8 @@ namespace lirrin::cli {
 
 namespace {
 
-std::string Hex(unsigned value, int digits) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*X", digits, value);
-  return buffer;
-}
+// Upper-case hexadecimal digits without the "0x".
+std::string Hex(u32 value, int digits) { return HexText(value, digits).substr(2); }
 
 }  // namespace
 

@@ -288,17 +288,12 @@ bool TReadWrite::WritePcieDword(PciAddress address, u16 offset, u32 value) {
 
 // --- Device search -------------------------------------------------------------
 
-// Walks every function in bus, device, function order until `visit` returns
-// false. A device is present when function 0 reads neither all ones nor 0;
-// the functions above 0 of a multi-function device (header type bit 7) are
-// visited without a presence test.
-template <typename Visit>
-void TReadWrite::ScanPciFunctions(Visit visit) {
+void TReadWrite::ScanPciFunctions(const std::function<bool(u8, u8, u8)>& visit, TEmptySlot empty) {
   for (unsigned bus = 0; bus <= 255; ++bus) {
     const u8 b = static_cast<u8>(bus);
     for (u8 device = 0; device <= 31; ++device) {
       const u32 id = ReadPciDword(b, device, 0, 0x00);
-      if (id == 0xFFFFFFFF || id == 0) continue;
+      if (id == 0xFFFFFFFF || (id == 0 && empty == TEmptySlot::AllOnesOrZero)) continue;
       const u8 functions = (ReadPciByte(b, device, 0, 0x0E) & 0x80) != 0 ? 8 : 1;
       for (u8 function = 0; function < functions; ++function) {
         if (!visit(b, device, function)) return;

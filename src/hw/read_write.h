@@ -113,6 +113,16 @@ class TReadWrite {
   // searches (functions above 0 that read all ones are left out).
   std::vector<PciAddress> PciFunctions();
 
+  // Which identifiers at offset 0 of function 0 mark a device slot as empty.
+  // The device searches also skip 0, which some bridges read for a slot
+  // behind them; the platform check skips only all ones.
+  enum class TEmptySlot { AllOnesOrZero, AllOnes };
+  // Visits every function in bus, device, function order until `visit`
+  // returns false. The functions above 0 of a multi-function device (header
+  // type bit 7) are visited without a presence test.
+  void ScanPciFunctions(const std::function<bool(u8 bus, u8 device, u8 function)>& visit,
+                        TEmptySlot empty = TEmptySlot::AllOnesOrZero);
+
   // Physical memory.
   u8 ReadMemByte(u64 address);
   u16 ReadMemWord(u64 address);
@@ -146,8 +156,6 @@ class TReadWrite {
   bool EcamAddress(u8 bus, u8 device, u8 function, u16 offset, u32& address) const;
   template <typename T>
   T ReadMemValue(u64 address, u32 unit);
-  template <typename Visit>
-  void ScanPciFunctions(Visit visit);
   template <typename Matches>
   PciAddress FindPciFunction(Matches matches, u8 index);
 
