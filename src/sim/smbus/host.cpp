@@ -60,6 +60,17 @@ std::optional<TSmbusHost::TCompletion> TSmbusHost::Observe() {
   return completion;
 }
 
+void TSmbusHost::LatchOutcome(u8& status, u8 doneBit, u8 errorBit, u8 addressByte, std::array<u8, 2>& data) {
+  const auto done = Observe();
+  if (!done) return;
+  if (done->Outcome != TOutcome::Done) {
+    status |= errorBit;
+    return;
+  }
+  status |= doneBit;
+  if ((addressByte & 1) != 0) data = done->Data;
+}
+
 bool TSmbusHost::Abort() {
   if (!Running) return false;
   Running.reset();

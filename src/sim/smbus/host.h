@@ -62,6 +62,11 @@ class TSmbusHost : public TPortHandler {
   // A read of a register that shows progress: the completion, once, when the
   // running transaction finishes at this read.
   std::optional<TCompletion> Observe();
+  // For the register-file models whose status has a done and an error bit:
+  // when the running transaction finishes at this status read, sets
+  // `doneBit` (and takes the bytes read into `data` when `addressByte` asked
+  // for a read) or, without an acknowledge, `errorBit`.
+  void LatchOutcome(u8& status, u8 doneBit, u8 errorBit, u8 addressByte, std::array<u8, 2>& data);
   bool Busy() const { return Stuck || Running.has_value(); }
   // Abandons the running transaction (the kill bit); false when none ran.
   bool Abort();

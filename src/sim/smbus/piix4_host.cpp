@@ -15,14 +15,7 @@ u8 TPiix4Host::ReadRegister(u8 offset) {
     case 0:
       // A finished transaction sets INTR on success and only DEV_ERR on a
       // missing acknowledge (QEMU pm_smbus.c; i2c-i801.c relies on it).
-      if (const auto done = Observe()) {
-        if (done->Outcome == TOutcome::Done) {
-          Status |= kInterrupt;
-          if ((Address & 1) != 0) Data = done->Data;
-        } else {
-          Status |= kDeviceError;
-        }
-      }
+      LatchOutcome(Status, kInterrupt, kDeviceError, Address, Data);
       return static_cast<u8>(Status | (Busy() ? kBusy : 0));
     case 2: return Control;  // START reads back 0, the protocol bits as written
     case 3: return Command;

@@ -16,14 +16,8 @@ u8 TSchHost::ReadRegister(u8 offset) {
   switch (offset) {
     case 0: return Control;
     case 1:
-      if (const auto done = Observe()) {
-        if (done->Outcome == TOutcome::Done) {
-          Status |= kDone;
-          if ((Address & 1) != 0) Data = done->Data;
-        } else {
-          Status |= kDeviceError;  // "no response"
-        }
-      }
+      // The device error bit is what i2c-isch.c reports as "no response".
+      LatchOutcome(Status, kDone, kDeviceError, Address, Data);
       return static_cast<u8>(Status | (Busy() ? kBusy : 0));
     case 2: return Clock[0];
     case 3: return Clock[1];

@@ -15,14 +15,7 @@ constexpr unsigned kProtocolSendByte = 1;
 u8 TUliHost::ReadRegister(u8 offset) {
   switch (offset) {
     case 0:
-      if (const auto done = Observe()) {
-        if (done->Outcome == TOutcome::Done) {
-          Status |= kInterrupt;
-          if ((Address & 1) != 0) Data = done->Data;
-        } else {
-          Status |= kDeviceError;
-        }
-      }
+      LatchOutcome(Status, kInterrupt, kDeviceError, Address, Data);
       return static_cast<u8>(Status | (Busy() ? kBusy : 0));
     case 1: return Control1;
     case 2: return Control2;
