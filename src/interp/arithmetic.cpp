@@ -60,17 +60,19 @@ bool TInterpreter::RunArithmetic(u32 operation) {
   if ((operation == kOpDiv || operation == kOpMod) && b == 0) return Fail(DivisionByZeroMessage());
   const u32 value = Apply(operation, a, b);
   StoreValue(value);
-  Message = op.Name;
   switch (op.Printout) {
     case TPrintout::Short:
-      Message += u" (" + HexShort(a) + u", " + HexShort(b) + u") = " + HexDword(value);
+      SetMessage(op.Name, u" (", HexShort(a), u", ", HexShort(b), u") = ", HexDword(value));
       break;
     case TPrintout::Dword:
-      Message += op.Operands == 1 ? u" (" + HexDword(a) + u") = " + HexDword(value)
-                                  : u" (" + HexDword(a) + u", " + HexDword(b) + u") = " + HexDword(value);
+      if (op.Operands == 1) {
+        SetMessage(op.Name, u" (", HexDword(a), u") = ", HexDword(value));
+      } else {
+        SetMessage(op.Name, u" (", HexDword(a), u", ", HexDword(b), u") = ", HexDword(value));
+      }
       break;
     case TPrintout::Complement:
-      Message += u" (" + HexShort(a) + u") = " + HexShort(value);
+      SetMessage(op.Name, u" (", HexShort(a), u") = ", HexShort(value));
       break;
   }
   return true;

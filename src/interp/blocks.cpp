@@ -122,7 +122,7 @@ bool TInterpreter::RunLoopBlock(TTextView& text) {
 bool TInterpreter::RunDelay(u32) {
   if (!FetchParams(1)) return false;
   TClock::Current().Sleep(Params[0]);
-  Message = u"Delay " + UnsignedDecimal(Params[0]) + u" ms";
+  SetMessage(u"Delay ", UnsignedDecimal(Params[0]), u" ms");
   return true;
 }
 

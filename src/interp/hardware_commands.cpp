@@ -71,7 +71,7 @@ bool TInterpreter::RunPortIn(u32 width) {
   const u16 port = static_cast<u16>(Params[0]);
   const u32 value = width == 1 ? ReadWrite->InByte(port) : width == 2 ? ReadWrite->InWord(port) : ReadWrite->InDword(port);
   StoreValue(value);
-  Message = u"In Port " + HexShort(port) + u" = " + HexOfWidth(value, width);
+  SetMessage(u"In Port ", HexShort(port), u" = ", HexOfWidth(value, width));
   return true;
 }
 
@@ -86,7 +86,7 @@ bool TInterpreter::RunPortOut(u32 width) {
   } else {
     ReadWrite->OutDword(port, value);
   }
-  Message = u"Out port " + HexShort(port) + u" = " + HexOfWidth(value, width);
+  SetMessage(u"Out port ", HexShort(port), u" = ", HexOfWidth(value, width));
   return true;
 }
 
@@ -104,8 +104,8 @@ bool TInterpreter::RunIndexDataIn(u32 width) {
                     : width == 2 ? ReadWrite->InIndexDataWord(index, data, offset)
                                  : ReadWrite->InIndexDataDword(index, data, offset);
   StoreValue(value);
-  Message = u"In Index/Data/Offset " + HexShort(index) + u"/" + HexShort(data) + u"/" + HexByte(offset) + u" = " +
-            HexOfWidth(value, width);
+  SetMessage(u"In Index/Data/Offset ", HexShort(index), u"/", HexShort(data), u"/", HexByte(offset), u" = ",
+             HexOfWidth(value, width));
   return true;
 }
 
@@ -128,8 +128,8 @@ bool TInterpreter::RunIndexDataOut(u32 width) {
     ReadWrite->OutIndexDataWord(index, data, offset, static_cast<u16>(value));
     ReadWrite->OutIndexDataWord(index, data, static_cast<u8>(offset + 2), static_cast<u16>(value >> 16));
   }
-  Message = u"Out Index/Data/Offset " + HexShort(index) + u"/" + HexShort(data) + u"/" + HexByte(offset) + u" = " +
-            HexOfWidth(value, width);
+  SetMessage(u"Out Index/Data/Offset ", HexShort(index), u"/", HexShort(data), u"/", HexByte(offset), u" = ",
+             HexOfWidth(value, width));
   return true;
 }
 
@@ -147,8 +147,8 @@ bool TInterpreter::RunPciRead(u32 form) {
   const u32 value = ReadConfig(*ReadWrite, pcie, width, static_cast<u8>(Params[0]), static_cast<u8>(Params[1]),
                                static_cast<u8>(Params[2]), static_cast<u16>(Params[3]));
   StoreValue(value);
-  Message = PciPrefix(false, pcie) + PciLocation(Params[0], Params[1], Params[2], Params[3]) + u" = " +
-            HexOfWidth(value, width);
+  SetMessage(PciPrefix(false, pcie), PciLocation(Params[0], Params[1], Params[2], Params[3]), u" = ",
+             HexOfWidth(value, width));
   return true;
 }
 
@@ -162,8 +162,8 @@ bool TInterpreter::RunPciWrite(u32 form) {
   const u32 width = form & kWidthMask;
   WriteConfig(*ReadWrite, false, width, static_cast<u8>(Params[0]), static_cast<u8>(Params[1]),
               static_cast<u8>(Params[2]), static_cast<u16>(Params[3]), Params[4]);
-  Message = PciPrefix(true, (form & kPcieForm) != 0) + PciLocation(Params[0], Params[1], Params[2], Params[3]) +
-            u" = " + HexOfWidth(Params[4], width);
+  SetMessage(PciPrefix(true, (form & kPcieForm) != 0), PciLocation(Params[0], Params[1], Params[2], Params[3]),
+             u" = ", HexOfWidth(Params[4], width));
   return true;
 }
 
@@ -179,7 +179,7 @@ bool TInterpreter::RunPackedPciRead(u32 form) {
   const u32 value = ReadConfig(*ReadWrite, pcie, width, static_cast<u8>(bus), static_cast<u8>(device),
                                static_cast<u8>(function), offset);
   StoreValue(value);
-  Message = PciPrefix(false, pcie) + PciLocation(bus, device, function, Params[1]) + u" = " + HexOfWidth(value, width);
+  SetMessage(PciPrefix(false, pcie), PciLocation(bus, device, function, Params[1]), u" = ", HexOfWidth(value, width));
   return true;
 }
 
@@ -192,7 +192,8 @@ bool TInterpreter::RunPackedPciWrite(u32 form) {
   const u16 offset = static_cast<u16>(pcie ? Params[1] : Params[1] & 0xFF);
   WriteConfig(*ReadWrite, pcie, width, static_cast<u8>(bus), static_cast<u8>(device), static_cast<u8>(function),
               offset, Params[2]);
-  Message = PciPrefix(true, pcie) + PciLocation(bus, device, function, Params[1]) + u" = " + HexOfWidth(Params[2], width);
+  SetMessage(PciPrefix(true, pcie), PciLocation(bus, device, function, Params[1]), u" = ",
+             HexOfWidth(Params[2], width));
   return true;
 }
 
@@ -203,8 +204,8 @@ bool TInterpreter::RunFindPci(u32 byClass) {
   const u8 index = static_cast<u8>(Params[1]);
   const u32 value = byClass != 0 ? ReadWrite->FindPciClass(Params[0], index) : ReadWrite->FindPciDevice(Params[0], index);
   StoreValue(value);
-  Message = TText(byClass != 0 ? u"Find PCI Class: " : u"Find PCI Device: ") + HexShort(Params[0]) + u" Index " +
-            HexShort(Params[1]) + u" = " + HexWord(value);
+  SetMessage(byClass != 0 ? u"Find PCI Class: " : u"Find PCI Device: ", HexShort(Params[0]), u" Index ",
+             HexShort(Params[1]), u" = ", HexWord(value));
   return true;
 }
 
@@ -217,7 +218,7 @@ bool TInterpreter::RunMemRead(u32 width) {
                     : width == 2 ? ReadWrite->ReadMemWord(address)
                                  : ReadWrite->ReadMemDword(address);
   StoreValue(value);
-  Message = u"Read Memory Address " + HexShort(address) + u" = " + HexOfWidth(value, width);
+  SetMessage(u"Read Memory Address ", HexShort(address), u" = ", HexOfWidth(value, width));
   return true;
 }
 
@@ -232,7 +233,7 @@ bool TInterpreter::RunMemWrite(u32 width) {
   } else {
     ReadWrite->WriteMemDword(value, address);
   }
-  Message = u"Write Memory Address " + HexShort(address) + u" = " + HexOfWidth(value, width);
+  SetMessage(u"Write Memory Address ", HexShort(address), u" = ", HexOfWidth(value, width));
   return true;
 }
 
@@ -247,8 +248,8 @@ bool TInterpreter::RunFmem(u32) {
   const u32 found = static_cast<u32>(ReadWrite->FindMem(Params[1], Params[2], Params[0], Params[3], pattern.data(),
                                                         static_cast<u32>(pattern.size())));
   StoreValue(found);
-  Message = u"Find Memory: " + HexShort(Params[0]) + u", " + HexShort(Params[1]) + u", " + HexShort(Params[2]) +
-            u", " + HexShort(Params[3]) + u" - " + (found == kMemNotFound32 ? TText(u"not found") : HexShort(found));
+  SetMessage(u"Find Memory: ", HexShort(Params[0]), u", ", HexShort(Params[1]), u", ", HexShort(Params[2]), u", ",
+             HexShort(Params[3]), u" - ", found == kMemNotFound32 ? TText(u"not found") : HexShort(found));
   if (found != kMemNotFound32) {
     std::vector<u8> bytes(kDumpRowBytes, 0xFF);
     ReadWrite->ReadMem256(bytes.data(), found);
@@ -281,7 +282,7 @@ bool TInterpreter::RunCpu(u32) {
   if (!ReadWrite->SwitchCpu(static_cast<int>(Params[0]))) {
     return Fail(ReadWrite->ProcessorCount() <= 1 ? SingleCpuMessage() : SwitchCpuMessage());
   }
-  Message = u"Current CPU = CPU" + UnsignedDecimal(Params[0]);
+  SetMessage(u"Current CPU = CPU", UnsignedDecimal(Params[0]));
   return true;
 }
 
@@ -290,8 +291,8 @@ bool TInterpreter::RunRdmsr(u32) {
   Regs.Ecx = Params[0];
   if (!ReadWrite->ReadMsr(Regs)) return Fail(CommandFailMessage());
   CopyRegsToLocals();
-  Message = u"Read MSR " + HexShort(Params[0]) + u" : High 32bit(EDX) = " + HexDword(Regs.Edx) +
-            u", Low 32bit(EAX) = " + HexDword(Regs.Eax);
+  SetMessage(u"Read MSR ", HexShort(Params[0]), u" : High 32bit(EDX) = ", HexDword(Regs.Edx), u", Low 32bit(EAX) = ",
+             HexDword(Regs.Eax));
   AppendBitRuler(u64{Regs.Edx} << 32 | Regs.Eax, Lines);
   return true;
 }
@@ -302,8 +303,8 @@ bool TInterpreter::RunWrmsr(u32) {
   Regs.Edx = Params[1];
   Regs.Eax = Params[2];
   if (!ReadWrite->WriteMsr(Regs)) return Fail(CommandFailMessage());
-  Message = u"Write MSR " + HexShort(Params[0]) + u" : High 32bit(EDX) = " + HexDword(Params[1]) +
-            u", Low 32bit(EAX) = " + HexDword(Params[2]);
+  SetMessage(u"Write MSR ", HexShort(Params[0]), u" : High 32bit(EDX) = ", HexDword(Params[1]),
+             u", Low 32bit(EAX) = ", HexDword(Params[2]));
   AppendBitRuler(u64{Params[1]} << 32 | Params[2], Lines);
   return true;
 }
@@ -313,8 +314,8 @@ bool TInterpreter::RunRdpmc(u32) {
   if (!FetchParams(1)) return false;
   Value64 = ReadWrite->ReadPmc(Params[0]);
   SplitValue64();
-  Message = u"Read PMC " + Decimal(Params[0]) + u" : High 32bit = " + HexDword(Slots[0xB]) + u", Low 32bit = " +
-            HexDword(Slots[0xA]);
+  SetMessage(u"Read PMC ", Decimal(Params[0]), u" : High 32bit = ", HexDword(Slots[0xB]), u", Low 32bit = ",
+             HexDword(Slots[0xA]));
   AppendBitRuler(Value64, Lines);
   return true;
 }
@@ -325,8 +326,8 @@ bool TInterpreter::RunRdcr(u32) {
   Value64 = ReadWrite->ReadCr(Params[0]);
   if (Value64 == ~u64{0}) return Fail(CommandFailMessage());
   SplitValue64();
-  Message = u"Read CR" + Decimal(Params[0]) + u" : High 32bit = " + HexDword(Slots[0xB]) + u", Low 32bit = " +
-            HexDword(Slots[0xA]);
+  SetMessage(u"Read CR", Decimal(Params[0]), u" : High 32bit = ", HexDword(Slots[0xB]), u", Low 32bit = ",
+             HexDword(Slots[0xA]));
   AppendBitRuler(Value64, Lines);
   return true;
 }
@@ -335,8 +336,8 @@ bool TInterpreter::RunWrcr(u32) {
   if (!FetchParams(3)) return false;
   Value64 = u64{Params[1]} << 32 | Params[2];
   if (!ReadWrite->WriteCr(Params[0], Value64)) return Fail(CommandFailMessage());
-  Message = u"Write CR" + Decimal(Params[0]) + u" : High 32bit = " + HexDword(Params[1]) + u", Low 32bit = " +
-            HexDword(Params[2]);
+  SetMessage(u"Write CR", Decimal(Params[0]), u" : High 32bit = ", HexDword(Params[1]), u", Low 32bit = ",
+             HexDword(Params[2]));
   AppendBitRuler(Value64, Lines);
   return true;
 }
@@ -348,7 +349,7 @@ bool TInterpreter::RunCpuid(u32) {
   Regs.Eax = Params[0];
   if (!ReadWrite->Cpuid(Regs)) return Fail(CommandFailMessage());
   CopyRegsToLocals();
-  Message = u"CPUID " + HexShort(Params[0]);
+  SetMessage(u"CPUID ", HexShort(Params[0]));
   AppendCpuidTable(Regs.Eax, Regs.Ebx, Regs.Ecx, Regs.Edx, Lines);
   return true;
 }
@@ -356,7 +357,7 @@ bool TInterpreter::RunCpuid(u32) {
 bool TInterpreter::RunRdtsc() {
   Value64 = ReadWrite->ReadTsc();
   SplitValue64();
-  Message = u"Read TSC = " + HexQword(Value64);
+  SetMessage(u"Read TSC = ", HexQword(Value64));
   return true;
 }
 

@@ -130,11 +130,11 @@ bool TInterpreter::RunStatement(TTextView statement) {
       // "LocalX=" hands the local to the result; its printout names the
       // local with two digits, unlike the assignment below.
       *ResultVariable = Slots[index];
-      Message = u"Local" + HexDigits(index, 2) + u" = " + HexDec(Slots[index]);
+      SetMessage(u"Local", HexDigits(index, 2), u" = ", HexDec(Slots[index]));
       return true;
     }
     if (ParseOperand(statement, Slots[index])) {
-      Message = u"Local" + HexDigits(index, 1) + u" = " + HexDec(Slots[index]);
+      SetMessage(u"Local", HexDigits(index, 1), u" = ", HexDec(Slots[index]));
       return true;
     }
     return RunCommand(statement);
@@ -145,7 +145,7 @@ bool TInterpreter::RunStatement(TTextView statement) {
   }
   if (statement == u"RESULT") {
     *ResultVariable = LastResult();
-    Message = u"Last result = " + HexDword(LastResult());
+    SetMessage(u"Last result = ", HexDword(LastResult()));
     return true;
   }
   if (statement == u"RWEXIT") return true;

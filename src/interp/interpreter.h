@@ -69,6 +69,13 @@ class TInterpreter : public TIoObject {
   bool BreakCondition() const;
   bool CountStep();
   bool Fail(TText message);
+  // Sets LastMessage from its parts in its own storage: every statement
+  // prints, and a fresh text per statement was a large share of its cost.
+  template <typename... TParts>
+  void SetMessage(const TParts&... parts) {
+    Message.clear();
+    (Message += ... += parts);
+  }
   void StoreValue(u32 value);
   bool FetchParams(unsigned count);
   void FetchOptionalParam(unsigned index, u32 fallback);

@@ -26,7 +26,7 @@ bool TInterpreter::RunDmem(u32) {
   const bool toFile = FetchTextParams(1);
   const u32 address = Params[0];
   const u32 size = Params[1];
-  Message = u"Dump Memory: Address=" + HexShort(address) + u", Size=" + HexShort(size);
+  SetMessage(u"Dump Memory: Address=", HexShort(address), u", Size=", HexShort(size));
   if (size > kMaxDumpSize) {
     Message += AllocateBufferMessage();
     return true;
@@ -52,7 +52,7 @@ bool TInterpreter::RunDmem(u32) {
 // nothing is written, neither changes what the file holds.
 bool TInterpreter::RunLogFile(u32) {
   if (!FetchTextParams(1)) return false;
-  Message = u"Logfile = " + TextParams[0];
+  SetMessage(u"Logfile = ", TextParams[0]);
   LogFile.close();
   LogFile.clear();
   LogFile.open(std::filesystem::path(TextParams[0]), std::ios::in | std::ios::out | std::ios::trunc);

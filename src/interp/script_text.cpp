@@ -78,29 +78,34 @@ TText NormaliseScript(TTextView script) {
 }
 
 void TArgumentList::Split(TTextView text) {
-  Chars.clear();
-  Spans.clear();
+  // Unquoted text is never longer than `text`: reserving that much keeps the
+  // views into it valid while it grows.
+  Unquoted.clear();
+  Unquoted.reserve(text.size());
+  Arguments.clear();
   std::size_t i = 0;
   while (true) {
     while (i < text.size() && text[i] == u' ') ++i;
     if (i == text.size()) return;
-    const std::size_t start = Chars.size();
     if (text[i] == u'"') {
+      const std::size_t start = Unquoted.size();
       for (++i; i < text.size(); ++i) {
         if (text[i] != u'"') {
-          Chars += text[i];
+          Unquoted += text[i];
         } else if (i + 1 < text.size() && text[i + 1] == u'"') {
-          Chars += u'"';
+          Unquoted += u'"';
           ++i;
         } else {
           ++i;
           break;
         }
       }
+      Arguments.emplace_back(Unquoted.data() + start, Unquoted.size() - start);
     } else {
-      for (; i < text.size() && text[i] != u' '; ++i) Chars += text[i];
+      const std::size_t start = i;
+      while (i < text.size() && text[i] != u' ') ++i;
+      Arguments.push_back(text.substr(start, i - start));
     }
-    Spans.emplace_back(start, Chars.size() - start);
   }
 }
 

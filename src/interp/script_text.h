@@ -29,15 +29,17 @@ TText NormaliseScript(TTextView script);
 // cutting allocates nothing once the buffer has grown.
 class TArgumentList {
  public:
+  // The arguments are views into `text`, except quoted ones, which the list
+  // holds itself without their quotes; they stay valid while `text` lives
+  // and until the next Split. Views spare a copy of every argument of every
+  // statement.
   void Split(TTextView text);
-  std::size_t Count() const { return Spans.size(); }
-  TTextView At(std::size_t index) const {
-    return TTextView(Chars).substr(Spans[index].first, Spans[index].second);
-  }
+  std::size_t Count() const { return Arguments.size(); }
+  TTextView At(std::size_t index) const { return Arguments[index]; }
 
  private:
-  TText Chars;
-  std::vector<std::pair<std::size_t, std::size_t>> Spans;  // start and length in Chars
+  TText Unquoted;  // quoted arguments, quotes removed and doubled quotes undone
+  std::vector<TTextView> Arguments;
 };
 
 // A number in one of the script's forms: decimal with an optional minus

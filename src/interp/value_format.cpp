@@ -6,19 +6,17 @@ namespace {
 
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 
+// Every statement prints a value or two, so the digits are built in place
+// and the text is made once (short ones need no allocation at all).
 TText Prefixed(u64 value, unsigned digits) {
-  TText text = u"0x";
-  text += HexDigits(value, digits);
-  return text;
+  char16_t text[2 + 16] = {u'0', u'x'};
+  for (unsigned i = digits; i-- > 0; value >>= 4) text[2 + i] = kHexDigits[value & 0xF];
+  return TText(text, 2 + digits);
 }
 
 }  // namespace
 
-TText HexDigits(u64 value, unsigned digits) {
-  TText text(digits, u'0');
-  for (unsigned i = digits; i-- > 0; value >>= 4) text[i] = kHexDigits[value & 0xF];
-  return text;
-}
+TText HexDigits(u64 value, unsigned digits) { return Prefixed(value, digits).substr(2); }
 
 unsigned HexDigitCount(u64 value) {
   unsigned digits = 1;
