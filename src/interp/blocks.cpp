@@ -86,7 +86,7 @@ bool TInterpreter::RunWaitBlock(TTextView& text) {
   while (Endless || RepeatCount != 0) {
     // Each pass is a step of the run budget, so that even a pass without
     // statements cannot loop for ever under a budget.
-    if (!CountStep() || !RunStatements(body)) return false;
+    if (!CountSteps(1) || !RunStatements(body)) return false;
     if (BreakCondition()) {
       Message = CommandBreakMessage();
       break;
@@ -107,7 +107,7 @@ bool TInterpreter::RunLoopBlock(TTextView& text) {
   TTextView body;
   if (!TakeBlockBody(u"LOOP", text, body)) return false;
   while (Endless || RepeatCount != 0) {
-    if (!CountStep() || !RunStatements(body)) return false;
+    if (!CountSteps(1) || !RunStatements(body)) return false;
     if (BreakCondition()) {
       Message = CommandBreakMessage();
       break;

@@ -117,7 +117,7 @@ bool TInterpreter::RunStatements(TTextView text) {
 }
 
 bool TInterpreter::RunStatement(TTextView statement) {
-  if (!CountStep()) return false;
+  if (!CountSteps(1)) return false;
   Target = kLastResultSlot;
   BreakIfZero = BreakIfNonZero = false;
   if (statement.starts_with(u"LOCAL")) {
@@ -168,8 +168,9 @@ bool TInterpreter::BreakCondition() const {
   return (BreakIfZero && *ResultVariable == 0) || (BreakIfNonZero && *ResultVariable != 0);
 }
 
-bool TInterpreter::CountStep() {
-  if (StepLimit == 0 || ++Steps <= StepLimit) return true;
+bool TInterpreter::CountSteps(u64 count) {
+  Steps += count;
+  if (StepLimit == 0 || Steps <= StepLimit) return true;
   return Fail(StepLimitMessage(StepLimit));
 }
 

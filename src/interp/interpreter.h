@@ -67,7 +67,11 @@ class TInterpreter : public TIoObject {
   bool RunStatement(TTextView statement);
   bool RunCommand(TTextView statement);
   bool BreakCondition() const;
-  bool CountStep();
+  // Charges `count` steps to the run budget; false (with the message) past
+  // it. Statements and block passes cost one step; a memory dump costs one
+  // per row it adds to Output and one per line it saves, so that a dump in
+  // a loop cannot grow or rewrite Output without bound.
+  bool CountSteps(u64 count);
   bool Fail(TText message);
   // Sets LastMessage from its parts in its own storage: every statement
   // prints, and a fresh text per statement was a large share of its cost.

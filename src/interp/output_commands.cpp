@@ -14,6 +14,7 @@ constexpr u32 kDefaultDumpSize = 0x100;
 // " - Allocate buffer error" instead of claiming whatever a typing error
 // asked for; the firmware areas a dump is meant for are far smaller.
 constexpr u32 kMaxDumpSize = 16u << 20;
+constexpr u32 kBytesPerDumpRow = 16;
 
 }  // namespace
 
@@ -31,10 +32,12 @@ bool TInterpreter::RunDmem(u32) {
     Message += AllocateBufferMessage();
     return true;
   }
+  if (!CountSteps((u64{size} + kBytesPerDumpRow - 1) / kBytesPerDumpRow)) return false;
   std::vector<u8> buffer(size, 0xFF);
   ReadWrite->ReadMemBlock(buffer.data(), size, address);
   AppendHexDump(buffer.data(), size, Lines);
   if (toFile) {
+    if (!CountSteps(Lines.size())) return false;
     // A file that cannot be written is reported in the printout; the dump
     // itself is in Output, so the command still succeeds.
     const bool saved = SaveLines(TextParams[0], Lines);

@@ -120,5 +120,22 @@ TEST_F(OutputCommandTest, LogFileThatCannotBeCreatedStaysUnset) {
 
 }
 
+// A dump in an endless loop must not grow Output, or rewrite its file,
+// without bound: every row it adds and every line it saves costs a step.
+TEST_F(OutputCommandTest, DumpsCountAgainstTheRunBudget) {
+  Interp->SetStepLimit(20);
+  EXPECT_TRUE(Run("Dmem(0x1000,0x100)"));  // 1 statement and 16 rows
+  EXPECT_FALSE(Run("Dmem(0x1000,0x200)"));  // 1 + 32 rows
+  EXPECT_EQ(Message(), "Step limit of 20 reached!");
+  EXPECT_FALSE(Run("Dmem(0x1000,0x100,\"" + Folder + "/BIG.TXT\")"));  // and 18 lines saved
+  EXPECT_EQ(Message(), "Step limit of 20 reached!");
+  EXPECT_FALSE(std::filesystem::exists(Folder + "/BIG.TXT"));
+
+  Interp->SetStepLimit(1000);
+  EXPECT_FALSE(Run("Wait{1,0,Dmem(0x1000,0x100,\"" + Folder + "/LOOP.TXT\")}"));
+  EXPECT_EQ(Message(), "Step limit of 1000 reached!");
+  EXPECT_LT(Output().size(), 1000u);
+}
+
 }  // namespace
 }  // namespace lirrin
