@@ -109,7 +109,7 @@ class TBoardSession {
     TReadWrite::FreeInstance();
     TReadWrite::SetTransportFactory([transport] { return transport; });
     // The program's error boxes become lines on standard error.
-    SetMessageBoxRecorder([&err](const TMessageBox& box) { err << ToUtf8(box.Text) << "\n"; });
+    SetMessageBoxRecorder([stream = &err](const TMessageBox& box) { *stream << ToUtf8(box.Text) << "\n"; });
     Connected = true;
     return true;
   }
