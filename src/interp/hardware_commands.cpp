@@ -19,6 +19,10 @@ constexpr u32 kMaxFunction = 7;
 constexpr u32 kMaxConfigOffset = 0xFF;
 constexpr u32 kMemNotFound32 = 0xFFFFFFFF;
 constexpr u32 kDumpRowBytes = 256;
+// What a search costs against the run budget: one step per bus a device
+// search walks, one per 256 bytes a memory search may compare.
+constexpr u32 kSearchedBuses = 256;
+constexpr u32 kSearchedBytesPerStep = 256;
 
 TText HexOfWidth(u32 value, u32 width) {
   return width == 1 ? HexByte(value) : width == 2 ? HexWord(value) : HexDword(value);
@@ -201,6 +205,7 @@ bool TInterpreter::RunPackedPciWrite(u32 form) {
 bool TInterpreter::RunFindPci(u32 byClass) {
   if (!FetchParams(1)) return false;
   FetchOptionalParam(1, 0);
+  if (!CountSteps(kSearchedBuses)) return false;
   const u8 index = static_cast<u8>(Params[1]);
   const u32 value = byClass != 0 ? ReadWrite->FindPciClass(Params[0], index) : ReadWrite->FindPciDevice(Params[0], index);
   StoreValue(value);
@@ -245,6 +250,7 @@ bool TInterpreter::RunFmem(u32) {
   if (!FetchParams(4) || !FetchTextParams(1)) return false;
   std::vector<u8> pattern;
   if (asText || !ParseByteList(TextParams[0], pattern)) pattern = EightBitCharacters(TextParams[0]);
+  if (!CountSteps(u64{Params[1]} / kSearchedBytesPerStep + 1)) return false;
   const u32 found = static_cast<u32>(ReadWrite->FindMem(Params[1], Params[2], Params[0], Params[3], pattern.data(),
                                                         static_cast<u32>(pattern.size())));
   StoreValue(found);

@@ -68,9 +68,10 @@ class TInterpreter : public TIoObject {
   bool RunCommand(TTextView statement);
   bool BreakCondition() const;
   // Charges `count` steps to the run budget; false (with the message) past
-  // it. Statements and block passes cost one step; a memory dump costs one
-  // per row it adds to Output and one per line it saves, so that a dump in
-  // a loop cannot grow or rewrite Output without bound.
+  // it. Statements and block passes cost one step; commands whose work grows
+  // with their arguments cost by that work (a dump per row and saved line, a
+  // device search per bus, a memory search per 256 bytes), so that the budget
+  // bounds the time a run takes, not just its statements.
   bool CountSteps(u64 count);
   bool Fail(TText message);
   // Sets LastMessage from its parts in its own storage: every statement

@@ -208,5 +208,18 @@ TEST_F(StatementTest, StepLimitStopsEndlessRunsAndIsOffByDefault) {
   EXPECT_EQ(Local(1), 4u);
 }
 
+// Searches cost what they may do, so the budget bounds a run's time: a
+// device search one step per bus, a memory search one per 256 bytes.
+TEST_F(StatementTest, SearchesCostTheirWork) {
+  Interp->SetStepLimit(300);
+  EXPECT_TRUE(Run("Fpci(0x12345678)"));  // 1 + 256 steps
+  EXPECT_FALSE(Run("Fpci(0x12345678); Fpci(0x12345678)"));
+  EXPECT_EQ(Message(), "Step limit of 300 reached!");
+
+  EXPECT_TRUE(Run("Fmem(0x100000,0x8000,1,0,\"NONE\")"));  // 1 + 129 steps
+  EXPECT_FALSE(Run("Fmem(0x100000,0xFFFFFFFF,1,0,\"NONE\")"));  // refused before it starts
+  EXPECT_EQ(Message(), "Step limit of 300 reached!");
+}
+
 }  // namespace
 }  // namespace lirrin
