@@ -7,7 +7,7 @@
 #include "hw/read_write.h"
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
-#include "platform/nvk_spec.h"
+#include "platform/platform_check.h"
 #ifndef _WIN32
 #include "hw/linux_transport.h"
 #endif

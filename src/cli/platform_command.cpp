@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "platform/acpi_base.h"
 #include "platform/nvk_bios_info.h"
-#include "platform/nvk_spec.h"
+#include "platform/platform_check.h"
 
 namespace lirrin::cli {
 

@@ -5,7 +5,7 @@
 // detects the SMBus controller as it is built), on any other machine it shows
 // the error box, once, and creates nothing further.
 
-#include "platform/nvk_spec.h"
+#include "platform/platform_check.h"
 
 namespace lirrin {
 

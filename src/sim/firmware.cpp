@@ -69,7 +69,7 @@ std::vector<u8> SmbiosTable(const TBoardInfo& info, u16& structures, u16& larges
 
   // BIOS information: vendor, version, segment E000h, date, 1 MiB ROM,
   // characteristics (PCI, BIOS upgradeable, boot from CD, selectable boot,
-  // EDD), ACPI, USB legacy and BIOS Boot Specification support, release.
+  // EDD), ACPI, USB legacy and BBS boot support, release.
   std::vector<u8> bios(0x14);
   bios[0] = 1;
   bios[1] = 2;

@@ -14,7 +14,7 @@
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
 #include "platform/nvk_bios_info.h"
-#include "platform/nvk_spec.h"
+#include "platform/platform_check.h"
 #include "platform/smbios_base.h"
 #include "sim/board.h"
 #include "sim/firmware.h"

@@ -1,4 +1,4 @@
-#include "platform/nvk_spec.h"
+#include "platform/platform_check.h"
 
 #include <string_view>
 
