@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "support/os_version.h"
+
 namespace lirrin {
 
 namespace {
@@ -242,10 +244,7 @@ bool TLinuxHardwareTransport::ReadTsc(u64& value) {
   return true;
 }
 
-u32 TLinuxHardwareTransport::ProcessorCount() {
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<u32>(online) : 1;
-}
+u32 TLinuxHardwareTransport::ProcessorCount() { return TOsVersion::Instance()->ProcessorCount(); }
 
 // A mask naming a processor the system does not have is refused as a whole,
 // as Windows refuses a mask that is not a subset of the system's; the kernel

@@ -148,8 +148,6 @@ class TReadWrite {
   u64 ReadPmc(u32 counter);
   bool Cpuid(CpuRegisters& regs);
 
-  const TRwConfig& Config() const { return Settings; }
-
  private:
   u32 ReadConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width);
   bool WriteConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value);

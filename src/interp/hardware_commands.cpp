@@ -18,7 +18,7 @@ constexpr u32 kMaxDevice = 0x1F;
 constexpr u32 kMaxFunction = 7;
 constexpr u32 kMaxConfigOffset = 0xFF;
 constexpr u32 kMemNotFound32 = 0xFFFFFFFF;
-constexpr u32 kDumpRowBytes = 256;
+constexpr u32 kFoundDumpBytes = 256;  // FMEM shows this much from a match on
 // What a search costs against the run budget: one step per bus a device
 // search walks, one per 256 bytes a memory search may compare.
 constexpr u32 kSearchedBuses = 256;
@@ -257,9 +257,9 @@ bool TInterpreter::RunFmem(u32) {
   SetMessage(u"Find Memory: ", HexShort(Params[0]), u", ", HexShort(Params[1]), u", ", HexShort(Params[2]), u", ",
              HexShort(Params[3]), u" - ", found == kMemNotFound32 ? TText(u"not found") : HexShort(found));
   if (found != kMemNotFound32) {
-    std::vector<u8> bytes(kDumpRowBytes, 0xFF);
+    std::vector<u8> bytes(kFoundDumpBytes, 0xFF);
     ReadWrite->ReadMem256(bytes.data(), found);
-    AppendHexDump(bytes.data(), kDumpRowBytes, Lines);
+    AppendHexDump(bytes.data(), kFoundDumpBytes, Lines);
   }
   return true;
 }
