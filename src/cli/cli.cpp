@@ -4,18 +4,13 @@
 #include <ostream>
 
 #include "cli/commands.h"
-#include "hw/read_write.h"
+#include "hw/board_context.h"
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
-#include "platform/platform_check.h"
-#ifndef _WIN32
-#include "hw/linux_transport.h"
+#ifdef LIRRIN_LINUX_HARDWARE
+#include "hw/linux_hardware_transport.h"
 #endif
 #include "sim/boards.h"
-#include "smbus/smbus.h"
-#include "support/clock.h"
-#include "support/debug_console.h"
-#include "support/message_box.h"
 
 namespace lirrin::cli {
 
@@ -97,61 +92,47 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
   return true;
 }
 
-// Connects the I/O layer (and, for a simulated board, the clock) to the
-// chosen board for the lifetime of the session; the process-wide objects
-// built over it go with it.
+// Opens the chosen board and holds the board context over it for the
+// lifetime of the session: the simulated board's clock, the program's error
+// boxes as lines on standard error, and the debug console as --debug asks.
 class TBoardSession {
  public:
   bool Connect(const TOptions& options, std::ostream& err) {
     std::shared_ptr<TTransport> transport =
         options.Board == "hw" ? OpenHardware(err) : OpenSimulated(options, err);
     if (!transport) return false;
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory([transport] { return transport; });
-    // The program's error boxes become lines on standard error.
-    SetMessageBoxRecorder([stream = &err](const TMessageBox& box) { *stream << ToUtf8(box.Text) << "\n"; });
-    Connected = true;
+    Context.emplace(TBoardSeams{
+        .Transport = std::move(transport),
+        .Clock = Board ? &Board->Clock() : nullptr,
+        .MessageBoxes = [stream = &err](const TMessageBox& box) { *stream << ToUtf8(box.Text) << "\n"; },
+        .Debug = options.Debug,
+    });
     return true;
-  }
-
-  ~TBoardSession() {
-    if (!Connected) return;
-    TInitializer::FreeInstance();
-    TNvkSpec::FreeInstance();
-    TAcpiBase::FreeInstance();
-    TSMBus::FreeInstance();
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory({});
-    SetMessageBoxRecorder({});
-    TClock::Install(nullptr);
   }
 
  private:
   static std::shared_ptr<TTransport> OpenHardware(std::ostream& err) {
-#ifdef _WIN32
-    err << "lirrin-cli: --board hw: hardware access is not available on this platform yet\n";
-    return nullptr;
-#else
+#ifdef LIRRIN_LINUX_HARDWARE
     std::string reason;
     std::shared_ptr<TTransport> hardware = OpenLinuxHardwareTransport(reason);
     if (!hardware) err << "lirrin-cli: --board hw: " << reason << "\n";
     return hardware;
+#else
+    err << "lirrin-cli: --board hw: this build has no hardware transport\n";
+    return nullptr;
 #endif
   }
 
   std::shared_ptr<TTransport> OpenSimulated(const TOptions& options, std::ostream& err) {
     std::string error;
     Board = sim::MakeBoard(options.Board, options.StateFile, error);
-    if (!Board) {
-      err << "lirrin-cli: " << error << "\n";
-      return nullptr;
-    }
-    TClock::Install(&Board->Clock());
+    if (!Board) err << "lirrin-cli: " << error << "\n";
     return Board;
   }
 
+  // The board outlives the context, which frees everything built over it.
   std::shared_ptr<sim::TSimBoard> Board;
-  bool Connected = false;
+  std::optional<TBoardContext> Context;
 };
 
 }  // namespace
@@ -185,7 +166,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << kUsage;
     return kExitUsage;
   }
-  TDebugConsole::Instance(options.Debug);
 
   const TCommandEntry* command = nullptr;
   for (const TCommandEntry& entry : kCommands) {
@@ -201,7 +181,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     case TPrerequisite::None:
       break;
     case TPrerequisite::PcieBase:
-      TReadWrite::Instance()->PcieBase = TAcpiBase::Instance()->PcieBase();
+      TAcpiBase::Instance()->HandPcieBaseToIo();
       break;
     case TPrerequisite::PlatformCheck:
       // As at the program's start: identify the board (its error text goes

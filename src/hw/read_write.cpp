@@ -8,6 +8,8 @@
 #include <cpuid.h>
 #endif
 
+#include "support/singletons.h"
+
 namespace lirrin {
 
 namespace {
@@ -43,6 +45,7 @@ bool UnitValid(u32 length, u64 address, u32 unit) {
 TReadWrite* TReadWrite::Instance() {
   if (instance == nullptr) {
     instance = new TReadWrite(transportFactory ? transportFactory() : MakePlatformTransport());
+    EnlistSingleton(&TReadWrite::FreeInstance);
   }
   return instance;
 }

@@ -46,12 +46,10 @@ using TTransportFactory = std::function<std::shared_ptr<TTransport>()>;
 
 class TReadWrite {
  public:
-  // The process-wide layer, created on first use with the current transport factory.
+  // The process-wide layer, created on first use over the transport of the
+  // board context in force (the platform's own outside any context).
   static TReadWrite* Instance();
   static void FreeInstance();
-  // The transport the next Instance() connects; the platform's own by default.
-  // Passing an empty factory restores the platform's.
-  static void SetTransportFactory(TTransportFactory factory);
 
   explicit TReadWrite(std::shared_ptr<TTransport> transport);
   TReadWrite(const TReadWrite&) = delete;
@@ -149,6 +147,11 @@ class TReadWrite {
   bool Cpuid(CpuRegisters& regs);
 
  private:
+  friend class TBoardContext;
+  // The transport the next Instance() connects; an empty factory restores
+  // the platform's. Only a board context sets it.
+  static void SetTransportFactory(TTransportFactory factory);
+
   u32 ReadConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width);
   bool WriteConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value);
   bool EcamAddress(u8 bus, u8 device, u8 function, u16 offset, u32& address) const;

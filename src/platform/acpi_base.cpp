@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/firmware_bytes.h"
+#include "support/singletons.h"
 #include "support/text.h"
 
 namespace lirrin {
@@ -35,7 +36,10 @@ u64 FindRsdp(TReadWrite& io, u64 from) {
 }  // namespace
 
 TAcpiBase* TAcpiBase::Instance() {
-  if (instance == nullptr) instance = new TAcpiBase();
+  if (instance == nullptr) {
+    instance = new TAcpiBase();
+    EnlistSingleton(&TAcpiBase::FreeInstance);
+  }
   return instance;
 }
 

@@ -44,6 +44,10 @@ class TAcpiBase : public TIoObject {
   u32 PcieBase() const { return Pcie; }
   const std::vector<TTableEntry>& Tables() const { return Entries; }
 
+  // Hands the PCI Express configuration base to the I/O layer, which has no
+  // way of its own to learn it; the one place that sets it.
+  void HandPcieBaseToIo() { ReadWrite->PcieBase = Pcie; }
+
  private:
   using THandler = void (TAcpiBase::*)(std::span<const u8> table);
 

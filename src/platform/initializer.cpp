@@ -2,6 +2,7 @@
 
 #include "smbus/smbus.h"
 #include "support/message_box.h"
+#include "support/singletons.h"
 
 namespace lirrin {
 
@@ -12,7 +13,10 @@ TInitializer* instance = nullptr;
 }  // namespace
 
 TInitializer* TInitializer::Instance() {
-  if (instance == nullptr) instance = new TInitializer();
+  if (instance == nullptr) {
+    instance = new TInitializer();
+    EnlistSingleton(&TInitializer::FreeInstance);
+  }
   return instance;
 }
 

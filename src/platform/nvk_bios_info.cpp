@@ -8,6 +8,7 @@
 #include "platform/firmware_bytes.h"
 #include "platform/pci_subsystem.h"
 #include "support/board_maker.h"
+#include "support/singletons.h"
 
 namespace lirrin {
 
@@ -25,7 +26,10 @@ constexpr std::size_t kModelSize = 32;
 }  // namespace
 
 TNvkBiosInfo* TNvkBiosInfo::Instance() {
-  if (instance == nullptr) instance = new TNvkBiosInfo();
+  if (instance == nullptr) {
+    instance = new TNvkBiosInfo();
+    EnlistSingleton(&TNvkBiosInfo::FreeInstance);
+  }
   return instance;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/pci_subsystem.h"
 #include "support/board_maker.h"
 #include "support/debug_console.h"
+#include "support/singletons.h"
 
 namespace lirrin {
 
@@ -23,7 +24,10 @@ constexpr u32 kCheckAreaSize = 0x1FFFF;
 }  // namespace
 
 TNvkSpec* TNvkSpec::Instance() {
-  if (instance == nullptr) instance = new TNvkSpec();
+  if (instance == nullptr) {
+    instance = new TNvkSpec();
+    EnlistSingleton(&TNvkSpec::FreeInstance);
+  }
   return instance;
 }
 
@@ -36,7 +40,7 @@ TNvkSpec::TNvkSpec() : ReadWrite(TReadWrite::Instance()), Smbios(TSmbiosBase::In
   Model = TNvkBiosInfo::Instance()->ModelName();
   Verdict = PlatformCheck();
   Acpi = TAcpiBase::Instance();
-  ReadWrite->PcieBase = Acpi->PcieBase();
+  Acpi->HandPcieBaseToIo();
   TDebugConsole::Instance(false)->LogW(u"Model Name", Model, kColorYellow);
 }
 

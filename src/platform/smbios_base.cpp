@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/firmware_bytes.h"
+#include "support/singletons.h"
 
 namespace lirrin {
 
@@ -19,7 +20,10 @@ constexpr u32 kEntrySize = 31;
 }  // namespace
 
 TSmbiosBase* TSmbiosBase::Instance() {
-  if (instance == nullptr) instance = new TSmbiosBase();
+  if (instance == nullptr) {
+    instance = new TSmbiosBase();
+    EnlistSingleton(&TSmbiosBase::FreeInstance);
+  }
   return instance;
 }
 

@@ -1,6 +1,7 @@
 #include "smbus/smbus.h"
 
 #include "interp/interpreter.h"
+#include "support/singletons.h"
 
 namespace lirrin {
 
@@ -49,7 +50,10 @@ class TSMBus::TTransaction {
 };
 
 TSMBus* TSMBus::Instance() {
-  if (instance == nullptr) instance = new TSMBus();
+  if (instance == nullptr) {
+    instance = new TSMBus();
+    EnlistSingleton(&TSMBus::FreeInstance);
+  }
   return instance;
 }
 

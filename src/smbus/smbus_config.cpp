@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/singletons.h"
+
 namespace lirrin {
 
 namespace {
@@ -11,7 +13,10 @@ TSMBusConfig* instance = nullptr;
 }  // namespace
 
 TSMBusConfig* TSMBusConfig::Instance() {
-  if (instance == nullptr) instance = new TSMBusConfig();
+  if (instance == nullptr) {
+    instance = new TSMBusConfig();
+    EnlistSingleton(&TSMBusConfig::FreeInstance);
+  }
   return instance;
 }
 

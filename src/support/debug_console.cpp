@@ -14,9 +14,17 @@ TDebugConsole::TDebugConsole(bool enable) : Enabled_(enable) {
   if (Enabled_) OpenOutput();
 }
 
-TDebugConsole::~TDebugConsole() {
-  if (OutputHandle != kInvalidHandle) CloseOutput();
-  OutputHandle = kInvalidHandle;
+TDebugConsole::~TDebugConsole() { SetEnabled(false); }
+
+void TDebugConsole::SetEnabled(bool enable) {
+  if (enable == Enabled_) return;
+  Enabled_ = enable;
+  if (enable) {
+    OpenOutput();
+  } else if (OutputHandle != kInvalidHandle) {
+    CloseOutput();
+    OutputHandle = kInvalidHandle;
+  }
 }
 
 void TDebugConsole::Log(std::string_view label, std::string_view text, u16 color) {

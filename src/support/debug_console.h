@@ -27,7 +27,7 @@ enum : u16 {
 class TDebugConsole {
  public:
   // The first call creates the console with `enable`; later calls return it
-  // unchanged and ignore the flag.
+  // unchanged and ignore the flag (SetEnabled switches it).
   static TDebugConsole* Instance(bool enable);
 
   explicit TDebugConsole(bool enable);
@@ -45,6 +45,9 @@ class TDebugConsole {
   u16 SetColor(u16 attribute);
 
   bool Enabled() const { return Enabled_ && OutputHandle != kInvalidHandle; }
+  // Opens or closes the output; a board session switches the lines on for
+  // its own lifetime.
+  void SetEnabled(bool enable);
 
  private:
   static constexpr std::intptr_t kInvalidHandle = -1;

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "hw/board_context.h"
 #include "interp/interpreter.h"
 #include "sim/boards.h"
 
@@ -20,20 +21,12 @@ class BusyStatus final : public sim::TPortHandler {
 
 struct Setup {
   Setup() {
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory([board = Board] { return board; });
-    TClock::Install(&Board->Clock());
     Board->MapPorts(0x400, 0x10, &Status);
     Interp = std::make_unique<TInterpreter>();
   }
-  ~Setup() {
-    Interp.reset();
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory({});
-    TClock::Install(nullptr);
-  }
 
   std::shared_ptr<sim::TSimBoard> Board = std::make_shared<sim::TSimBoard>(sim::DesktopIch10Board());
+  TBoardContext Context{{.Transport = Board, .Clock = &Board->Clock()}};
   BusyStatus Status;
   std::unique_ptr<TInterpreter> Interp;
 };

@@ -3,10 +3,9 @@
 // readers, and the SMBus controller detection.
 #include <benchmark/benchmark.h>
 
-#include "hw/read_write.h"
+#include "hw/board_context.h"
 #include "platform/initializer.h"
 #include "sim/boards.h"
-#include "support/clock.h"
 
 namespace lirrin {
 namespace {
@@ -14,8 +13,7 @@ namespace {
 void BM_StartUpIdentification(benchmark::State& state) {
   std::string error;
   const std::shared_ptr<sim::TSimBoard> board = sim::MakeBoard("sim", "", error);
-  TReadWrite::SetTransportFactory([board] { return board; });
-  TClock::Install(&board->Clock());
+  const TBoardContext context({.Transport = board, .Clock = &board->Clock()});
   bool supported = false;
   for (auto _ : state) {
     supported = TInitializer::Instance()->Supported();
@@ -24,8 +22,6 @@ void BM_StartUpIdentification(benchmark::State& state) {
   state.counters["requests/call"] =
       benchmark::Counter(static_cast<double>(board->TotalRequests()) / static_cast<double>(state.iterations()));
   if (!supported) state.SkipWithError("the simulated board was not identified as supported");
-  TReadWrite::SetTransportFactory({});
-  TClock::Install(nullptr);
 }
 BENCHMARK(BM_StartUpIdentification)->Unit(benchmark::kMicrosecond);
 

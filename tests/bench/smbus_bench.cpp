@@ -10,11 +10,12 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "hw/board_context.h"
 #include "sim/boards.h"
 #include "smbus/smbus.h"
-#include "support/clock.h"
 #include "support/text.h"
 
 namespace lirrin {
@@ -27,16 +28,12 @@ struct Setup {
   explicit Setup(int family) {
     std::string error;
     Board = sim::MakeBoard("sim:" + std::to_string(family), "", error);
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory([board = Board] { return board; });
-    TClock::Install(&Board->Clock());
+    Context.emplace(TBoardSeams{.Transport = Board, .Clock = &Board->Clock()});
     Engine = std::make_unique<TSMBus>(LockName());
   }
   ~Setup() {
     Engine.reset();
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory({});
-    TClock::Install(nullptr);
+    Context.reset();
     std::remove(("/run/lock/" + LockName() + ".lock").c_str());
     std::remove(("/tmp/" + LockName() + ".lock").c_str());
   }
@@ -49,6 +46,7 @@ struct Setup {
   }
 
   std::shared_ptr<sim::TSimBoard> Board;
+  std::optional<TBoardContext> Context;
   std::unique_ptr<TSMBus> Engine;
 };
 

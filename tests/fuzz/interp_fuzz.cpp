@@ -5,24 +5,24 @@
 #include <cstdint>
 #include <memory>
 
-#include "hw/read_write.h"
+#include "hw/board_context.h"
 #include "interp/interpreter.h"
 #include "sim/boards.h"
-#include "support/clock.h"
 #include "support/text.h"
 
 namespace {
 
 constexpr lirrin::u64 kStatementBudget = 20000;
 
+std::shared_ptr<lirrin::sim::TSimBoard> MakeFuzzBoard() {
+  std::string error;
+  return lirrin::sim::MakeBoard("sim", "", error);
+}
+
+// The board and its context last for the whole run, as in the program.
 struct TFuzzBoard {
-  TFuzzBoard() {
-    std::string error;
-    Board = lirrin::sim::MakeBoard("sim", "", error);
-    lirrin::TReadWrite::SetTransportFactory([board = Board] { return board; });
-    lirrin::TClock::Install(&Board->Clock());
-  }
-  std::shared_ptr<lirrin::sim::TSimBoard> Board;
+  std::shared_ptr<lirrin::sim::TSimBoard> Board = MakeFuzzBoard();
+  lirrin::TBoardContext Context{{.Transport = Board, .Clock = &Board->Clock()}};
 };
 
 }  // namespace

@@ -1,20 +1,21 @@
 #pragma once
-// An interpreter over a simulated board: the board becomes the transport of
-// the I/O layer singleton that TInterpreter takes, and its virtual clock the
-// clock that DELAY sleeps on.
+// An interpreter over a simulated board: a board context makes the board the
+// transport of the I/O layer singleton that TInterpreter takes, and its
+// virtual clock the clock that DELAY sleeps on.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "hw/board_context.h"
 #include "interp/interpreter.h"
 #include "sim/board.h"
 #include "sim/boards.h"
-#include "support/clock.h"
 #include "support/text.h"
 
 namespace lirrin::testing {
@@ -42,17 +43,14 @@ class InterpreterTest : public ::testing::Test {
 
   void TearDown() override {
     Interp.reset();
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory({});
-    TClock::Install(nullptr);
+    Context.reset();
   }
 
   void UseBoard(const sim::TBoardDescription& description) {
     Interp.reset();
-    TReadWrite::FreeInstance();
+    Context.reset();
     Board = std::make_shared<sim::TSimBoard>(description);
-    TReadWrite::SetTransportFactory([board = Board] { return board; });
-    TClock::Install(&Board->Clock());
+    Context.emplace(TBoardSeams{.Transport = Board, .Clock = &Board->Clock()});
     NewInterpreter();
   }
 
@@ -81,6 +79,7 @@ class InterpreterTest : public ::testing::Test {
   u64 Requests(sim::TRequestKind kind) const { return Board->Requests(kind); }
 
   std::shared_ptr<sim::TSimBoard> Board;
+  std::optional<TBoardContext> Context;
   std::unique_ptr<TInterpreter> Interp;
   u32 Result = 0;
 };

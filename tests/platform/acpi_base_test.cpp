@@ -106,7 +106,6 @@ TEST_F(AcpiTest, FirmwareTablesInWalkOrder) {
               "BuildAcpiTable ... [Table = FACS]\n"
               "BuildAcpiTable ... [Table = DSDT]\n");
 #endif
-    FreeAll();
   }
 }
 

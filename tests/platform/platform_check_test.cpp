@@ -158,7 +158,6 @@ class InitializerTest : public testing::PlatformTest {
     sim::AddFirmware(board, switches);
     if (noVendor) sim::RemoveMakerSubsystemVendors(board);
     Use(board);
-    RecordMessageBoxes();
   }
 };
 

@@ -1,16 +1,18 @@
 #pragma once
-// Platform identification over a simulated board: the board becomes the
-// transport of the I/O layer singleton, and every process-wide object of
-// platform identification is freed after each test.
+// Platform identification over a simulated board: a board context makes the
+// board the transport of the I/O layer singleton, records the error boxes,
+// and frees every process-wide object of platform identification when the
+// board changes and after each test.
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "hw/read_write.h"
+#include "hw/board_context.h"
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
 #include "platform/nvk_bios_info.h"
@@ -19,16 +21,17 @@
 #include "sim/board.h"
 #include "sim/firmware.h"
 #include "smbus/smbus.h"
-#include "support/clock.h"
-#include "support/debug_console.h"
 #include "support/message_box.h"
 
 namespace lirrin::testing {
 
-#ifndef _WIN32
 // The debug lines are part of what is tested: the debug console of these
-// tests is on, writing to standard error (no colours while captured).
-inline TDebugConsole* const kDebugConsole = TDebugConsole::Instance(true);
+// tests is on, writing to standard error (no colours while captured). The
+// Windows console is a window of its own, so there it stays off.
+#ifdef _WIN32
+constexpr bool kDebugLines = false;
+#else
+constexpr bool kDebugLines = true;
 #endif
 
 // RAM below 640 KiB and from 1 MiB to 256 MiB, the firmware area, and an
@@ -53,28 +56,17 @@ inline sim::TPciFunctionSpec FunctionWith(u8 bus, u8 device, u8 function, u16 ve
 
 class PlatformTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    FreeAll();
-    TReadWrite::SetTransportFactory({});
-    TClock::Install(nullptr);
-    SetMessageBoxRecorder({});
-  }
-
-  static void FreeAll() {
-    TInitializer::FreeInstance();
-    TNvkSpec::FreeInstance();
-    TAcpiBase::FreeInstance();
-    TNvkBiosInfo::FreeInstance();
-    TSmbiosBase::FreeInstance();
-    TSMBus::FreeInstance();
-    TReadWrite::FreeInstance();
-  }
+  void TearDown() override { Context.reset(); }
 
   void Use(const sim::TBoardDescription& description) {
-    FreeAll();
+    Context.reset();
     Board = std::make_shared<sim::TSimBoard>(description);
-    TReadWrite::SetTransportFactory([board = Board] { return board; });
-    TClock::Install(&Board->Clock());
+    Context.emplace(TBoardSeams{
+        .Transport = Board,
+        .Clock = &Board->Clock(),
+        .MessageBoxes = [this](const TMessageBox& box) { Boxes.push_back(box); },
+        .Debug = kDebugLines,
+    });
   }
 
   // Writes firmware bytes into the built board (RAM or ROM).
@@ -82,11 +74,8 @@ class PlatformTest : public ::testing::Test {
     ASSERT_TRUE(Board->Poke(address, bytes.data(), static_cast<u32>(bytes.size()))) << std::hex << address;
   }
 
-  void RecordMessageBoxes() {
-    SetMessageBoxRecorder([this](const TMessageBox& box) { Boxes.push_back(box); });
-  }
-
   std::shared_ptr<sim::TSimBoard> Board;
+  std::optional<TBoardContext> Context;
   std::vector<TMessageBox> Boxes;
 };
 

@@ -11,14 +11,15 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "hw/board_context.h"
 #include "hw/read_write.h"
 #include "interp/interpreter.h"
 #include "sim/boards.h"
 #include "smbus/smbus.h"
-#include "support/clock.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -93,9 +94,7 @@ class SMBusTest : public ::testing::Test {
  protected:
   void TearDown() override {
     Engine.reset();
-    TReadWrite::FreeInstance();
-    TReadWrite::SetTransportFactory({});
-    TClock::Install(nullptr);
+    Context.reset();
 #ifndef _WIN32
     // The POSIX lock is a file named after the lock under /run/lock (or the
     // temporary directory).
@@ -105,16 +104,15 @@ class SMBusTest : public ::testing::Test {
 
   // Builds the named board (sim:N with switches), connects the I/O layer
   // singleton to it through the tracing transport, and creates the engine,
-  // which detects the controller.
-  void UseBoard(const std::string& name, const std::string& stateFile = {}) {
+  // which detects the controller. `debug` switches the debug console on.
+  void UseBoard(const std::string& name, const std::string& stateFile = {}, bool debug = false) {
     Engine.reset();
-    TReadWrite::FreeInstance();
+    Context.reset();
     std::string error;
     Board = sim::MakeBoard(name, stateFile, error);
     ASSERT_TRUE(Board) << error;
     Trace = std::make_shared<TTracingTransport>(Board);
-    TReadWrite::SetTransportFactory([trace = Trace] { return trace; });
-    TClock::Install(&Board->Clock());
+    Context.emplace(TBoardSeams{.Transport = Trace, .Clock = &Board->Clock(), .Debug = debug});
     Engine = std::make_unique<TSMBus>(UniqueLockName());
   }
 
@@ -142,6 +140,7 @@ class SMBusTest : public ::testing::Test {
 
   std::shared_ptr<sim::TSimBoard> Board;
   std::shared_ptr<TTracingTransport> Trace;
+  std::optional<TBoardContext> Context;
   std::unique_ptr<TSMBus> Engine;
 };
 

@@ -105,8 +105,8 @@ TEST(SMBusTableTest, CompletePrefixAppendsABlankAndTheDecimalOperand) {
 TEST(SMBusTableTest, CompletedPrefixWritesItsOperand) {
   auto board = std::make_shared<sim::TSimBoard>(sim::DesktopIch10Board());
   auto trace = std::make_shared<testing::TTracingTransport>(board);
-  TReadWrite::SetTransportFactory([trace] { return trace; });
   {
+    TBoardContext context({.Transport = trace});
     TInterpreter interpreter;
     TSMBusConfig table;
     const TSMBusCfg& ich = table.Families().at(kFamilyNames[2]);
@@ -115,8 +115,6 @@ TEST(SMBusTableTest, CompletedPrefixWritesItsOperand) {
     interpreter.RunScript(CompletePrefix(ich.SetCommand, 2));
     interpreter.RunScript(CompletePrefix(ich.SetAddress, 75));
   }
-  TReadWrite::FreeInstance();
-  TReadWrite::SetTransportFactory({});
   EXPECT_EQ(trace->PortWrites(0x403), std::vector<u32>{2});
   EXPECT_EQ(trace->PortWrites(0x404), std::vector<u32>{75});
 }

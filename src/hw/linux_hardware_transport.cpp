@@ -1,4 +1,4 @@
-#include "hw/linux_transport.h"
+#include "hw/linux_hardware_transport.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -3,7 +3,7 @@
 // ordinary files standing in for /dev/mem and /dev/cpu/N/msr (the kernel
 // maps and reads a regular file at the same offsets as those devices).
 // The hardware paths run inside the QEMU guest of tests/qemu.
-#include "hw/linux_transport.h"
+#include "hw/linux_hardware_transport.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
