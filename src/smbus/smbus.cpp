@@ -25,7 +25,14 @@ class TSMBus::TTransaction {
   }
 
   bool Ready() { return static_cast<u8>(RunWithResult(Controller.Ready)) == Controller.ReadyValue; }
-  bool DeviceError() { return (RunWithResult(Controller.WaitWord) & Controller.ErrorMask) != 0; }
+
+  // Waits for the started word; on a device error the controller is brought
+  // back to ready (its status cleared) and the word has failed.
+  bool WordDone() {
+    if ((RunWithResult(Controller.WaitWord) & Controller.ErrorMask) == 0) return true;
+    Ready();
+    return false;
+  }
 
   // Recognise, enable and find the controller; false (after Restore) when it
   // is not ready to start.
@@ -92,67 +99,46 @@ bool TSMBus::ReadWords(u8 address, u8* buffer, u8 command, i32 count) {
   return false;
 }
 
-bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText) {
-  if (!Lock.Acquire(kLockTimeoutMs)) return false;
-  bool outcome = false;
-  {
-    TTransaction transaction(Detected);
-    if (transaction.Begin(baseText)) {
-      outcome = true;
-      for (i32 i = 0; i < count; ++i) {
-        if (!transaction.Ready()) {
-          outcome = false;
-          break;
-        }
-        transaction.Run(Detected.SetAddress, address | 1);
-        transaction.Run(Detected.SetCommand, command + i);  // 255 + 1 is sent as 256
-        transaction.Run(Detected.StartWordRead);
-        if (transaction.DeviceError()) {
-          transaction.Ready();
-          outcome = false;
-          break;
-        }
-        buffer[2 * i] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordLow));
-        buffer[2 * i + 1] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordHigh));
-      }
-      transaction.End();
-    }
-  }
-  Lock.Release();
+// Every transaction has one shape, as a host driver's does: take the lock,
+// begin (recognise, enable and find the controller), run one step per word
+// after waiting for the controller to be ready, end (restore it), let the
+// lock go. Reads and writes differ only in their step.
+template <typename TWordStep>
+bool TSMBus::Transact(const TText& baseText, i32 count, TWordStep step) {
+  const TSystemLock::THeld held(Lock, kLockTimeoutMs);
+  if (!held) return false;
+  TTransaction transaction(Detected);
+  if (!transaction.Begin(baseText)) return false;
+  bool outcome = true;
+  for (i32 i = 0; i < count && outcome; ++i) outcome = transaction.Ready() && step(transaction, i);
+  transaction.End();
   return outcome;
+}
+
+bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText) {
+  return Transact(baseText, count, [&](TTransaction& transaction, i32 i) {
+    transaction.Run(Detected.SetAddress, address | 1);
+    transaction.Run(Detected.SetCommand, command + i);  // 255 + 1 is sent as 256
+    transaction.Run(Detected.StartWordRead);
+    if (!transaction.WordDone()) return false;
+    buffer[2 * i] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordLow));
+    buffer[2 * i + 1] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordHigh));
+    return true;
+  });
 }
 
 // Without a detected family every text is empty and the ready test would
 // compare a value nothing set, so the write fails without running anything.
 bool TSMBus::WriteWords(u8 address, u8 command, const u8* buffer, i32 count) {
   if (!HasController()) return false;
-  if (!Lock.Acquire(kLockTimeoutMs)) return false;
-  bool outcome = false;
-  {
-    TTransaction transaction(Detected);
-    if (transaction.Begin(Detected.Base1)) {
-      outcome = true;
-      for (i32 i = 0; i < count; ++i) {
-        if (!transaction.Ready()) {
-          outcome = false;
-          break;
-        }
-        transaction.Run(Detected.SetAddress, address & 0xFE);
-        transaction.Run(Detected.SetCommand, command);
-        transaction.Run(Detected.SetWordLow, buffer[2 * i]);
-        transaction.Run(Detected.SetWordHigh, buffer[2 * i + 1]);
-        transaction.Run(Detected.StartWordWrite);
-        if (transaction.DeviceError()) {
-          transaction.Ready();
-          outcome = false;
-          break;
-        }
-      }
-      transaction.End();
-    }
-  }
-  Lock.Release();
-  return outcome;
+  return Transact(Detected.Base1, count, [&](TTransaction& transaction, i32 i) {
+    transaction.Run(Detected.SetAddress, address & 0xFE);
+    transaction.Run(Detected.SetCommand, command);
+    transaction.Run(Detected.SetWordLow, buffer[2 * i]);
+    transaction.Run(Detected.SetWordHigh, buffer[2 * i + 1]);
+    transaction.Run(Detected.StartWordWrite);
+    return transaction.WordDone();
+  });
 }
 
 }  // namespace lirrin

@@ -46,6 +46,8 @@ class TSMBus : public TIoObject {
   class TTransaction;
 
   void DetectController();
+  template <typename TWordStep>
+  bool Transact(const TText& baseText, i32 count, TWordStep step);
 
   TSMBusConfig* Table;
   const TSMBusCfg* Matched = nullptr;

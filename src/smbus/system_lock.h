@@ -28,6 +28,22 @@ class TSystemLock {
   bool Acquire(u32 timeoutMs);
   void Release();
 
+  // The lock held for a scope: released at its end when it was acquired.
+  class THeld {
+   public:
+    THeld(TSystemLock& lock, u32 timeoutMs) : Lock(lock), Acquired(lock.Acquire(timeoutMs)) {}
+    ~THeld() {
+      if (Acquired) Lock.Release();
+    }
+    THeld(const THeld&) = delete;
+    THeld& operator=(const THeld&) = delete;
+    explicit operator bool() const { return Acquired; }
+
+   private:
+    TSystemLock& Lock;
+    const bool Acquired;
+  };
+
  private:
   std::intptr_t Handle = -1;  // semaphore (Windows) or lock file (POSIX)
 #ifdef _WIN32
