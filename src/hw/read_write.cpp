@@ -19,7 +19,7 @@ TTransportFactory transportFactory;
 
 constexpr u16 kMaxConfigOffset = 0x0FFF;
 
-u32 AllOnes(TAccessWidth width) { return width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
+u32 AllOnes(TAccessWidth width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 // Configuration coordinates outside the mechanism's fields would spill into
 // neighbouring fields of the address (device 32 is bus + 1, device 0), so
@@ -28,10 +28,16 @@ bool ConfigArgumentsValid(u8 device, u8 function, u16 offset) {
   return device <= 31 && function <= 7 && offset <= kMaxConfigOffset;
 }
 
-void Unpack(PciAddress address, u8& bus, u8& device, u8& function) {
-  bus = static_cast<u8>(address >> 8);
-  device = static_cast<u8>((address >> 3) & 0x1F);
-  function = static_cast<u8>(address & 0x07);
+bool WidthValid(TAccessWidth width) { return width == 1 || width == 2 || width == 4; }
+
+// The memory request unit of an access width.
+u32 MemUnit(TAccessWidth width) { return width == 1 ? kMemUnitByte : width == 2 ? kMemUnitWord : kMemUnitDword; }
+
+// Where a byte or word lies in its ECAM dword: a byte at its own lane, a
+// word in the low half at offset 0 of the dword and in the high half
+// otherwise.
+unsigned EcamShift(u16 offset, TAccessWidth width) {
+  return width == 1 ? 8 * (offset & 3u) : width == 2 && (offset & 3) != 0 ? 16 : 0;
 }
 
 bool UnitValid(u32 length, u64 address, u32 unit) {
@@ -64,75 +70,89 @@ TReadWrite::TReadWrite(std::shared_ptr<TTransport> transport)
 // A port read whose request failed has no value to give; all ones is what a
 // port without a decoder reads as, so failures look like absent hardware.
 
-u8 TReadWrite::InByte(u16 port) {
-  u32 value = 0xFF;
-  Transport->ReadPort(port, 1, value);
-  return static_cast<u8>(value);
+u32 TReadWrite::InPort(u16 port, TAccessWidth width) {
+  u32 value = AllOnes(width);
+  if (WidthValid(width)) Transport->ReadPort(port, width, value);
+  return value & AllOnes(width);
 }
 
-u16 TReadWrite::InWord(u16 port) {
-  u32 value = 0xFFFF;
-  Transport->ReadPort(port, 2, value);
-  return static_cast<u16>(value);
-}
-
-u32 TReadWrite::InDword(u16 port) {
-  u32 value = 0xFFFFFFFF;
-  Transport->ReadPort(port, 4, value);
-  return value;
-}
-
-bool TReadWrite::OutByte(u16 port, u8 value) {
-  Transport->WritePort(port, 1, value);
+bool TReadWrite::OutPort(u16 port, TAccessWidth width, u32 value) {
+  if (!WidthValid(width)) return false;
+  Transport->WritePort(port, width, value & AllOnes(width));
   return true;
 }
 
-bool TReadWrite::OutWord(u16 port, u16 value) {
-  Transport->WritePort(port, 2, value);
-  return true;
-}
-
-bool TReadWrite::OutDword(u16 port, u32 value) {
-  Transport->WritePort(port, 4, value);
-  return true;
-}
+u8 TReadWrite::InByte(u16 port) { return static_cast<u8>(InPort(port, 1)); }
+u16 TReadWrite::InWord(u16 port) { return static_cast<u16>(InPort(port, 2)); }
+u32 TReadWrite::InDword(u16 port) { return InPort(port, 4); }
+bool TReadWrite::OutByte(u16 port, u8 value) { return OutPort(port, 1, value); }
+bool TReadWrite::OutWord(u16 port, u16 value) { return OutPort(port, 2, value); }
+bool TReadWrite::OutDword(u16 port, u32 value) { return OutPort(port, 4, value); }
 
 // --- Index/data pairs -------------------------------------------------------
+// One byte register per index. Multi-byte reads take the highest register
+// first, as the multi-byte registers of Super I/O chips latch on the read of
+// the low byte; writes go low byte first.
 
-u8 TReadWrite::InIndexDataByte(u16 indexPort, u16 dataPort, u8 offset) {
-  OutByte(indexPort, offset);
-  return InByte(dataPort);
-}
-
-u16 TReadWrite::InIndexDataWord(u16 indexPort, u16 dataPort, u8 offset) {
-  const u8 high = InIndexDataByte(indexPort, dataPort, static_cast<u8>(offset + 1));
-  const u8 low = InIndexDataByte(indexPort, dataPort, offset);
-  return static_cast<u16>(high << 8 | low);
-}
-
-u32 TReadWrite::InIndexDataDword(u16 indexPort, u16 dataPort, u8 offset) {
-  // Highest register first, as the multi-byte registers of Super I/O chips
-  // latch on the read of the low byte.
+u32 TReadWrite::InIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth width) {
+  if (!WidthValid(width)) return AllOnes(width);
   u32 value = 0;
-  for (int i = 3; i >= 0; --i) {
-    value = value << 8 | InIndexDataByte(indexPort, dataPort, static_cast<u8>(offset + i));
+  for (int i = static_cast<int>(width) - 1; i >= 0; --i) {
+    OutPort(indexPort, 1, static_cast<u8>(offset + i));
+    value = value << 8 | InPort(dataPort, 1);
   }
   return value;
 }
 
+bool TReadWrite::OutIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth width, u32 value) {
+  if (!WidthValid(width)) return false;
+  for (unsigned i = 0; i < width; ++i) {
+    OutPort(indexPort, 1, static_cast<u8>(offset + i));
+    OutPort(dataPort, 1, static_cast<u8>(value >> (8 * i)));
+  }
+  return true;
+}
+
+u8 TReadWrite::InIndexDataByte(u16 indexPort, u16 dataPort, u8 offset) {
+  return static_cast<u8>(InIndexData(indexPort, dataPort, offset, 1));
+}
+u16 TReadWrite::InIndexDataWord(u16 indexPort, u16 dataPort, u8 offset) {
+  return static_cast<u16>(InIndexData(indexPort, dataPort, offset, 2));
+}
+u32 TReadWrite::InIndexDataDword(u16 indexPort, u16 dataPort, u8 offset) {
+  return InIndexData(indexPort, dataPort, offset, 4);
+}
 bool TReadWrite::OutIndexDataByte(u16 indexPort, u16 dataPort, u8 offset, u8 value) {
-  OutByte(indexPort, offset);
-  return OutByte(dataPort, value);
+  return OutIndexData(indexPort, dataPort, offset, 1, value);
 }
-
 bool TReadWrite::OutIndexDataWord(u16 indexPort, u16 dataPort, u8 offset, u16 value) {
-  OutIndexDataByte(indexPort, dataPort, offset, static_cast<u8>(value));
-  return OutIndexDataByte(indexPort, dataPort, static_cast<u8>(offset + 1), static_cast<u8>(value >> 8));
+  return OutIndexData(indexPort, dataPort, offset, 2, value);
 }
 
-// --- Legacy configuration space ---------------------------------------------
+// --- Configuration space ----------------------------------------------------
 
-u32 TReadWrite::ReadConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width) {
+u32 TReadWrite::ReadConfig(TConfigSpace space, u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width) {
+  if (!WidthValid(width)) return AllOnes(width);
+  return space == TConfigSpace::Pcie ? ReadEcam(bus, device, function, offset, width)
+                                     : ReadLegacyConfig(bus, device, function, offset, width);
+}
+
+bool TReadWrite::WriteConfig(TConfigSpace space, u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
+                             u32 value) {
+  if (!WidthValid(width)) return false;
+  return space == TConfigSpace::Pcie ? WriteEcam(bus, device, function, offset, width, value)
+                                     : WriteLegacyConfig(bus, device, function, offset, width, value);
+}
+
+u32 TReadWrite::ReadConfig(TConfigSpace space, PciAddress address, u16 offset, TAccessWidth width) {
+  return ReadConfig(space, PciBus(address), PciDevice(address), PciFunction(address), offset, width);
+}
+
+bool TReadWrite::WriteConfig(TConfigSpace space, PciAddress address, u16 offset, TAccessWidth width, u32 value) {
+  return WriteConfig(space, PciBus(address), PciDevice(address), PciFunction(address), offset, width, value);
+}
+
+u32 TReadWrite::ReadLegacyConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width) {
   u32 value = AllOnes(width);
   if (ConfigArgumentsValid(device, function, offset)) {
     Transport->ReadPciConfig(bus, device, function, offset, width, value);
@@ -142,63 +162,11 @@ u32 TReadWrite::ReadConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWi
 
 // Writes report success whatever the request did, as the hardware gives no
 // acknowledgement; only coordinates that cannot be addressed are refused.
-bool TReadWrite::WriteConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value) {
+bool TReadWrite::WriteLegacyConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value) {
   if (!ConfigArgumentsValid(device, function, offset)) return false;
-  Transport->WritePciConfig(bus, device, function, offset, width, value);
+  Transport->WritePciConfig(bus, device, function, offset, width, value & AllOnes(width));
   return true;
 }
-
-u8 TReadWrite::ReadPciByte(u8 bus, u8 device, u8 function, u16 offset) {
-  return static_cast<u8>(ReadConfig(bus, device, function, offset, 1));
-}
-u16 TReadWrite::ReadPciWord(u8 bus, u8 device, u8 function, u16 offset) {
-  return static_cast<u16>(ReadConfig(bus, device, function, offset, 2));
-}
-u32 TReadWrite::ReadPciDword(u8 bus, u8 device, u8 function, u16 offset) {
-  return ReadConfig(bus, device, function, offset, 4);
-}
-bool TReadWrite::WritePciByte(u8 bus, u8 device, u8 function, u16 offset, u8 value) {
-  return WriteConfig(bus, device, function, offset, 1, value);
-}
-bool TReadWrite::WritePciWord(u8 bus, u8 device, u8 function, u16 offset, u16 value) {
-  return WriteConfig(bus, device, function, offset, 2, value);
-}
-bool TReadWrite::WritePciDword(u8 bus, u8 device, u8 function, u16 offset, u32 value) {
-  return WriteConfig(bus, device, function, offset, 4, value);
-}
-
-u8 TReadWrite::ReadPciByte(PciAddress address, u16 offset) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return ReadPciByte(bus, device, function, offset);
-}
-u16 TReadWrite::ReadPciWord(PciAddress address, u16 offset) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return ReadPciWord(bus, device, function, offset);
-}
-u32 TReadWrite::ReadPciDword(PciAddress address, u16 offset) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return ReadPciDword(bus, device, function, offset);
-}
-bool TReadWrite::WritePciByte(PciAddress address, u16 offset, u8 value) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return WritePciByte(bus, device, function, offset, value);
-}
-bool TReadWrite::WritePciWord(PciAddress address, u16 offset, u16 value) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return WritePciWord(bus, device, function, offset, value);
-}
-bool TReadWrite::WritePciDword(PciAddress address, u16 offset, u32 value) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return WritePciDword(bus, device, function, offset, value);
-}
-
-// --- Enhanced configuration space (ECAM) --------------------------------------
 
 // The dword address of a register in the ECAM window, computed in 32 bits as
 // the window lies below 4 GiB on every board the program supports.
@@ -208,85 +176,100 @@ bool TReadWrite::EcamAddress(u8 bus, u8 device, u8 function, u16 offset, u32& ad
   return true;
 }
 
-u8 TReadWrite::ReadPcieByte(u8 bus, u8 device, u8 function, u16 offset) {
+// Without an ECAM base the legacy mechanism serves the offsets below 100h.
+u32 TReadWrite::ReadEcam(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width) {
   u32 address;
   if (EcamAddress(bus, device, function, offset, address)) {
-    return static_cast<u8>(ReadMemDword(address) >> (8 * (offset & 3)));
+    return (ReadMemValue(address, 4) >> EcamShift(offset, width)) & AllOnes(width);
   }
-  return offset < 0x100 ? ReadPciByte(bus, device, function, offset) : 0xFF;
-}
-
-u16 TReadWrite::ReadPcieWord(u8 bus, u8 device, u8 function, u16 offset) {
-  u32 address;
-  if (EcamAddress(bus, device, function, offset, address)) {
-    const u32 dword = ReadMemDword(address);
-    return static_cast<u16>((offset & 3) == 0 ? dword : dword >> 16);
-  }
-  return offset < 0x100 ? ReadPciWord(bus, device, function, offset) : 0xFFFF;
-}
-
-u32 TReadWrite::ReadPcieDword(u8 bus, u8 device, u8 function, u16 offset) {
-  u32 address;
-  if (EcamAddress(bus, device, function, offset, address)) return ReadMemDword(address);
-  return offset < 0x100 ? ReadPciDword(bus, device, function, offset) : 0xFFFFFFFF;
+  return offset < 0x100 ? ReadLegacyConfig(bus, device, function, offset, width) : AllOnes(width);
 }
 
 // Writes below 100h always take the legacy mechanism, which every chipset
-// decodes, whether or not the ECAM base is known.
+// decodes, whether or not the ECAM base is known. A byte or word above it is
+// merged into its dword, which is read first.
+bool TReadWrite::WriteEcam(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value) {
+  if (offset < 0x100) return WriteLegacyConfig(bus, device, function, offset, width, value);
+  u32 address;
+  if (!EcamAddress(bus, device, function, offset, address)) return false;
+  if (width == 4) return WriteMemValue(address, 4, value);
+  const unsigned shift = EcamShift(offset, width);
+  const u32 mask = AllOnes(width) << shift;
+  const u32 dword = (ReadMemValue(address, 4) & ~mask) | ((value << shift) & mask);
+  return WriteMemValue(address, 4, dword);
+}
+
+u8 TReadWrite::ReadPciByte(u8 bus, u8 device, u8 function, u16 offset) {
+  return static_cast<u8>(ReadConfig(TConfigSpace::Pci, bus, device, function, offset, 1));
+}
+u16 TReadWrite::ReadPciWord(u8 bus, u8 device, u8 function, u16 offset) {
+  return static_cast<u16>(ReadConfig(TConfigSpace::Pci, bus, device, function, offset, 2));
+}
+u32 TReadWrite::ReadPciDword(u8 bus, u8 device, u8 function, u16 offset) {
+  return ReadConfig(TConfigSpace::Pci, bus, device, function, offset, 4);
+}
+bool TReadWrite::WritePciByte(u8 bus, u8 device, u8 function, u16 offset, u8 value) {
+  return WriteConfig(TConfigSpace::Pci, bus, device, function, offset, 1, value);
+}
+bool TReadWrite::WritePciWord(u8 bus, u8 device, u8 function, u16 offset, u16 value) {
+  return WriteConfig(TConfigSpace::Pci, bus, device, function, offset, 2, value);
+}
+bool TReadWrite::WritePciDword(u8 bus, u8 device, u8 function, u16 offset, u32 value) {
+  return WriteConfig(TConfigSpace::Pci, bus, device, function, offset, 4, value);
+}
+u8 TReadWrite::ReadPciByte(PciAddress address, u16 offset) {
+  return static_cast<u8>(ReadConfig(TConfigSpace::Pci, address, offset, 1));
+}
+u16 TReadWrite::ReadPciWord(PciAddress address, u16 offset) {
+  return static_cast<u16>(ReadConfig(TConfigSpace::Pci, address, offset, 2));
+}
+u32 TReadWrite::ReadPciDword(PciAddress address, u16 offset) {
+  return ReadConfig(TConfigSpace::Pci, address, offset, 4);
+}
+bool TReadWrite::WritePciByte(PciAddress address, u16 offset, u8 value) {
+  return WriteConfig(TConfigSpace::Pci, address, offset, 1, value);
+}
+bool TReadWrite::WritePciWord(PciAddress address, u16 offset, u16 value) {
+  return WriteConfig(TConfigSpace::Pci, address, offset, 2, value);
+}
+bool TReadWrite::WritePciDword(PciAddress address, u16 offset, u32 value) {
+  return WriteConfig(TConfigSpace::Pci, address, offset, 4, value);
+}
+u8 TReadWrite::ReadPcieByte(u8 bus, u8 device, u8 function, u16 offset) {
+  return static_cast<u8>(ReadConfig(TConfigSpace::Pcie, bus, device, function, offset, 1));
+}
+u16 TReadWrite::ReadPcieWord(u8 bus, u8 device, u8 function, u16 offset) {
+  return static_cast<u16>(ReadConfig(TConfigSpace::Pcie, bus, device, function, offset, 2));
+}
+u32 TReadWrite::ReadPcieDword(u8 bus, u8 device, u8 function, u16 offset) {
+  return ReadConfig(TConfigSpace::Pcie, bus, device, function, offset, 4);
+}
 bool TReadWrite::WritePcieByte(u8 bus, u8 device, u8 function, u16 offset, u8 value) {
-  if (offset < 0x100) return WritePciByte(bus, device, function, offset, value);
-  u32 address;
-  if (!EcamAddress(bus, device, function, offset, address)) return false;
-  const unsigned shift = 8 * (offset & 3);
-  const u32 dword = (ReadMemDword(address) & ~(0xFFu << shift)) | (static_cast<u32>(value) << shift);
-  return WriteMemDword(dword, address);
+  return WriteConfig(TConfigSpace::Pcie, bus, device, function, offset, 1, value);
 }
-
 bool TReadWrite::WritePcieWord(u8 bus, u8 device, u8 function, u16 offset, u16 value) {
-  if (offset < 0x100) return WritePciWord(bus, device, function, offset, value);
-  u32 address;
-  if (!EcamAddress(bus, device, function, offset, address)) return false;
-  const u32 dword = ReadMemDword(address);
-  const u32 merged = (offset & 3) == 0 ? (dword & 0xFFFF0000u) | value : (dword & 0x0000FFFFu) | (u32{value} << 16);
-  return WriteMemDword(merged, address);
+  return WriteConfig(TConfigSpace::Pcie, bus, device, function, offset, 2, value);
 }
-
 bool TReadWrite::WritePcieDword(u8 bus, u8 device, u8 function, u16 offset, u32 value) {
-  if (offset < 0x100) return WritePciDword(bus, device, function, offset, value);
-  u32 address;
-  if (!EcamAddress(bus, device, function, offset, address)) return false;
-  return WriteMemDword(value, address);
+  return WriteConfig(TConfigSpace::Pcie, bus, device, function, offset, 4, value);
 }
-
 u8 TReadWrite::ReadPcieByte(PciAddress address, u16 offset) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return ReadPcieByte(bus, device, function, offset);
+  return static_cast<u8>(ReadConfig(TConfigSpace::Pcie, address, offset, 1));
 }
 u16 TReadWrite::ReadPcieWord(PciAddress address, u16 offset) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return ReadPcieWord(bus, device, function, offset);
+  return static_cast<u16>(ReadConfig(TConfigSpace::Pcie, address, offset, 2));
 }
 u32 TReadWrite::ReadPcieDword(PciAddress address, u16 offset) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return ReadPcieDword(bus, device, function, offset);
+  return ReadConfig(TConfigSpace::Pcie, address, offset, 4);
 }
 bool TReadWrite::WritePcieByte(PciAddress address, u16 offset, u8 value) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return WritePcieByte(bus, device, function, offset, value);
+  return WriteConfig(TConfigSpace::Pcie, address, offset, 1, value);
 }
 bool TReadWrite::WritePcieWord(PciAddress address, u16 offset, u16 value) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return WritePcieWord(bus, device, function, offset, value);
+  return WriteConfig(TConfigSpace::Pcie, address, offset, 2, value);
 }
 bool TReadWrite::WritePcieDword(PciAddress address, u16 offset, u32 value) {
-  u8 bus, device, function;
-  Unpack(address, bus, device, function);
-  return WritePcieDword(bus, device, function, offset, value);
+  return WriteConfig(TConfigSpace::Pcie, address, offset, 4, value);
 }
 
 // --- Device search -------------------------------------------------------------
@@ -355,17 +338,29 @@ PciAddress TReadWrite::FindPciClass(u32 classCode, u8 index) {
 
 // --- Physical memory -------------------------------------------------------------
 
-// The value reads preset all ones and keep them when the request fails.
-template <typename T>
-T TReadWrite::ReadMemValue(u64 address, u32 unit) {
-  T value = static_cast<T>(~T{0});
-  if (!Transport->ReadMemory(address, &value, sizeof value, unit)) return static_cast<T>(~T{0});
+// Memory holds values low byte first. A value read whose request fails reads
+// all ones.
+u32 TReadWrite::ReadMemValue(u64 address, TAccessWidth width) {
+  u8 bytes[4];
+  if (!WidthValid(width) || !Transport->ReadMemory(address, bytes, width, MemUnit(width))) return AllOnes(width);
+  u32 value = 0;
+  for (unsigned i = width; i-- > 0;) value = value << 8 | bytes[i];
   return value;
 }
 
-u8 TReadWrite::ReadMemByte(u64 address) { return ReadMemValue<u8>(address, kMemUnitByte); }
-u16 TReadWrite::ReadMemWord(u64 address) { return ReadMemValue<u16>(address, kMemUnitWord); }
-u32 TReadWrite::ReadMemDword(u64 address) { return ReadMemValue<u32>(address, kMemUnitDword); }
+bool TReadWrite::WriteMemValue(u64 address, TAccessWidth width, u32 value) {
+  if (!WidthValid(width)) return false;
+  u8 bytes[4];
+  for (unsigned i = 0; i < width; ++i) bytes[i] = static_cast<u8>(value >> (8 * i));
+  return Transport->WriteMemory(address, bytes, width, MemUnit(width));
+}
+
+u8 TReadWrite::ReadMemByte(u64 address) { return static_cast<u8>(ReadMemValue(address, 1)); }
+u16 TReadWrite::ReadMemWord(u64 address) { return static_cast<u16>(ReadMemValue(address, 2)); }
+u32 TReadWrite::ReadMemDword(u64 address) { return ReadMemValue(address, 4); }
+bool TReadWrite::WriteMemByte(u8 value, u64 address) { return WriteMemValue(address, 1, value); }
+bool TReadWrite::WriteMemWord(u16 value, u64 address) { return WriteMemValue(address, 2, value); }
+bool TReadWrite::WriteMemDword(u32 value, u64 address) { return WriteMemValue(address, 4, value); }
 
 bool TReadWrite::ReadMemBlock(void* buffer, u32 length, u64 address) {
   return ReadMem(buffer, length, address, kMemUnitByte);
@@ -378,18 +373,6 @@ bool TReadWrite::ReadMem(void* buffer, u32 length, u64 address, u32 unit) {
 }
 
 bool TReadWrite::ReadMem256(void* buffer, u64 address) { return ReadMemBlock(buffer, 256, address); }
-
-bool TReadWrite::WriteMemByte(u8 value, u64 address) {
-  return Transport->WriteMemory(address, &value, sizeof value, kMemUnitByte);
-}
-
-bool TReadWrite::WriteMemWord(u16 value, u64 address) {
-  return Transport->WriteMemory(address, &value, sizeof value, kMemUnitWord);
-}
-
-bool TReadWrite::WriteMemDword(u32 value, u64 address) {
-  return Transport->WriteMemory(address, &value, sizeof value, kMemUnitDword);
-}
 
 // Moves the range in chunks of at most MemSearchChunk bytes. The current
 // address always names the next candidate, so each chunk starts at the first

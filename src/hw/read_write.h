@@ -24,6 +24,9 @@ using PciAddress = u16;
 constexpr PciAddress MakePciAddress(u8 bus, u8 device, u8 function) {
   return static_cast<PciAddress>((bus << 8) | ((device & 0x1F) << 3) | (function & 0x07));
 }
+constexpr u8 PciBus(PciAddress address) { return static_cast<u8>(address >> 8); }
+constexpr u8 PciDevice(PciAddress address) { return static_cast<u8>((address >> 3) & 0x1F); }
+constexpr u8 PciFunction(PciAddress address) { return static_cast<u8>(address & 0x07); }
 constexpr PciAddress kPciNotFound = 0xFFFF;
 constexpr u64 kMemNotFound = 0x00000000FFFFFFFFull;
 constexpr u32 kNoPcieBase = 0xFFFFFFFF;
@@ -58,6 +61,24 @@ class TReadWrite {
   // Physical base of the enhanced configuration space (ACPI MCFG), or
   // kNoPcieBase. Set once by platform identification.
   u32 PcieBase = kNoPcieBase;
+
+  // Every access below exists once with its width as a parameter (1, 2 or 4
+  // bytes; any other width reads all ones and writes nothing), for callers
+  // that take the width from their input, like the script commands. The
+  // per-width operations are thin forwarders to these.
+  u32 InPort(u16 port, TAccessWidth width);
+  bool OutPort(u16 port, TAccessWidth width, u32 value);
+  // A width of 4 writes the registers offset to offset+3, low byte first.
+  u32 InIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth width);
+  bool OutIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth width, u32 value);
+  // Configuration space through the legacy mechanism or the ECAM window.
+  enum class TConfigSpace { Pci, Pcie };
+  u32 ReadConfig(TConfigSpace space, u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width);
+  bool WriteConfig(TConfigSpace space, u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value);
+  u32 ReadConfig(TConfigSpace space, PciAddress address, u16 offset, TAccessWidth width);
+  bool WriteConfig(TConfigSpace space, PciAddress address, u16 offset, TAccessWidth width, u32 value);
+  u32 ReadMemValue(u64 address, TAccessWidth width);
+  bool WriteMemValue(u64 address, TAccessWidth width, u32 value);
 
   // Port I/O.
   u8 InByte(u16 port);
@@ -152,11 +173,11 @@ class TReadWrite {
   // the platform's. Only a board context sets it.
   static void SetTransportFactory(TTransportFactory factory);
 
-  u32 ReadConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width);
-  bool WriteConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value);
+  u32 ReadLegacyConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width);
+  bool WriteLegacyConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value);
+  u32 ReadEcam(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width);
+  bool WriteEcam(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width, u32 value);
   bool EcamAddress(u8 bus, u8 device, u8 function, u16 offset, u32& address) const;
-  template <typename T>
-  T ReadMemValue(u64 address, u32 unit);
   template <typename Matches>
   PciAddress FindPciFunction(Matches matches, u8 index);
 

@@ -36,26 +36,11 @@ TText PciLocation(u32 bus, u32 device, u32 function, u32 offset) {
   return HexByte(bus) + u"/" + HexByte(device) + u"/" + HexByte(function) + u"/" + HexByte(offset);
 }
 
-u32 ReadConfig(TReadWrite& io, bool pcie, u32 width, u8 bus, u8 device, u8 function, u16 offset) {
-  switch (width) {
-    case 1: return pcie ? io.ReadPcieByte(bus, device, function, offset) : io.ReadPciByte(bus, device, function, offset);
-    case 2: return pcie ? io.ReadPcieWord(bus, device, function, offset) : io.ReadPciWord(bus, device, function, offset);
-    default: return pcie ? io.ReadPcieDword(bus, device, function, offset) : io.ReadPciDword(bus, device, function, offset);
-  }
+TText PciLocation(PciAddress address, u32 offset) {
+  return PciLocation(PciBus(address), PciDevice(address), PciFunction(address), offset);
 }
 
-void WriteConfig(TReadWrite& io, bool pcie, u32 width, u8 bus, u8 device, u8 function, u16 offset, u32 value) {
-  if (width == 1) {
-    if (pcie) io.WritePcieByte(bus, device, function, offset, static_cast<u8>(value));
-    else io.WritePciByte(bus, device, function, offset, static_cast<u8>(value));
-  } else if (width == 2) {
-    if (pcie) io.WritePcieWord(bus, device, function, offset, static_cast<u16>(value));
-    else io.WritePciWord(bus, device, function, offset, static_cast<u16>(value));
-  } else {
-    if (pcie) io.WritePcieDword(bus, device, function, offset, value);
-    else io.WritePciDword(bus, device, function, offset, value);
-  }
-}
+TReadWrite::TConfigSpace SpaceOf(bool pcie) { return pcie ? TReadWrite::TConfigSpace::Pcie : TReadWrite::TConfigSpace::Pci; }
 
 // A text pattern is searched as the 8-bit characters of the text, as the
 // firmware strings it looks for ("_SM_", "$PnP") are stored; a character
@@ -73,7 +58,7 @@ std::vector<u8> EightBitCharacters(TTextView text) {
 bool TInterpreter::RunPortIn(u32 width) {
   if (!FetchParams(1) || !CheckRange(Params[0], kMaxPort)) return false;
   const u16 port = static_cast<u16>(Params[0]);
-  const u32 value = width == 1 ? ReadWrite->InByte(port) : width == 2 ? ReadWrite->InWord(port) : ReadWrite->InDword(port);
+  const u32 value = ReadWrite->InPort(port, width);
   StoreValue(value);
   SetMessage(u"In Port ", HexShort(port), u" = ", HexOfWidth(value, width));
   return true;
@@ -83,13 +68,7 @@ bool TInterpreter::RunPortOut(u32 width) {
   if (!FetchParams(2) || !CheckRange(Params[0], kMaxPort)) return false;
   const u16 port = static_cast<u16>(Params[0]);
   const u32 value = Params[1];
-  if (width == 1) {
-    ReadWrite->OutByte(port, static_cast<u8>(value));
-  } else if (width == 2) {
-    ReadWrite->OutWord(port, static_cast<u16>(value));
-  } else {
-    ReadWrite->OutDword(port, value);
-  }
+  ReadWrite->OutPort(port, width, value);
   SetMessage(u"Out port ", HexShort(port), u" = ", HexOfWidth(value, width));
   return true;
 }
@@ -104,9 +83,7 @@ bool TInterpreter::RunIndexDataIn(u32 width) {
   const u16 index = static_cast<u16>(Params[0]);
   const u16 data = static_cast<u16>(Params[1]);
   const u8 offset = static_cast<u8>(Params[2]);
-  const u32 value = width == 1   ? ReadWrite->InIndexDataByte(index, data, offset)
-                    : width == 2 ? ReadWrite->InIndexDataWord(index, data, offset)
-                                 : ReadWrite->InIndexDataDword(index, data, offset);
+  const u32 value = ReadWrite->InIndexData(index, data, offset, width);
   StoreValue(value);
   SetMessage(u"In Index/Data/Offset ", HexShort(index), u"/", HexShort(data), u"/", HexByte(offset), u" = ",
              HexOfWidth(value, width));
@@ -122,16 +99,7 @@ bool TInterpreter::RunIndexDataOut(u32 width) {
   const u16 data = static_cast<u16>(Params[1]);
   const u8 offset = static_cast<u8>(Params[2]);
   const u32 value = Params[3];
-  if (width == 1) {
-    ReadWrite->OutIndexDataByte(index, data, offset, static_cast<u8>(value));
-  } else if (width == 2) {
-    ReadWrite->OutIndexDataWord(index, data, offset, static_cast<u16>(value));
-  } else {
-    // Two word writes put the four bytes into registers offset to offset+3,
-    // low byte first.
-    ReadWrite->OutIndexDataWord(index, data, offset, static_cast<u16>(value));
-    ReadWrite->OutIndexDataWord(index, data, static_cast<u8>(offset + 2), static_cast<u16>(value >> 16));
-  }
+  ReadWrite->OutIndexData(index, data, offset, width, value);
   SetMessage(u"Out Index/Data/Offset ", HexShort(index), u"/", HexShort(data), u"/", HexByte(offset), u" = ",
              HexOfWidth(value, width));
   return true;
@@ -148,8 +116,8 @@ bool TInterpreter::RunPciRead(u32 form) {
   }
   const bool pcie = (form & kPcieForm) != 0;
   const u32 width = form & kWidthMask;
-  const u32 value = ReadConfig(*ReadWrite, pcie, width, static_cast<u8>(Params[0]), static_cast<u8>(Params[1]),
-                               static_cast<u8>(Params[2]), static_cast<u16>(Params[3]));
+  const u32 value = ReadWrite->ReadConfig(SpaceOf(pcie), static_cast<u8>(Params[0]), static_cast<u8>(Params[1]),
+                                         static_cast<u8>(Params[2]), static_cast<u16>(Params[3]), width);
   StoreValue(value);
   SetMessage(PciPrefix(false, pcie), PciLocation(Params[0], Params[1], Params[2], Params[3]), u" = ",
              HexOfWidth(value, width));
@@ -164,8 +132,8 @@ bool TInterpreter::RunPciWrite(u32 form) {
     return false;
   }
   const u32 width = form & kWidthMask;
-  WriteConfig(*ReadWrite, false, width, static_cast<u8>(Params[0]), static_cast<u8>(Params[1]),
-              static_cast<u8>(Params[2]), static_cast<u16>(Params[3]), Params[4]);
+  ReadWrite->WriteConfig(TReadWrite::TConfigSpace::Pci, static_cast<u8>(Params[0]), static_cast<u8>(Params[1]),
+                         static_cast<u8>(Params[2]), static_cast<u16>(Params[3]), width, Params[4]);
   SetMessage(PciPrefix(true, (form & kPcieForm) != 0), PciLocation(Params[0], Params[1], Params[2], Params[3]),
              u" = ", HexOfWidth(Params[4], width));
   return true;
@@ -177,13 +145,11 @@ bool TInterpreter::RunPackedPciRead(u32 form) {
   if (!FetchParams(2)) return false;
   const bool pcie = (form & kPcieForm) != 0;
   const u32 width = form & kWidthMask;
-  const u32 address = Params[0] & 0xFFFF;
-  const u32 bus = address >> 8, device = (address >> 3) & 0x1F, function = address & 7;
+  const PciAddress address = static_cast<PciAddress>(Params[0]);
   const u16 offset = static_cast<u16>(pcie ? Params[1] : Params[1] & 0xFF);
-  const u32 value = ReadConfig(*ReadWrite, pcie, width, static_cast<u8>(bus), static_cast<u8>(device),
-                               static_cast<u8>(function), offset);
+  const u32 value = ReadWrite->ReadConfig(SpaceOf(pcie), address, offset, width);
   StoreValue(value);
-  SetMessage(PciPrefix(false, pcie), PciLocation(bus, device, function, Params[1]), u" = ", HexOfWidth(value, width));
+  SetMessage(PciPrefix(false, pcie), PciLocation(address, Params[1]), u" = ", HexOfWidth(value, width));
   return true;
 }
 
@@ -191,13 +157,10 @@ bool TInterpreter::RunPackedPciWrite(u32 form) {
   if (!FetchParams(3)) return false;
   const bool pcie = (form & kPcieForm) != 0;
   const u32 width = form & kWidthMask;
-  const u32 address = Params[0] & 0xFFFF;
-  const u32 bus = address >> 8, device = (address >> 3) & 0x1F, function = address & 7;
+  const PciAddress address = static_cast<PciAddress>(Params[0]);
   const u16 offset = static_cast<u16>(pcie ? Params[1] : Params[1] & 0xFF);
-  WriteConfig(*ReadWrite, pcie, width, static_cast<u8>(bus), static_cast<u8>(device), static_cast<u8>(function),
-              offset, Params[2]);
-  SetMessage(PciPrefix(true, pcie), PciLocation(bus, device, function, Params[1]), u" = ",
-             HexOfWidth(Params[2], width));
+  ReadWrite->WriteConfig(SpaceOf(pcie), address, offset, width, Params[2]);
+  SetMessage(PciPrefix(true, pcie), PciLocation(address, Params[1]), u" = ", HexOfWidth(Params[2], width));
   return true;
 }
 
@@ -219,9 +182,7 @@ bool TInterpreter::RunFindPci(u32 byClass) {
 bool TInterpreter::RunMemRead(u32 width) {
   if (!FetchParams(1)) return false;
   const u32 address = Params[0];
-  const u32 value = width == 1   ? ReadWrite->ReadMemByte(address)
-                    : width == 2 ? ReadWrite->ReadMemWord(address)
-                                 : ReadWrite->ReadMemDword(address);
+  const u32 value = ReadWrite->ReadMemValue(address, width);
   StoreValue(value);
   SetMessage(u"Read Memory Address ", HexShort(address), u" = ", HexOfWidth(value, width));
   return true;
@@ -231,13 +192,7 @@ bool TInterpreter::RunMemWrite(u32 width) {
   if (!FetchParams(2)) return false;
   const u32 address = Params[0];
   const u32 value = Params[1];
-  if (width == 1) {
-    ReadWrite->WriteMemByte(static_cast<u8>(value), address);
-  } else if (width == 2) {
-    ReadWrite->WriteMemWord(static_cast<u16>(value), address);
-  } else {
-    ReadWrite->WriteMemDword(value, address);
-  }
+  ReadWrite->WriteMemValue(address, width, value);
   SetMessage(u"Write Memory Address ", HexShort(address), u" = ", HexOfWidth(value, width));
   return true;
 }

@@ -208,6 +208,40 @@ TEST_F(EcamTest, NarrowWritesAboveFFhReadModifyWriteTheDword) {
   EXPECT_EQ(Requests(TRequestKind::Memory), 0u);
 }
 
+// The width-parameterised accesses and the per-width ones are one path: the
+// same values, one request per access; a width other than 1, 2 or 4 reads
+// all ones and sends nothing.
+TEST_F(ReadWriteTest, WidthParameterisedAccessesMatchThePerWidthOnes) {
+  const PciAddress smbus = MakePciAddress(0, 0x1F, 3);
+  using TSpace = TReadWrite::TConfigSpace;
+  EXPECT_EQ(Io->ReadConfig(TSpace::Pci, smbus, 0x00, 1), Io->ReadPciByte(smbus, 0x00));
+  EXPECT_EQ(Io->ReadConfig(TSpace::Pci, smbus, 0x02, 2), Io->ReadPciWord(smbus, 0x02));
+  EXPECT_EQ(Io->ReadConfig(TSpace::Pci, smbus, 0x2C, 4), 0x5005F17Au);
+  EXPECT_EQ(Io->ReadConfig(TSpace::Pcie, 0, 0x1F, 3, 0x2E, 2), 0x5005u);  // no ECAM base: legacy below 100h
+  EXPECT_EQ(Io->ReadMemValue(0x1000, 1), 0x11u);
+  EXPECT_EQ(Io->ReadMemValue(0x1001, 2), 0x3322u);
+  EXPECT_EQ(Io->ReadMemValue(0x1000, 4), Io->ReadMemDword(0x1000));
+  EXPECT_TRUE(Io->WriteMemDword(0xAAAAAAAA, 0x2000));
+  EXPECT_TRUE(Io->WriteMemValue(0x2000, 2, 0x1234BEEF));
+  EXPECT_EQ(Io->ReadMemDword(0x2000), 0xAAAABEEFu);  // nothing beyond the width
+
+  IndexDataChip chip;
+  Board->MapPorts(0x2E, 2, &chip);
+  EXPECT_TRUE(Io->OutIndexData(0x2E, 0x2F, 0x10, 4, 0x44332211));
+  EXPECT_EQ(chip.Accessed, (std::vector<u8>{0x10, 0x11, 0x12, 0x13}));  // low byte first
+  EXPECT_EQ(Io->InIndexData(0x2E, 0x2F, 0x10, 4), 0x44332211u);
+  EXPECT_EQ(Io->InIndexData(0x2E, 0x2F, 0x12, 2), Io->InIndexDataWord(0x2E, 0x2F, 0x12));
+
+  Board->ResetRequestCounts();
+  EXPECT_EQ(Io->InPort(0x2F, 3), 0xFFFFFFu);
+  EXPECT_FALSE(Io->OutPort(0x2F, 3, 0));
+  EXPECT_EQ(Io->ReadConfig(TSpace::Pci, smbus, 0x00, 3), 0xFFFFFFu);
+  EXPECT_FALSE(Io->WriteConfig(TSpace::Pcie, smbus, 0x00, 8, 0));
+  EXPECT_EQ(Io->ReadMemValue(0x1000, 0), 0u);
+  EXPECT_FALSE(Io->WriteMemValue(0x1000, 3, 0));
+  EXPECT_EQ(Board->TotalRequests(), 0u);
+}
+
 TEST_F(ReadWriteTest, SwitchCpuSetsOneProcessorMask) {
   EXPECT_TRUE(Io->SwitchCpu(3));
   EXPECT_EQ(Board->Affinity(), 4u);
