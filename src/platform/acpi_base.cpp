@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/firmware_bytes.h"
+#include "hw/firmware.h"
 #include "support/singletons.h"
 #include "support/text.h"
 
@@ -16,11 +16,6 @@ namespace {
 
 TAcpiBase* instance = nullptr;
 
-constexpr std::string_view kRsdpSignature = "RSD PTR ";
-constexpr u64 kAreaBase = 0xE0000;
-constexpr u32 kAreaSize = 0x20000;
-// The RSDP lies on a 16-byte boundary.
-constexpr u32 kRsdpStep = 16;
 // RSDP: checksum over the first 20 bytes (the ACPI 1.0 structure), revision
 // at 15, RSDT address at 16, length of the whole structure at 20 (revision 2
 // and later, which extend it to 36 bytes).
@@ -29,9 +24,7 @@ constexpr u32 kRsdpV1Size = 20;
 
 constexpr u32 kHeaderSize = 36;
 
-u64 FindRsdp(TReadWrite& io, u64 from) {
-  return io.FindMem(kAreaSize, kRsdpStep, from, 0, kRsdpSignature.data(), static_cast<u32>(kRsdpSignature.size()));
-}
+constexpr TChecksummedStructure kRsdp{kRsdpSignature, kRsdpAlignment, kRsdpV1Size};
 
 }  // namespace
 
@@ -55,10 +48,7 @@ TAcpiBase::TAcpiBase() {
 
 // Only the first occurrence counts: a copy with a bad checksum means the
 // firmware area is not to be trusted, not that another copy is.
-bool TAcpiBase::FindRootInMemory() {
-  const u64 found = FindRsdp(*ReadWrite, kAreaBase);
-  return MemFound(found) && AddRoot(found);
-}
+bool TAcpiBase::FindRootInMemory() { return AddRootFrom(kFirmwareAreaBase); }
 
 // Windows keeps a copy of the root table in the registry. Its first table
 // pointer leads near the firmware's tables; the RSDP is looked for in the
@@ -72,17 +62,18 @@ bool TAcpiBase::FindRootInRegistry() {
   }
   if (data.size() >= kHeaderSize + 4) {
     const u32 from = (Le32(&data[kHeaderSize]) - 0x10000u) & ~0xFFu;
-    const u64 found = FindRsdp(*ReadWrite, from);
-    if (MemFound(found) && AddRoot(found)) return true;
+    if (AddRootFrom(from)) return true;
   }
   Entries.push_back({0, static_cast<u32>(data.size()), {}});
   return true;
 }
 
-bool TAcpiBase::AddRoot(u64 rsdpAddress) {
+// The RSDP's search runs over the size of the firmware area from `from`.
+bool TAcpiBase::AddRootFrom(u64 from) {
   std::array<u8, kRsdpReadSize> rsdp{};
-  if (!ReadWrite->ReadMemBlock(rsdp.data(), kRsdpReadSize, rsdpAddress)) return false;
-  if (ByteSum(std::span(rsdp).first(kRsdpV1Size)) != 0) return false;
+  const u64 rsdpAddress =
+      FindChecksummedStructure(*ReadWrite, kRsdp, from, kFirmwareAreaSize, rsdp, TOccurrences::FirstOnly);
+  if (!MemFound(rsdpAddress)) return false;
   Entries.push_back({static_cast<u32>(rsdpAddress), rsdp[15] == 0 ? kRsdpV1Size : Le32(&rsdp[20]), {}});
   // The XSDT of later revisions lists the same tables with 64-bit pointers;
   // the walk takes them from the RSDT.

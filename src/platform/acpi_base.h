@@ -53,7 +53,8 @@ class TAcpiBase : public TIoObject {
 
   bool FindRootInMemory();
   bool FindRootInRegistry();
-  bool AddRoot(u64 rsdpAddress);
+  // Takes the first RSDP found from `from` on as the root, if its checksum holds.
+  bool AddRootFrom(u64 from);
   // The first value under HKLM "Hardware\ACPI\RSDT\<OEM>\<table>\<revision>",
   // where Windows keeps a copy of the root table; false where there is no
   // registry (acpi_base_win.cpp / acpi_base_posix.cpp).

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "platform/ansi_text.h"
-#include "platform/firmware_bytes.h"
 #include "platform/pci_subsystem.h"
 #include "support/board_maker.h"
 #include "support/singletons.h"
@@ -16,9 +15,6 @@ namespace {
 
 TNvkBiosInfo* instance = nullptr;
 
-constexpr std::string_view kMarker = "$CN1368$";
-constexpr u64 kAreaBase = 0xE0000;
-constexpr u32 kAreaSize = 0x20000;
 
 constexpr std::size_t kModelOffset = 10;
 constexpr std::size_t kModelSize = 32;
@@ -49,13 +45,8 @@ TNvkBiosInfo::TNvkBiosInfo() : ReadWrite(TReadWrite::Instance()) {
 // Firmware updates can leave older copies of the block behind that no longer
 // sum to 0, so every occurrence of the marker is tried until one is valid.
 bool TNvkBiosInfo::FindBlock() {
-  for (u32 index = 0;; ++index) {
-    const u64 found =
-        ReadWrite->FindMem(kAreaSize, 1, kAreaBase, index, kMarker.data(), static_cast<u32>(kMarker.size()));
-    if (!MemFound(found)) return false;
-    if (!ReadWrite->ReadMem(Bytes.data(), kBlockSize, found, kMemUnitByte)) continue;
-    if (ByteSum(Bytes) == 0) return true;
-  }
+  const TChecksummedStructure block{kBoardInfoMarker, 1, kBlockSize};
+  return MemFound(FindChecksummedStructure(*ReadWrite, block, kFirmwareAreaBase, kFirmwareAreaSize, Bytes));
 }
 
 void TNvkBiosInfo::ReadFields() {

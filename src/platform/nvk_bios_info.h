@@ -12,6 +12,7 @@
 
 #include <array>
 
+#include "hw/firmware.h"
 #include "hw/read_write.h"
 #include "support/text.h"
 
@@ -19,7 +20,7 @@ namespace lirrin {
 
 class TNvkBiosInfo {
  public:
-  static constexpr u32 kBlockSize = 64;
+  static constexpr u32 kBlockSize = kBoardInfoSize;
 
   // The one reader, built (and so the search run) on the first call.
   static TNvkBiosInfo* Instance();

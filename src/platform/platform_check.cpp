@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/firmware_bytes.h"
+#include "hw/firmware.h"
 #include "platform/nvk_bios_info.h"
 #include "platform/pci_subsystem.h"
 #include "support/board_maker.h"
@@ -15,8 +15,6 @@ namespace {
 
 TNvkSpec* instance = nullptr;
 
-constexpr std::string_view kMarker = "$CN1368$";
-constexpr u64 kAreaBase = 0xE0000;
 // One byte short of the firmware area; the last position at which a 64-byte
 // block can begin lies far below either end.
 constexpr u32 kCheckAreaSize = 0x1FFFF;
@@ -54,7 +52,8 @@ TNvkSpec::~TNvkSpec() {
 // information reader validates that); without it no PCI function is read.
 bool TNvkSpec::PlatformCheck() {
   const u64 marker =
-      ReadWrite->FindMem(kCheckAreaSize, 1, kAreaBase, 0, kMarker.data(), static_cast<u32>(kMarker.size()));
+      ReadWrite->FindMem(kCheckAreaSize, 1, kFirmwareAreaBase, 0, kBoardInfoMarker.data(),
+                         static_cast<u32>(kBoardInfoMarker.size()));
   return MemFound(marker) && HasSubsystemVendor(*ReadWrite, kSupportedSubsystemVendors);
 }
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "platform/firmware_bytes.h"
+#include "hw/firmware.h"
 #include "support/singletons.h"
 
 namespace lirrin {
@@ -12,9 +12,6 @@ namespace {
 
 TSmbiosBase* instance = nullptr;
 
-constexpr std::string_view kAnchor = "_SM_";
-constexpr u64 kAreaBase = 0xE0000;
-constexpr u32 kAreaSize = 0x20000;
 constexpr u32 kEntrySize = 31;
 
 }  // namespace
@@ -36,13 +33,9 @@ void TSmbiosBase::FreeInstance() {
 // occurrence is tried until one has a valid checksum.
 TSmbiosBase::TSmbiosBase() {
   std::array<u8, kEntrySize> entry{};
-  for (u32 index = 0; !EntryFound; ++index) {
-    const u64 found =
-        ReadWrite->FindMem(kAreaSize, 1, kAreaBase, index, kAnchor.data(), static_cast<u32>(kAnchor.size()));
-    if (!MemFound(found)) return;
-    if (!ReadWrite->ReadMemBlock(entry.data(), kEntrySize, found)) continue;
-    EntryFound = ByteSum(entry) == 0;
-  }
+  const TChecksummedStructure entryPoint{kSmbiosAnchor, 1, kEntrySize};
+  EntryFound = MemFound(FindChecksummedStructure(*ReadWrite, entryPoint, kFirmwareAreaBase, kFirmwareAreaSize, entry));
+  if (!EntryFound) return;
   VersionCode = static_cast<u8>(entry[6] * 16 + entry[7]);
   Length = Le16(&entry[0x16]);
   Address = Le32(&entry[0x18]);

@@ -38,8 +38,6 @@ void PutText(std::vector<u8>& bytes, std::size_t at, std::string_view text) {
 // Bytes 8..9 and 50..62 are not interpreted by the maker's tools; the
 // firmware keeps the checksum in byte 63.
 
-constexpr std::string_view kBoardInfoMarker = "$CN1368$";
-
 // --- SMBIOS 2.4 --------------------------------------------------------------
 
 // One structure: the formatted area, then its strings, each zero-terminated,
@@ -119,12 +117,12 @@ std::vector<u8> SmbiosTable(const TBoardInfo& info, u16& structures, u16& larges
 // number of structures and the BCD revision.
 std::vector<u8> SmbiosEntryPoint(u16 tableLength, u32 tableAddress, u16 structures, u16 largest) {
   std::vector<u8> entry(0x1F);
-  PutText(entry, 0x00, "_SM_");
+  PutText(entry, 0x00, kSmbiosAnchor);
   entry[0x05] = 0x1F;
   entry[0x06] = 2;
   entry[0x07] = 4;
   Put16(entry, 0x08, largest);
-  PutText(entry, 0x10, "_DMI_");
+  PutText(entry, 0x10, kSmbiosLegacyAnchor);
   Put16(entry, 0x16, tableLength);
   Put32(entry, 0x18, tableAddress);
   Put16(entry, 0x1C, structures);
@@ -316,7 +314,7 @@ std::vector<u8> AcpiTable(std::string_view signature, u8 revision, const std::ve
 
 std::vector<u8> Rsdp(u8 revision, u32 rsdtAddress, u64 xsdtAddress) {
   std::vector<u8> rsdp(revision == 0 ? 20 : 36);
-  PutText(rsdp, 0, "RSD PTR ");
+  PutText(rsdp, 0, kRsdpSignature);
   PutText(rsdp, 9, "NORVIK");
   rsdp[15] = revision;
   Put32(rsdp, 16, rsdtAddress);

@@ -11,12 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "hw/firmware.h"
 #include "sim/board.h"
 
 namespace lirrin::sim {
-
-constexpr u64 kFirmwareAreaBase = 0xE0000;
-constexpr u64 kFirmwareAreaSize = 0x20000;
 
 // Where the firmware area holds its structures. The RSDP sits on a 16-byte
 // boundary, as the ACPI Specification requires; the valid board information
@@ -26,8 +24,6 @@ constexpr u64 kSmbiosEntryAddress = 0xF0800;
 constexpr u64 kSmbiosTableAddress = 0xF0820;
 constexpr u64 kDecoyBlockAddress = 0xE3C40;
 constexpr u64 kBoardInfoAddress = 0xFF0B0;
-
-constexpr u32 kBoardInfoSize = 64;
 
 // The fields of a board information block.
 struct TBoardInfo {

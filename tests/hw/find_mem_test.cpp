@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string_view>
 #include <vector>
 
 #include "board_fixture.h"
+#include "hw/firmware.h"
 
 namespace lirrin {
 namespace {
@@ -125,6 +127,36 @@ TEST_F(FindMemTest, AgreesWithAPlainScan) {
     EXPECT_EQ(Io->FindMem(length, step, kBase + offset, index, pattern.data(), patternLength), expected)
         << "round " << round;
   }
+}
+
+// A structure "_CK_" of 8 bytes whose first 6 sum to 0: its marks occur as
+// a bad copy, off the alignment, and as the good copy.
+TEST_F(FindMemTest, ChecksummedStructureIsTheFirstOccurrenceThatSumsToZero) {
+  const TChecksummedStructure structure{"_CK_", 16, 6};
+  const std::string_view good{"_CK_\x00\xB4\xEE\xEE", 8};  // 5F+43+4B+5F+00+B4 = 200h
+  const std::string_view bad{"_CK_\x00\xB5\x00\x00", 8};
+  Place(kBase + 0x20, bad);
+  Place(kBase + 0x38, good);  // not on a 16-byte boundary
+  Place(kBase + 0x60, good);
+  std::array<u8, 8> bytes{};
+
+  EXPECT_EQ(FindChecksummedStructure(*Io, structure, kBase, kSize, bytes), kBase + 0x60);
+  EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), good);
+  EXPECT_EQ(FindChecksummedStructure(*Io, structure, kBase, kSize, bytes, TOccurrences::FirstOnly), kMemNotFound);
+  EXPECT_EQ(FindChecksummedStructure(*Io, structure, kBase + 0x30, kSize, bytes, TOccurrences::FirstOnly),
+            kBase + 0x60);
+  EXPECT_EQ(FindChecksummedStructure(*Io, structure, kBase + 0x70, 0x100, bytes), kMemNotFound);
+}
+
+// A copy whose bytes run past readable memory is passed over.
+TEST_F(FindMemTest, ChecksummedStructureThatCannotBeReadIsPassedOver) {
+  const TChecksummedStructure structure{"_CK_", 1, 6};
+  Place(kBase + kSize - 6, std::string_view{"_CK_\x00\xB4", 6});  // RAM ends after these 6 bytes
+  const u64 from = kBase + kSize - 0x100;
+  std::array<u8, 6> six{};
+  std::array<u8, 8> eight{};
+  EXPECT_EQ(FindChecksummedStructure(*Io, structure, from, 0x100, six), kBase + kSize - 6);
+  EXPECT_EQ(FindChecksummedStructure(*Io, structure, from, 0x100, eight), kMemNotFound);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/firmware_bytes.h"
+#include "hw/firmware.h"
 #include "platform_fixture.h"
 
 namespace lirrin {
