@@ -20,21 +20,6 @@ namespace {
 // /dev/mem maps whole pages of the processor's 4 KiB page size.
 constexpr u64 kPageSize = 4096;
 
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd) : Fd(fd) {}
-  ~TFileDescriptor() {
-    if (Fd >= 0) close(Fd);
-  }
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-
-  int Get() const { return Fd; }
-
- private:
-  int Fd;
-};
-
 // The pages under one memory request, each mapped on its own. The kernel
 // checks every mapping of /dev/mem against the ranges it lets user space
 // reach (RAM is refused, firmware areas and MMIO are allowed), so mapping
@@ -103,10 +88,8 @@ std::string SystemError(const std::string& what) { return what + ": " + std::str
 
 }  // namespace
 
-TLinuxHardwareTransport::TLinuxHardwareTransport(int memory, std::string cpuDirectory)
-    : Memory(memory), CpuDirectory(std::move(cpuDirectory)) {}
-
-TLinuxHardwareTransport::~TLinuxHardwareTransport() { close(Memory); }
+TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, std::string cpuDirectory)
+    : Memory(std::move(memory)), CpuDirectory(std::move(cpuDirectory)) {}
 
 // --- Ports and configuration space -----------------------------------------------
 
@@ -165,7 +148,7 @@ bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16
 bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, u32 unit) {
   if (!RangeValid(address, length, unit)) return false;
   if (length == 0) return true;
-  const TMappedPages pages(Memory, address, length, PROT_READ);
+  const TMappedPages pages(Memory.Native(), address, length, PROT_READ);
   if (!pages.Complete()) return false;
   u8* bytes = static_cast<u8*>(buffer);
   switch (unit) {
@@ -185,7 +168,7 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
 bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 length, u32 unit) {
   if (!RangeValid(address, length, unit)) return false;
   if (length == 0) return true;
-  const TMappedPages pages(Memory, address, length, PROT_READ | PROT_WRITE);
+  const TMappedPages pages(Memory.Native(), address, length, PROT_READ | PROT_WRITE);
   if (!pages.Complete()) return false;
   const u8* bytes = static_cast<const u8*>(buffer);
   switch (unit) {
@@ -209,16 +192,16 @@ bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 l
 // implement raises #GP, which the driver returns as EIO. Without the msr
 // module there is no device file and the request fails the same way.
 bool TLinuxHardwareTransport::ReadMsr(u32 index, u64& value) {
-  const TFileDescriptor device(open(MsrDevice().c_str(), O_RDONLY | O_CLOEXEC));
+  const TOsHandle device(open(MsrDevice().c_str(), O_RDONLY | O_CLOEXEC));
   u64 read = 0;
-  if (device.Get() < 0 || pread(device.Get(), &read, sizeof read, index) != sizeof read) return false;
+  if (!device.Valid() || pread(device.Native(), &read, sizeof read, index) != sizeof read) return false;
   value = read;
   return true;
 }
 
 bool TLinuxHardwareTransport::WriteMsr(u32 index, u64 value) {
-  const TFileDescriptor device(open(MsrDevice().c_str(), O_WRONLY | O_CLOEXEC));
-  return device.Get() >= 0 && pwrite(device.Get(), &value, sizeof value, index) == sizeof value;
+  const TOsHandle device(open(MsrDevice().c_str(), O_WRONLY | O_CLOEXEC));
+  return device.Valid() && pwrite(device.Native(), &value, sizeof value, index) == sizeof value;
 }
 
 // The processor the process is bound to, or processor 0 when it may run on several.
@@ -268,8 +251,8 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     reason = "hardware access needs root";
     return nullptr;
   }
-  const int memory = open(devices.Memory.c_str(), O_RDWR | O_CLOEXEC);
-  if (memory < 0) {
+  TOsHandle memory(open(devices.Memory.c_str(), O_RDWR | O_CLOEXEC));
+  if (!memory.Valid()) {
     reason = SystemError("cannot open " + devices.Memory);
     return nullptr;
   }
@@ -278,10 +261,9 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
   // under lockdown, and lacks it when built without CONFIG_X86_IOPL_IOPERM.
   if (iopl(3) != 0) {
     reason = SystemError("port access refused (iopl)");
-    close(memory);
     return nullptr;
   }
-  return std::make_shared<TLinuxHardwareTransport>(memory, devices.CpuDirectory);
+  return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices.CpuDirectory);
 }
 
 }  // namespace lirrin

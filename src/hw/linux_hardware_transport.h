@@ -8,6 +8,7 @@
 #include <string>
 
 #include "hw/transport.h"
+#include "support/os_handle.h"
 
 namespace lirrin {
 
@@ -22,10 +23,7 @@ class TLinuxHardwareTransport final : public TTransport {
   // Takes over `memory`, an open read-write descriptor of the physical
   // memory device. Port requests need the I/O privilege the factory below
   // acquires for the process.
-  TLinuxHardwareTransport(int memory, std::string cpuDirectory);
-  ~TLinuxHardwareTransport() override;
-  TLinuxHardwareTransport(const TLinuxHardwareTransport&) = delete;
-  TLinuxHardwareTransport& operator=(const TLinuxHardwareTransport&) = delete;
+  TLinuxHardwareTransport(TOsHandle memory, std::string cpuDirectory);
 
   bool ReadPort(u16 port, TAccessWidth width, u32& value) override;
   bool WritePort(u16 port, TAccessWidth width, u32 value) override;
@@ -45,7 +43,7 @@ class TLinuxHardwareTransport final : public TTransport {
  private:
   std::string MsrDevice() const;
 
-  int Memory;
+  TOsHandle Memory;
   std::string CpuDirectory;
 };
 

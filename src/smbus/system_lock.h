@@ -9,9 +9,9 @@
 // our transactions never interleave with theirs. Both are taken within the
 // one time budget and released in reverse order.
 
-#include <cstdint>
 #include <string>
 
+#include "support/os_handle.h"
 #include "support/types.h"
 
 namespace lirrin {
@@ -19,7 +19,6 @@ namespace lirrin {
 class TSystemLock {
  public:
   explicit TSystemLock(const std::string& name);
-  ~TSystemLock();
   TSystemLock(const TSystemLock&) = delete;
   TSystemLock& operator=(const TSystemLock&) = delete;
 
@@ -45,9 +44,10 @@ class TSystemLock {
   };
 
  private:
-  std::intptr_t Handle = -1;  // semaphore (Windows) or lock file (POSIX)
+  // In the order of opening; closed in reverse.
+  TOsHandle Handle;  // semaphore (Windows) or lock file (POSIX)
 #ifdef _WIN32
-  std::intptr_t SharedMutex = -1;  // the monitoring tools' mutex
+  TOsHandle SharedMutex;  // the monitoring tools' mutex
 #endif
 };
 

@@ -39,16 +39,12 @@ int OpenLockFile(const std::string& name) {
 
 TSystemLock::TSystemLock(const std::string& name) : Handle(OpenLockFile(name)) {}
 
-TSystemLock::~TSystemLock() {
-  if (Handle >= 0) close(static_cast<int>(Handle));
-}
-
 bool TSystemLock::Acquire(u32 timeoutMs) {
-  if (Handle < 0) return false;
+  if (!Handle.Valid()) return false;
   // flock has no timeout of its own: poll without blocking until the deadline.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (flock(static_cast<int>(Handle), LOCK_EX | LOCK_NB) == 0) return true;
+    if (flock(Handle.Native(), LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -56,7 +52,7 @@ bool TSystemLock::Acquire(u32 timeoutMs) {
 }
 
 void TSystemLock::Release() {
-  if (Handle >= 0) flock(static_cast<int>(Handle), LOCK_UN);
+  if (Handle.Valid()) flock(Handle.Native(), LOCK_UN);
 }
 
 }  // namespace lirrin

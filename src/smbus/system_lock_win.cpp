@@ -12,12 +12,6 @@ namespace {
 // access.
 constexpr const char* kSharedSMBusMutex = "Global\\Access_SMBUS.HTP.Method";
 
-HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
-std::intptr_t FromHandle(HANDLE handle) {
-  return handle == nullptr ? -1 : reinterpret_cast<std::intptr_t>(handle);
-}
-
 // Creates the shared mutex with a DACL that grants everyone full access, so
 // that tools running under other accounts can open it too; when it exists
 // already and we may not create it, opening it for waiting is enough.
@@ -34,30 +28,25 @@ HANDLE OpenSharedMutex() {
 }  // namespace
 
 TSystemLock::TSystemLock(const std::string& name)
-    : Handle(FromHandle(CreateSemaphoreA(nullptr, 1, 1, name.c_str()))), SharedMutex(FromHandle(OpenSharedMutex())) {}
-
-TSystemLock::~TSystemLock() {
-  if (SharedMutex != -1) CloseHandle(AsHandle(SharedMutex));
-  if (Handle != -1) CloseHandle(AsHandle(Handle));
-}
+    : Handle(CreateSemaphoreA(nullptr, 1, 1, name.c_str())), SharedMutex(OpenSharedMutex()) {}
 
 bool TSystemLock::Acquire(u32 timeoutMs) {
-  if (Handle == -1 || SharedMutex == -1) return false;
+  if (!Handle.Valid() || !SharedMutex.Valid()) return false;
   const ULONGLONG start = GetTickCount64();
-  if (WaitForSingleObject(AsHandle(Handle), timeoutMs) != WAIT_OBJECT_0) return false;
+  if (WaitForSingleObject(Handle.Native(), timeoutMs) != WAIT_OBJECT_0) return false;
   const ULONGLONG spent = GetTickCount64() - start;
   const DWORD remaining = spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
   // WAIT_ABANDONED: the previous owner died while holding it; the mutex is
   // ours now, and the bus state it left is what every transaction resets.
-  const DWORD shared = WaitForSingleObject(AsHandle(SharedMutex), remaining);
+  const DWORD shared = WaitForSingleObject(SharedMutex.Native(), remaining);
   if (shared == WAIT_OBJECT_0 || shared == WAIT_ABANDONED) return true;
-  ReleaseSemaphore(AsHandle(Handle), 1, nullptr);
+  ReleaseSemaphore(Handle.Native(), 1, nullptr);
   return false;
 }
 
 void TSystemLock::Release() {
-  ReleaseMutex(AsHandle(SharedMutex));
-  ReleaseSemaphore(AsHandle(Handle), 1, nullptr);
+  ReleaseMutex(SharedMutex.Native());
+  ReleaseSemaphore(Handle.Native(), 1, nullptr);
 }
 
 }  // namespace lirrin

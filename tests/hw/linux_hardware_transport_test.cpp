@@ -107,9 +107,9 @@ class LinuxTransportFiles : public testing::Test {
     }
     ASSERT_EQ(sched_getaffinity(0, sizeof InitialAffinity, &InitialAffinity), 0);
 
-    const int memoryDevice = open(MemoryPath().c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(memoryDevice, 0);
-    Transport = std::make_unique<TLinuxHardwareTransport>(memoryDevice, Directory + "/cpu");
+    TOsHandle memoryDevice(open(MemoryPath().c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(memoryDevice.Valid());
+    Transport = std::make_unique<TLinuxHardwareTransport>(std::move(memoryDevice), Directory + "/cpu");
   }
 
   void TearDown() override {

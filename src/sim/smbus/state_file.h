@@ -6,12 +6,14 @@
 
 #include <string>
 
+#include "support/os_handle.h"
+
 namespace lirrin::sim {
 
 class TLockedStateFile {
  public:
   explicit TLockedStateFile(const std::string& path);
-  ~TLockedStateFile();
+  ~TLockedStateFile();  // closing the file drops the lock
   TLockedStateFile(const TLockedStateFile&) = delete;
   TLockedStateFile& operator=(const TLockedStateFile&) = delete;
 
@@ -22,7 +24,7 @@ class TLockedStateFile {
   bool Write(const std::string& contents);
 
  private:
-  void* Handle = nullptr;  // file descriptor or HANDLE, as the platform has it
+  TOsHandle File;
   bool IsLocked = false;
 };
 

@@ -4,32 +4,21 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 #include "sim/smbus/state_file.h"
 
 namespace lirrin::sim {
 
-namespace {
-
-int Descriptor(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
-
-}  // namespace
-
-TLockedStateFile::TLockedStateFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return;
-  Handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
+TLockedStateFile::TLockedStateFile(const std::string& path) : File(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+  if (!File.Valid()) return;
   int locked;
   do {
-    locked = flock(fd, LOCK_EX);
+    locked = flock(File.Native(), LOCK_EX);
   } while (locked != 0 && errno == EINTR);
   IsLocked = locked == 0;
 }
 
-TLockedStateFile::~TLockedStateFile() {
-  if (Handle != nullptr) close(Descriptor(Handle));  // closing drops the lock
-}
+TLockedStateFile::~TLockedStateFile() = default;
 
 std::string TLockedStateFile::Read() {
   std::string contents;
@@ -37,7 +26,7 @@ std::string TLockedStateFile::Read() {
   char buffer[4096];
   off_t at = 0;
   for (;;) {
-    const ssize_t n = pread(Descriptor(Handle), buffer, sizeof buffer, at);
+    const ssize_t n = pread(File.Native(), buffer, sizeof buffer, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     contents.append(buffer, static_cast<std::size_t>(n));
@@ -47,10 +36,10 @@ std::string TLockedStateFile::Read() {
 }
 
 bool TLockedStateFile::Write(const std::string& contents) {
-  if (!IsLocked || ftruncate(Descriptor(Handle), 0) != 0) return false;
+  if (!IsLocked || ftruncate(File.Native(), 0) != 0) return false;
   std::size_t done = 0;
   while (done < contents.size()) {
-    const ssize_t n = pwrite(Descriptor(Handle), contents.data() + done, contents.size() - done,
+    const ssize_t n = pwrite(File.Native(), contents.data() + done, contents.size() - done,
                              static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
