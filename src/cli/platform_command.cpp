@@ -14,11 +14,11 @@ int PlatformCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
     err << "lirrin-cli: platform takes no arguments\n";
     return kExitUsage;
   }
-  const TNvkSpec& spec = *TNvkSpec::Instance();
+  const TNvkSpec& platform = *TNvkSpec::Instance();
   const TNvkBiosInfo& info = *TNvkBiosInfo::Instance();
   const TAcpiBase& acpi = *TAcpiBase::Instance();
-  out << "supported=" << (spec.IsSupported() ? 1 : 0) << "\n"
-      << "model=" << ToUtf8(spec.ModelName()) << "\n"
+  out << "supported=" << (platform.IsSupported() ? 1 : 0) << "\n"
+      << "model=" << ToUtf8(platform.ModelName()) << "\n"
       << "bios=" << ToUtf8(info.Version()) << "\n"
       << "date=" << ToUtf8(info.Date()) << "\n"
       << "pciebase=" << HexText(acpi.PcieBase(), 8) << "\n";
@@ -26,7 +26,7 @@ int PlatformCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   for (const TAcpiBase::TTableEntry& table : acpi.Tables()) {
     if (!table.Signature.empty()) out << "table=" << table.Signature << "\n";
   }
-  return spec.IsSupported() ? kExitOk : kExitFailed;
+  return platform.IsSupported() ? kExitOk : kExitFailed;
 }
 
 }  // namespace lirrin::cli

@@ -13,7 +13,7 @@ namespace {
 
 // Statements per script before a run is stopped; endless WAIT{..,0,..} and
 // LOOP{0,..} blocks cannot hang the tool.
-constexpr u32 kDefaultMaxSteps = 10'000'000;
+constexpr u32 kDefaultStepLimit = 10'000'000;
 
 constexpr const char* kUsage = "run [--max-steps N] (-e SCRIPT | -f FILE)...";
 
@@ -29,7 +29,7 @@ bool ReadScriptFile(const std::string& path, std::string& text) {
 }  // namespace
 
 int RunCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
-  u32 maxSteps = kDefaultMaxSteps;
+  u32 stepLimit = kDefaultStepLimit;
   std::vector<std::string> scripts;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
@@ -44,7 +44,7 @@ int RunCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
         err << "lirrin-cli: --max-steps needs a positive number\n";
         return kExitUsage;
       }
-      maxSteps = *steps;
+      stepLimit = *steps;
     } else if (option == "-e") {
       scripts.push_back(value);
     } else {
@@ -62,7 +62,7 @@ int RunCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   }
 
   TInterpreter interpreter;
-  interpreter.SetStepLimit(maxSteps);
+  interpreter.SetStepLimit(stepLimit);
   u32 result = 0;
   bool allSucceeded = true;
   for (const std::string& script : scripts) {

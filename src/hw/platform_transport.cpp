@@ -1,7 +1,7 @@
-// The platform's own transport. The Windows program will reach the hardware
-// through its kernel driver and the command-line tool chooses its transport
-// explicitly; until a driver is connected, every request fails the way it does
-// when the driver cannot be opened.
+// The platform's own transport: the one the I/O layer connects outside any
+// board context. This build connects no kernel driver, so every request fails
+// the way it does when the driver cannot be opened; the command-line tool
+// chooses its transport explicitly.
 #include "hw/read_write.h"
 
 namespace lirrin {

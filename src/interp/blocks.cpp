@@ -84,8 +84,8 @@ bool TInterpreter::RunWaitBlock(TTextView& text) {
   TTextView body;
   if (!TakeBlockBody(u"WAIT", text, body)) return false;
   while (Endless || RepeatCount != 0) {
-    // Each pass is a step of the run budget, so that even a pass without
-    // statements cannot loop for ever under a budget.
+    // Each pass is a step against the step limit, so that even a pass
+    // without statements cannot loop for ever under a limit.
     if (!CountSteps(1) || !RunStatements(body)) return false;
     if (BreakCondition()) {
       Message = CommandBreakMessage();

@@ -19,7 +19,7 @@ constexpr u32 kMaxFunction = 7;
 constexpr u32 kMaxConfigOffset = 0xFF;
 constexpr u32 kMemNotFound32 = 0xFFFFFFFF;
 constexpr u32 kFoundDumpBytes = 256;  // FMEM shows this much from a match on
-// What a search costs against the run budget: one step per bus a device
+// What a search costs against the step limit: one step per bus a device
 // search walks, one per 256 bytes a memory search may compare.
 constexpr u32 kSearchedBuses = 256;
 constexpr u32 kSearchedBytesPerStep = 256;

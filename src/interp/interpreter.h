@@ -45,7 +45,7 @@ class TInterpreter : public TIoObject {
   u32 LastResult() const { return Slots[kLastResultSlot]; }
   u32 ScriptResult() const { return ScriptResultValue; }
 
-  // Run budget: at most `limit` steps per RunScript (every statement and
+  // Step limit: at most `limit` steps per RunScript (every statement and
   // every pass of a WAIT or LOOP block is a step), so that an endless block
   // cannot hang a tool that runs untrusted scripts. 0, the default, means no
   // limit; the program's own scripts run without one.
@@ -67,10 +67,10 @@ class TInterpreter : public TIoObject {
   bool RunStatement(TTextView statement);
   bool RunCommand(TTextView statement);
   bool BreakCondition() const;
-  // Charges `count` steps to the run budget; false (with the message) past
+  // Charges `count` steps against the step limit; false (with the message) past
   // it. Statements and block passes cost one step; commands whose work grows
   // with their arguments cost by that work (a dump per row and saved line, a
-  // device search per bus, a memory search per 256 bytes), so that the budget
+  // device search per bus, a memory search per 256 bytes), so that the limit
   // bounds the time a run takes, not just its statements.
   bool CountSteps(u64 count);
   bool Fail(TText message);

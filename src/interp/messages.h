@@ -1,6 +1,8 @@
 #pragma once
-// Every failure and status text of the interpreter, built in one place each.
-// Scripts and users compare these texts, so they are exact to the character.
+// The interpreter's failure texts (and the two DMEM appendices), built in one
+// place each. Scripts and users compare these texts, so they are exact to the
+// character. The status line of a command that succeeds is built by the
+// command itself, next to the values it shows.
 
 #include <string_view>
 

@@ -25,8 +25,8 @@ void TInitializer::FreeInstance() {
   instance = nullptr;
 }
 
-TInitializer::TInitializer() : Spec(TNvkSpec::Instance()) {
-  if (!Spec->IsSupported()) {
+TInitializer::TInitializer() : Platform(TNvkSpec::Instance()) {
+  if (!Platform->IsSupported()) {
     ShowErrorBox({u"This utility is not for this platform!", u"Error 0xFFFE", true});
     return;
   }

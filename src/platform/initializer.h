@@ -25,7 +25,7 @@ class TInitializer {
   bool Supported() const { return IsSupported; }
 
  private:
-  TNvkSpec* Spec;
+  TNvkSpec* Platform;
   bool IsSupported = false;
 };
 

@@ -21,7 +21,7 @@ constexpr u64 kTscPerMillisecond = 1'000'000;
 
 // A range of physical memory. RAM is kept in sparse pages that read as zero
 // until written, so boards can have realistic amounts of it.
-struct TSimBoard::Region {
+struct TSimBoard::TRegion {
   enum class Kind { Ram, Rom, Mmio } Type;
   u64 Base;
   u64 Size;
@@ -74,9 +74,9 @@ struct TSimBoard::Region {
 // window 0CFCh..0CFFh then reaches that register. Only dword accesses reach
 // the address register; narrower ones at 0CF8h..0CFBh belong to other
 // devices on real chipsets (0CF9h is the reset control register).
-class TSimBoard::ConfigMechanism final : public TPortHandler {
+class TSimBoard::TConfigMechanism final : public TPortHandler {
  public:
-  explicit ConfigMechanism(TSimBoard& board) : Board(board) {}
+  explicit TConfigMechanism(TSimBoard& board) : Board(board) {}
 
   u32 ReadPort(u16 port, TAccessWidth width) override {
     if (port == kConfigAddressPort && width == 4) return Address;
@@ -109,9 +109,9 @@ class TSimBoard::ConfigMechanism final : public TPortHandler {
 };
 
 // The ECAM window: bus << 20 | device << 15 | function << 12 | register.
-class TSimBoard::EcamWindow final : public TMmioHandler {
+class TSimBoard::TEcamWindow final : public TMmioHandler {
  public:
-  explicit EcamWindow(TSimBoard& board) : Board(board) {}
+  explicit TEcamWindow(TSimBoard& board) : Board(board) {}
 
   u32 ReadMmio(u64 offset, TAccessWidth width) override {
     TPciFunction* target = Target(offset);
@@ -133,33 +133,33 @@ class TSimBoard::EcamWindow final : public TMmioHandler {
 
 TSimBoard::TSimBoard(const TBoardDescription& description)
     : BoardName(description.Name),
-      LegacyConfig(std::make_unique<ConfigMechanism>(*this)),
+      LegacyConfig(std::make_unique<TConfigMechanism>(*this)),
       Processors(description.Processors),
       AffinityMask(description.Processors >= 64 ? ~u64{0} : (u64{1} << description.Processors) - 1) {
   MapPorts(kConfigAddressPort, 8, LegacyConfig.get());
-  for (const TPciFunctionSpec& spec : description.Functions) {
+  for (const TPciFunctionDescription& pci : description.Functions) {
     TPciFunction& function =
-        AddFunction(spec.Bus, spec.Device, spec.Function,
-                    std::make_unique<TPciFunction>(spec.Id, spec.ClassCode, spec.Revision, spec.HeaderType,
-                                                   spec.Subsystem));
-    for (const auto& [offset, value] : spec.Dwords) function.Poke(offset, 4, value);
+        AddFunction(pci.Bus, pci.Device, pci.Function,
+                    std::make_unique<TPciFunction>(pci.Id, pci.ClassCode, pci.Revision, pci.HeaderType,
+                                                   pci.Subsystem));
+    for (const auto& [offset, value] : pci.Dwords) function.Poke(offset, 4, value);
   }
-  for (const TMemorySpec& spec : description.Memory) {
-    if (spec.Type == TMemorySpec::Kind::Ram) {
-      AddRam(spec.Base, spec.Size);
-      for (const auto& [offset, bytes] : spec.Contents) {
-        Poke(spec.Base + offset, bytes.data(), static_cast<u32>(bytes.size()));
+  for (const TMemoryDescription& range : description.Memory) {
+    if (range.Type == TMemoryDescription::Kind::Ram) {
+      AddRam(range.Base, range.Size);
+      for (const auto& [offset, bytes] : range.Contents) {
+        Poke(range.Base + offset, bytes.data(), static_cast<u32>(bytes.size()));
       }
     } else {
-      std::vector<u8> image(spec.Size, 0xFF);
-      for (const auto& [offset, bytes] : spec.Contents) {
+      std::vector<u8> image(range.Size, 0xFF);
+      for (const auto& [offset, bytes] : range.Contents) {
         std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
       }
-      AddRom(spec.Base, std::move(image));
+      AddRom(range.Base, std::move(image));
     }
   }
   if (description.EcamBase != 0 && description.EcamBuses != 0) {
-    Ecam = std::make_unique<EcamWindow>(*this);
+    Ecam = std::make_unique<TEcamWindow>(*this);
     MapMmio(description.EcamBase, u64{description.EcamBuses} << 20, Ecam.get());
   }
   Msrs = description.Msrs;
@@ -183,37 +183,37 @@ TPciFunction* TSimBoard::Function(u8 bus, u8 device, u8 function) const {
 }
 
 void TSimBoard::MapPorts(u16 first, u16 count, TPortHandler* handler) {
-  Ports.insert(Ports.begin(), PortRange{first, count, handler});
+  Ports.insert(Ports.begin(), TPortRange{first, count, handler});
 }
 
 void TSimBoard::UnmapPorts(TPortHandler* handler) {
-  std::erase_if(Ports, [handler](const PortRange& range) { return range.Handler == handler; });
+  std::erase_if(Ports, [handler](const TPortRange& range) { return range.Handler == handler; });
 }
 
 TPortHandler* TSimBoard::PortHandler(u16 port) const {
-  for (const PortRange& range : Ports) {
+  for (const TPortRange& range : Ports) {
     if (port >= range.First && u32{static_cast<u16>(port - range.First)} < range.Count) return range.Handler;
   }
   return nullptr;
 }
 
-void TSimBoard::AddRegion(std::unique_ptr<Region> region) {
+void TSimBoard::AddRegion(std::unique_ptr<TRegion> region) {
   const auto at = std::upper_bound(Regions.begin(), Regions.end(), region->Base,
                                    [](u64 base, const auto& other) { return base < other->Base; });
   Regions.insert(at, std::move(region));
 }
 
 void TSimBoard::AddRam(u64 base, u64 size) {
-  auto region = std::make_unique<Region>();
-  region->Type = Region::Kind::Ram;
+  auto region = std::make_unique<TRegion>();
+  region->Type = TRegion::Kind::Ram;
   region->Base = base;
   region->Size = size;
   AddRegion(std::move(region));
 }
 
 void TSimBoard::AddRom(u64 base, std::vector<u8> bytes) {
-  auto region = std::make_unique<Region>();
-  region->Type = Region::Kind::Rom;
+  auto region = std::make_unique<TRegion>();
+  region->Type = TRegion::Kind::Rom;
   region->Base = base;
   region->Size = bytes.size();
   region->Bytes = std::move(bytes);
@@ -221,15 +221,15 @@ void TSimBoard::AddRom(u64 base, std::vector<u8> bytes) {
 }
 
 void TSimBoard::MapMmio(u64 base, u64 size, TMmioHandler* handler) {
-  auto region = std::make_unique<Region>();
-  region->Type = Region::Kind::Mmio;
+  auto region = std::make_unique<TRegion>();
+  region->Type = TRegion::Kind::Mmio;
   region->Base = base;
   region->Size = size;
   region->Handler = handler;
   AddRegion(std::move(region));
 }
 
-TSimBoard::Region* TSimBoard::RegionAt(u64 address) const {
+TSimBoard::TRegion* TSimBoard::RegionAt(u64 address) const {
   for (const auto& region : Regions) {
     if (address >= region->Base && address < region->End()) return region.get();
   }
@@ -241,7 +241,7 @@ bool TSimBoard::Covered(u64 address, u32 length) const {
   const u64 end = address + length;
   if (end < address) return false;
   while (at < end) {
-    const Region* region = RegionAt(at);
+    const TRegion* region = RegionAt(at);
     if (region == nullptr) return false;
     at = region->End();
   }
@@ -252,11 +252,11 @@ bool TSimBoard::Poke(u64 address, const void* bytes, u32 length) {
   if (!Covered(address, length)) return false;
   const u8* source = static_cast<const u8*>(bytes);
   for (u32 done = 0; done < length;) {
-    Region* region = RegionAt(address + done);
-    if (region->Type == Region::Kind::Mmio) return false;
+    TRegion* region = RegionAt(address + done);
+    if (region->Type == TRegion::Kind::Mmio) return false;
     const u64 offset = address + done - region->Base;
     const u32 span = static_cast<u32>(std::min<u64>(region->End() - (address + done), length - done));
-    if (region->Type == Region::Kind::Rom) {
+    if (region->Type == TRegion::Kind::Rom) {
       std::memcpy(region->Bytes.data() + offset, source + done, span);  // the firmware image itself
     } else {
       region->Write(offset, source + done, span);
@@ -327,10 +327,10 @@ bool TSimBoard::TransferMemory(u64 address, u8* readInto, const u8* writeFrom, u
   if (length % width != 0 || !Covered(address, length)) return false;
   u32 done = 0;
   while (done < length) {
-    Region* region = RegionAt(address + done);
+    TRegion* region = RegionAt(address + done);
     const u64 offset = address + done - region->Base;
     const u32 span = static_cast<u32>(std::min<u64>(region->End() - (address + done), length - done));
-    if (region->Type != Region::Kind::Mmio) {
+    if (region->Type != TRegion::Kind::Mmio) {
       if (readInto != nullptr) {
         region->Read(offset, readInto + done, span);
       } else {

@@ -42,7 +42,7 @@ class TMmioHandler {
 
 class TSimBoard;
 
-struct TPciFunctionSpec {
+struct TPciFunctionDescription {
   u8 Bus = 0, Device = 0, Function = 0;
   u32 Id = 0;          // device in 31..16, vendor in 15..0
   u32 ClassCode = 0;   // base class, subclass, programming interface
@@ -52,7 +52,7 @@ struct TPciFunctionSpec {
   std::vector<std::pair<u16, u32>> Dwords;  // further registers as firmware left them
 };
 
-struct TMemorySpec {
+struct TMemoryDescription {
   enum class Kind { Ram, Rom } Type = Kind::Ram;
   u64 Base = 0;
   u64 Size = 0;
@@ -62,8 +62,8 @@ struct TMemorySpec {
 struct TBoardDescription {
   std::string Name;
   u32 Processors = 2;
-  std::vector<TPciFunctionSpec> Functions;
-  std::vector<TMemorySpec> Memory;
+  std::vector<TPciFunctionDescription> Functions;
+  std::vector<TMemoryDescription> Memory;
   u64 EcamBase = 0;   // 0: no ECAM window
   u32 EcamBuses = 0;  // buses decoded by the window (1..256)
   std::map<u32, u64> Msrs;
@@ -126,30 +126,30 @@ class TSimBoard final : public TTransport {
   void OutPort(u16 port, TAccessWidth width, u32 value);
 
  private:
-  struct PortRange {
+  struct TPortRange {
     u16 First;
     u32 Count;
     TPortHandler* Handler;
   };
-  struct Region;
-  class ConfigMechanism;
-  class EcamWindow;
+  struct TRegion;
+  class TConfigMechanism;
+  class TEcamWindow;
 
   void Count(TRequestKind kind) { ++Counts[static_cast<std::size_t>(kind)]; }
   TPortHandler* PortHandler(u16 port) const;
-  Region* RegionAt(u64 address) const;
-  void AddRegion(std::unique_ptr<Region> region);
+  TRegion* RegionAt(u64 address) const;
+  void AddRegion(std::unique_ptr<TRegion> region);
   bool Covered(u64 address, u32 length) const;
   bool TransferMemory(u64 address, u8* readInto, const u8* writeFrom, u32 length, u32 unit);
 
   std::string BoardName;
   TSimClock VirtualClock;
   std::array<u64, static_cast<std::size_t>(TRequestKind::Count)> Counts{};
-  std::vector<PortRange> Ports;  // newest mapping first
+  std::vector<TPortRange> Ports;  // newest mapping first
   std::map<u16, std::unique_ptr<TPciFunction>> Functions;
-  std::vector<std::unique_ptr<Region>> Regions;  // sorted by base
-  std::unique_ptr<ConfigMechanism> LegacyConfig;
-  std::unique_ptr<EcamWindow> Ecam;
+  std::vector<std::unique_ptr<TRegion>> Regions;  // sorted by base
+  std::unique_ptr<TConfigMechanism> LegacyConfig;
+  std::unique_ptr<TEcamWindow> Ecam;
   std::map<u32, u64> Msrs;
   std::map<u32, u64> Crs;
   std::array<u64, 4> Pmcs{};

@@ -36,9 +36,9 @@ TBoardDescription DesktopIch10Board() {
       {2, 0x00, 0, 0x816810EC, 0x020000, 0x03, 0x00, Subsystem(0x5007), {}},  // Ethernet
   };
   board.Memory = {
-      {TMemorySpec::Kind::Ram, 0x00000000, 0x000A0000, {}},
-      {TMemorySpec::Kind::Rom, 0x000E0000, 0x00020000, {}},
-      {TMemorySpec::Kind::Ram, 0x00100000, 0x40000000 - 0x00100000, {}},
+      {TMemoryDescription::Kind::Ram, 0x00000000, 0x000A0000, {}},
+      {TMemoryDescription::Kind::Rom, 0x000E0000, 0x00020000, {}},
+      {TMemoryDescription::Kind::Ram, 0x00100000, 0x40000000 - 0x00100000, {}},
   };
   board.EcamBase = kEcamBase;
   board.EcamBuses = 256;
@@ -62,9 +62,9 @@ TBoardDescription SouthBridgeBoard(const std::string& name) {
   board.Name = name;
   board.Processors = 2;
   board.Memory = {
-      {TMemorySpec::Kind::Ram, 0x00000000, 0x000A0000, {}},
-      {TMemorySpec::Kind::Rom, 0x000E0000, 0x00020000, {}},
-      {TMemorySpec::Kind::Ram, 0x00100000, 0x20000000 - 0x00100000, {}},
+      {TMemoryDescription::Kind::Ram, 0x00000000, 0x000A0000, {}},
+      {TMemoryDescription::Kind::Rom, 0x000E0000, 0x00020000, {}},
+      {TMemoryDescription::Kind::Ram, 0x00100000, 0x20000000 - 0x00100000, {}},
   };
   board.Msrs = {{0x0010, 0}, {0x001B, 0xFEE00900}};
   return board;
@@ -77,7 +77,7 @@ constexpr int kDefaultFamily = 2;
 std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, const std::string& stateFile, std::string& error) {
   const std::string full(name);
   std::string_view board = name.substr(0, name.find('+'));
-  TSmbusSwitches switches;
+  TSMBusSwitches switches;
   switches.StateFile = stateFile;
   TFirmwareSwitches firmware;
   bool noVendor = false;
@@ -109,14 +109,14 @@ std::shared_ptr<TSimBoard> MakeBoard(std::string_view name, const std::string& s
     const auto [end, status] = std::from_chars(number.data(), number.data() + number.size(), family);
     if (status != std::errc() || end != number.data() + number.size() || number.empty()) family = -1;
   }
-  const auto& families = SmbusFamilies();
+  const auto& families = SMBusFamilies();
   if (family < 0 || family >= static_cast<int>(families.size())) {
     error = "unknown board '" + full + "' (known: sim, sim:0..sim:" + std::to_string(families.size() - 1) + ", hw)";
     return nullptr;
   }
   TBoardDescription description = family == kDefaultFamily ? DesktopIch10Board() : SouthBridgeBoard(full);
   description.Name = full;
-  AttachSmbus(description, families[family], switches);
+  AttachSMBus(description, families[family], switches);
   AddFirmware(description, firmware);
   // Last, so that it also reaches the functions the chipset model added.
   if (noVendor) RemoveMakerSubsystemVendors(description);

@@ -226,13 +226,13 @@ std::vector<u8> Mcfg(u64 ecamBase, u32 buses) {
   return AcpiTable("MCFG", 1, body);
 }
 
-TMemorySpec& FirmwareRom(TBoardDescription& board) {
-  for (TMemorySpec& spec : board.Memory) {
-    if (spec.Type == TMemorySpec::Kind::Rom && spec.Base == kFirmwareAreaBase && spec.Size >= kFirmwareAreaSize) {
-      return spec;
+TMemoryDescription& FirmwareRom(TBoardDescription& board) {
+  for (TMemoryDescription& range : board.Memory) {
+    if (range.Type == TMemoryDescription::Kind::Rom && range.Base == kFirmwareAreaBase && range.Size >= kFirmwareAreaSize) {
+      return range;
     }
   }
-  board.Memory.push_back({TMemorySpec::Kind::Rom, kFirmwareAreaBase, kFirmwareAreaSize, {}});
+  board.Memory.push_back({TMemoryDescription::Kind::Rom, kFirmwareAreaBase, kFirmwareAreaSize, {}});
   return board.Memory.back();
 }
 
@@ -241,22 +241,22 @@ TMemorySpec& FirmwareRom(TBoardDescription& board) {
 template <typename Description>
 auto AcpiRam(Description& board) -> decltype(&board.Memory.front()) {
   decltype(&board.Memory.front()) highest = nullptr;
-  for (auto& spec : board.Memory) {
-    if (spec.Type != TMemorySpec::Kind::Ram || spec.Size < kAcpiAreaSize || spec.Base + spec.Size > k4GiB) continue;
-    if (highest == nullptr || spec.Base > highest->Base) highest = &spec;
+  for (auto& range : board.Memory) {
+    if (range.Type != TMemoryDescription::Kind::Ram || range.Size < kAcpiAreaSize || range.Base + range.Size > k4GiB) continue;
+    if (highest == nullptr || range.Base > highest->Base) highest = &range;
   }
   return highest;
 }
 
-void Place(TMemorySpec& spec, u64 address, std::vector<u8> bytes) {
-  spec.Contents.emplace_back(address - spec.Base, std::move(bytes));
+void Place(TMemoryDescription& range, u64 address, std::vector<u8> bytes) {
+  range.Contents.emplace_back(address - range.Base, std::move(bytes));
 }
 
 // The RSDT lists FACP, APIC and MCFG (in this order, as q35's firmware does);
 // the FADT leads on to the FACS and the DSDT.
-void AddAcpi(TBoardDescription& board, TMemorySpec& rom, u8 revision) {
+void AddAcpi(TBoardDescription& board, TMemoryDescription& rom, u8 revision) {
   const TAcpiLayout layout = AcpiLayout(board);
-  TMemorySpec& ram = *AcpiRam(board);
+  TMemoryDescription& ram = *AcpiRam(board);
   std::vector<u64> tables{layout.Facp, layout.Apic};
   if (board.EcamBase != 0 && board.EcamBuses != 0) {
     tables.push_back(layout.Mcfg);
@@ -329,7 +329,7 @@ std::vector<u8> Rsdp(u8 revision, u32 rsdtAddress, u64 xsdtAddress) {
 
 TAcpiLayout AcpiLayout(const TBoardDescription& board) {
   TAcpiLayout layout;
-  const TMemorySpec* ram = AcpiRam(board);
+  const TMemoryDescription* ram = AcpiRam(board);
   if (ram == nullptr) return layout;
   const u64 base = ram->Base + ram->Size - kAcpiAreaSize;
   layout.Rsdt = base + 0x000;
@@ -343,7 +343,7 @@ TAcpiLayout AcpiLayout(const TBoardDescription& board) {
 }
 
 void AddFirmware(TBoardDescription& board, const TFirmwareSwitches& switches) {
-  TMemorySpec& rom = FirmwareRom(board);
+  TMemoryDescription& rom = FirmwareRom(board);
   if (!switches.NoMarker) {
     std::vector<u8> block = BoardInfoBlock(switches.Info);
     // An older copy of the block, left behind by a firmware update, whose

@@ -145,7 +145,7 @@ TEST(CliRun, FailureAndOutputLines) {
   EXPECT_NE(lines[5].find("5F 53 4D 5F"), std::string::npos) << lines[5];  // the SMBIOS anchor "_SM_"
 }
 
-TEST(CliRun, StepBudgetEndsEndlessBlocks) {
+TEST(CliRun, StepLimitEndsEndlessBlocks) {
   const CliRun run = Cli({"run", "--max-steps", "1000", "-e", "Wait{1,0,Local1=0}"});
   EXPECT_EQ(run.Exit, kExitFailed);
   EXPECT_EQ(Lines(run.Out).at(1), "message=Step limit of 1000 reached!");
@@ -221,7 +221,7 @@ TEST(CliAmp, AbsentAmplifierFailsCleanly) {
   EXPECT_EQ(run.Err, "lirrin-cli: amp: the amplifier does not answer\n");
 }
 
-TEST(CliSmbus, WordsReachTheEepromAndReadsStepTheCommand) {
+TEST(CliSMBus, WordsReachTheEepromAndReadsStepTheCommand) {
   StateFile state("eeprom");
   EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "4", "0xBEEF"}).Exit, kExitOk);
   EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "6", "0x1234"}).Exit, kExitOk);
@@ -233,7 +233,7 @@ TEST(CliSmbus, WordsReachTheEepromAndReadsStepTheCommand) {
   EXPECT_EQ(Cli({"--board", "sim:7", "read-word", "0x50", "0"}).Exit, kExitFailed);  // nothing answers there
 }
 
-TEST(CliSmbus, DetectNamesTheFamily) {
+TEST(CliSMBus, DetectNamesTheFamily) {
   EXPECT_EQ(Cli({"detect"}).Out, "Intel ICH7/ICH8/ICH9/ICH10\n");
   EXPECT_EQ(Cli({"--board", "sim:17", "detect"}).Out, "nVidia MCPxx\n");
   const CliRun none = Cli({"--board", "sim:0", "detect"});
@@ -250,7 +250,7 @@ TEST(CliPlatform, SupportedBoard) {
                                       "table=FACS", "table=DSDT"}));
 }
 
-TEST(CliPlatform, UnsupportedBoardsAndTheCheckBeforeSmbusCommands) {
+TEST(CliPlatform, UnsupportedBoardsAndTheCheckBeforeSMBusCommands) {
   struct Case {
     const char* board;
     const char* supported;

@@ -1,5 +1,5 @@
 // libFuzzer target: any script text through RunScript on the simulated
-// board, under a statement budget so that endless WAIT and LOOP blocks end.
+// board, under a step limit so that endless WAIT and LOOP blocks end.
 // Run it from a scratch directory: LOGFILE and DMEM may create files.
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr lirrin::u64 kStatementBudget = 20000;
+constexpr lirrin::u64 kStepLimit = 20000;
 
 std::shared_ptr<lirrin::sim::TSimBoard> MakeFuzzBoard() {
   std::string error;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static TFuzzBoard fuzzBoard;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   lirrin::TInterpreter interpreter;
-  interpreter.SetStepLimit(kStatementBudget);
+  interpreter.SetStepLimit(kStepLimit);
   lirrin::u32 result = 0;
   interpreter.RunScript(lirrin::FromUtf8(bytes), result);
   return 0;

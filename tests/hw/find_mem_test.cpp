@@ -21,9 +21,9 @@ class FindMemTest : public BoardTest {
  protected:
   void SetUp() override {
     sim::TBoardDescription board;
-    board.Memory = {{sim::TMemorySpec::Kind::Ram, kBase, kSize, {}},
+    board.Memory = {{sim::TMemoryDescription::Kind::Ram, kBase, kSize, {}},
                     // A second RAM range after a one-page hole.
-                    {sim::TMemorySpec::Kind::Ram, kBase + kSize + 0x1000, 0x2000, {}}};
+                    {sim::TMemoryDescription::Kind::Ram, kBase + kSize + 0x1000, 0x2000, {}}};
     Use(board);
   }
 

@@ -243,7 +243,7 @@ class LinuxTransportQ35Guest : public testing::Test {
   std::shared_ptr<TTransport> Transport;
 };
 
-TEST_F(LinuxTransportQ35Guest, ConfigMechanismReachesTheIch9Smbus) {
+TEST_F(LinuxTransportQ35Guest, ConfigMechanismReachesTheIch9SMBus) {
   u32 value = 0;
   ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x00, 4, value));
   EXPECT_EQ(value, 0x29308086u);

@@ -98,7 +98,7 @@ TEST_F(BlockTest, DelaySleepsOnTheBoardClock) {
 
 // The completion poll of an SMBus host controller: pause, then read the
 // status port until bit 1 (done) is set, leaving at once on bit 2 (error).
-class SmbusPollTest : public InterpreterTest {
+class SMBusPollTest : public InterpreterTest {
  protected:
   static constexpr const char* kPoll =
       "Local0=0x400; Delay 10; Wait{2,0x8000,Local1=i(Local0); BkIf1(And(Local1,4)); And(Local1,2)}; Local5=9";
@@ -115,7 +115,7 @@ class SmbusPollTest : public InterpreterTest {
   bool Ok = false;
 };
 
-TEST_F(SmbusPollTest, DoneAtTheFirstRead) {
+TEST_F(SMBusPollTest, DoneAtTheFirstRead) {
   Poll({0x02});
   EXPECT_TRUE(Ok);
   EXPECT_EQ(Status->ReadCount, 1u);
@@ -125,14 +125,14 @@ TEST_F(SmbusPollTest, DoneAtTheFirstRead) {
   EXPECT_EQ(Board->Clock().Milliseconds(), 10u);
 }
 
-TEST_F(SmbusPollTest, DoneAfterBusyPasses) {
+TEST_F(SMBusPollTest, DoneAfterBusyPasses) {
   Poll({0x01, 0x01, 0x01, 0x42});
   EXPECT_TRUE(Ok);
   EXPECT_EQ(Status->ReadCount, 4u);
   EXPECT_EQ(Result, 2u);
 }
 
-TEST_F(SmbusPollTest, ErrorBitBreaksTheBlockButNotTheRun) {
+TEST_F(SMBusPollTest, ErrorBitBreaksTheBlockButNotTheRun) {
   Poll({0x04});
   EXPECT_TRUE(Ok);
   EXPECT_EQ(Status->ReadCount, 1u);
@@ -143,7 +143,7 @@ TEST_F(SmbusPollTest, ErrorBitBreaksTheBlockButNotTheRun) {
   EXPECT_EQ(Message(), "Command break");
 }
 
-TEST_F(SmbusPollTest, NeverDoneRunsOutQuietly) {
+TEST_F(SMBusPollTest, NeverDoneRunsOutQuietly) {
   Poll({0x01});
   EXPECT_TRUE(Ok);
   EXPECT_EQ(Status->ReadCount, 0x8000u);

@@ -54,7 +54,7 @@ class InterpreterTest : public ::testing::Test {
     NewInterpreter();
   }
 
-  // A fresh interpreter on the same board. Its step budget, far above what
+  // A fresh interpreter on the same board. Its step limit, far above what
   // any test script needs, turns a fault in the block loop into a failed
   // test rather than a hung one.
   void NewInterpreter() {

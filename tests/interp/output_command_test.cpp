@@ -122,7 +122,7 @@ TEST_F(OutputCommandTest, LogFileThatCannotBeCreatedStaysUnset) {
 
 // A dump in an endless loop must not grow Output, or rewrite its file,
 // without bound: every row it adds and every line it saves costs a step.
-TEST_F(OutputCommandTest, DumpsCountAgainstTheRunBudget) {
+TEST_F(OutputCommandTest, DumpsCountAgainstTheStepLimit) {
   Interp->SetStepLimit(20);
   EXPECT_TRUE(Run("Dmem(0x1000,0x100)"));  // 1 statement and 16 rows
   EXPECT_FALSE(Run("Dmem(0x1000,0x200)"));  // 1 + 32 rows

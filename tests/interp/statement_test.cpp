@@ -202,13 +202,13 @@ TEST_F(StatementTest, StepLimitStopsEndlessRunsAndIsOffByDefault) {
   EXPECT_FALSE(Run("Wait{1,0,}"));  // a pass without statements still counts
   EXPECT_EQ(Message(), "Step limit of 10 reached!");
 
-  // The budget is per run.
+  // The limit is per run.
   EXPECT_TRUE(Run("Local1=0; Loop{4,Local1=Add(Local1,1)}"));
   EXPECT_TRUE(Run("Local1=0; Loop{4,Local1=Add(Local1,1)}"));
   EXPECT_EQ(Local(1), 4u);
 }
 
-// Searches cost what they may do, so the budget bounds a run's time: a
+// Searches cost what they may do, so the limit bounds a run's time: a
 // device search one step per bus, a memory search one per 256 bytes.
 TEST_F(StatementTest, SearchesCostTheirWork) {
   Interp->SetStepLimit(300);

@@ -17,7 +17,7 @@ class PlatformCheckTest : public testing::PlatformTest {};
 TEST_F(PlatformCheckTest, ScanRules) {
   struct Case {
     const char* name;
-    std::vector<sim::TPciFunctionSpec> functions;
+    std::vector<sim::TPciFunctionDescription> functions;
     bool marker;
     bool supported;
   };
@@ -80,10 +80,10 @@ TEST_F(PlatformCheckTest, SupportedDesktopHandsTheMcfgBaseToTheIoLayer) {
   sim::AddFirmware(board);
   Use(board);
   ::testing::internal::CaptureStderr();
-  const TNvkSpec& spec = *TNvkSpec::Instance();
+  const TNvkSpec& platform = *TNvkSpec::Instance();
   const std::string lines = ::testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(spec.IsSupported());
-  EXPECT_EQ(spec.ModelName(), u"NV-P45 Deluxe");
+  EXPECT_TRUE(platform.IsSupported());
+  EXPECT_EQ(platform.ModelName(), u"NV-P45 Deluxe");
 #ifndef _WIN32
   // The model name comes last, after the ACPI walk.
   EXPECT_TRUE(lines.ends_with("BuildAcpiTable ... [Table = DSDT]\nModel Name ... [NV-P45 Deluxe]\n")) << lines;
@@ -121,7 +121,7 @@ TEST_F(PlatformCheckTest, NoAcpiLeavesThePcieBaseUnknown) {
 TEST_F(PlatformCheckTest, NoVendorSwitchTakesEveryListedIdAway) {
   sim::TBoardDescription board = sim::DesktopIch10Board();
   board.Functions.push_back(FunctionWith(3, 0, 0, kAtiSubsystemVendor));
-  sim::AttachSmbus(board, sim::SmbusFamilies()[2], {});
+  sim::AttachSMBus(board, sim::SMBusFamilies()[2], {});
   sim::AddFirmware(board);
   sim::RemoveMakerSubsystemVendors(board);
   Use(board);
@@ -152,7 +152,7 @@ class InitializerTest : public testing::PlatformTest {
  protected:
   void UseDesktop(bool noMarker, bool noVendor) {
     sim::TBoardDescription board = sim::DesktopIch10Board();
-    sim::AttachSmbus(board, sim::SmbusFamilies()[2], {});
+    sim::AttachSMBus(board, sim::SMBusFamilies()[2], {});
     sim::TFirmwareSwitches switches;
     switches.NoMarker = noMarker;
     sim::AddFirmware(board, switches);
@@ -161,7 +161,7 @@ class InitializerTest : public testing::PlatformTest {
   }
 };
 
-TEST_F(InitializerTest, SupportedBoardGetsTheSmbusEngine) {
+TEST_F(InitializerTest, SupportedBoardGetsTheSMBusEngine) {
   UseDesktop(false, false);
   EXPECT_TRUE(TInitializer::Instance()->Supported());
   EXPECT_TRUE(Boxes.empty());

@@ -40,9 +40,9 @@ inline sim::TBoardDescription PlainBoard() {
   sim::TBoardDescription board;
   board.Name = "plain";
   board.Memory = {
-      {sim::TMemorySpec::Kind::Ram, 0x00000000, 0x000A0000, {}},
-      {sim::TMemorySpec::Kind::Rom, 0x000E0000, 0x00020000, {}},
-      {sim::TMemorySpec::Kind::Ram, 0x00100000, 0x10000000 - 0x00100000, {}},
+      {sim::TMemoryDescription::Kind::Ram, 0x00000000, 0x000A0000, {}},
+      {sim::TMemoryDescription::Kind::Rom, 0x000E0000, 0x00020000, {}},
+      {sim::TMemoryDescription::Kind::Ram, 0x00100000, 0x10000000 - 0x00100000, {}},
   };
   board.EcamBase = 0xF0000000;
   board.EcamBuses = 64;
@@ -50,7 +50,7 @@ inline sim::TBoardDescription PlainBoard() {
 }
 
 // A PCI function whose subsystem vendor is `vendor`.
-inline sim::TPciFunctionSpec FunctionWith(u8 bus, u8 device, u8 function, u16 vendor, u8 header = 0x00) {
+inline sim::TPciFunctionDescription FunctionWith(u8 bus, u8 device, u8 function, u16 vendor, u8 header = 0x00) {
   return {bus, device, function, 0x12348086, 0x088000, 0x00, header, u32{0x5000} << 16 | vendor, {}};
 }
 

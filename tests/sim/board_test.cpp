@@ -16,8 +16,8 @@ sim::TBoardDescription BoardWithFirmware() {
   sim::TBoardDescription board;
   board.Processors = 2;
   board.Functions = {{0, 0x1F, 3, 0x3A308086, 0x0C0500, 0x00, 0x00, 0, {{0x20, 0x0401}}}};
-  board.Memory = {{sim::TMemorySpec::Kind::Ram, 0, 0xA0000, {}},
-                  {sim::TMemorySpec::Kind::Rom, 0xF0000, 0x10000, {{0x10, {'_', 'S', 'M', '_'}}}}};
+  board.Memory = {{sim::TMemoryDescription::Kind::Ram, 0, 0xA0000, {}},
+                  {sim::TMemoryDescription::Kind::Rom, 0xF0000, 0x10000, {{0x10, {'_', 'S', 'M', '_'}}}}};
   board.EcamBase = 0xE0000000;
   board.EcamBuses = 2;
   return board;

@@ -46,7 +46,7 @@ struct TIchDriver {
 };
 
 // Hiding the SMBus function: firmware and quirks.c clear these bits to show it.
-TEST(SmbusChipsetTest, HideBitsRemoveTheSmbusFunctionAndItsPorts) {
+TEST(SMBusChipsetTest, HideBitsRemoveTheSMBusFunctionAndItsPorts) {
   struct Case {
     const char* Board;
     u8 Device, Function;
@@ -83,7 +83,7 @@ TEST(SmbusChipsetTest, HideBitsRemoveTheSmbusFunctionAndItsPorts) {
   EXPECT_EQ(sis.ReadPciDword(0, 2, 1, 0), 0x00161039u);
 }
 
-TEST(SmbusChipsetTest, BaseRegistersRelocateTheControllerAndEnablesGateIt) {
+TEST(SMBusChipsetTest, BaseRegistersRelocateTheControllerAndEnablesGateIt) {
   TReadWrite io(Make("sim"));
   TIchDriver ich{io};
   // I/O BAR: bit 0 reads 1, the bits below the 32-byte window read 0.
@@ -102,7 +102,7 @@ TEST(SmbusChipsetTest, BaseRegistersRelocateTheControllerAndEnablesGateIt) {
   EXPECT_EQ(io.InByte(0xC002), 0xFF);
 }
 
-TEST(SmbusChipsetTest, IchTcoRegistersSitAtAcpiBasePlus60h) {
+TEST(SMBusChipsetTest, IchTcoRegistersSitAtAcpiBasePlus60h) {
   for (const char* name : {"sim:2", "sim:3"}) {
     TReadWrite io(Make(name));
     const u16 tco = static_cast<u16>((io.ReadPciWord(0, 0x1F, 0, 0x40) & 0xFF80) + 0x60);
@@ -115,7 +115,7 @@ TEST(SmbusChipsetTest, IchTcoRegistersSitAtAcpiBasePlus60h) {
 // Which function a search for the SMBus class finds on the nVidia boards:
 // the generic nVidia text claims any function of class 0C0500h with vendor
 // 10DEh, and it is tried before the nForce3/CK804 text.
-TEST(SmbusChipsetTest, NvidiaSmbusFunctionClasses) {
+TEST(SMBusChipsetTest, NvidiaSMBusFunctionClasses) {
   struct Case {
     const char* Board;
     PciAddress Expected;
@@ -128,17 +128,17 @@ TEST(SmbusChipsetTest, NvidiaSmbusFunctionClasses) {
     EXPECT_EQ(io.FindPciClass(0x0C0500, 0), c.Expected) << c.Board;
   }
   // The CK804 as shipped reports the SMBus class and is found by that search.
-  sim::TSmbusFamily shipped = sim::SmbusFamilies()[18];
+  sim::TSMBusFamily shipped = sim::SMBusFamilies()[18];
   shipped.Bridge.ClassCode = 0x0C0500;
   sim::TBoardDescription description;
-  sim::AttachSmbus(description, shipped, {});
+  sim::AttachSMBus(description, shipped, {});
   TReadWrite io(std::make_shared<sim::TSimBoard>(description));
   const PciAddress found = io.FindPciClass(0x0C0500, 0);
   EXPECT_EQ(found, MakePciAddress(0, 1, 1));
   EXPECT_EQ(io.ReadPciWord(found, 0), 0x10DE);
 }
 
-TEST(SmbusChipsetTest, BoardNames) {
+TEST(SMBusChipsetTest, BoardNames) {
   struct Case {
     const char* Name;
     const char* Error;  // nullptr: accepted
@@ -172,7 +172,7 @@ TEST(SmbusChipsetTest, BoardNames) {
   EXPECT_EQ(io.PciFunctions().size(), sim::DesktopIch10Board().Functions.size());
 }
 
-class SmbusStateFileTest : public ::testing::Test {
+class SMBusStateFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Path = ::testing::TempDir() + "smbus_state_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -182,7 +182,7 @@ class SmbusStateFileTest : public ::testing::Test {
   std::string Path;
 };
 
-TEST_F(SmbusStateFileTest, TwoBoardsOnOneFileShareTheSlaves) {
+TEST_F(SMBusStateFileTest, TwoBoardsOnOneFileShareTheSlaves) {
   TReadWrite first(Make("sim:2", Path));
   TReadWrite second(Make("sim:17", Path));
   TIchDriver ich{first};
@@ -206,7 +206,7 @@ TEST_F(SmbusStateFileTest, TwoBoardsOnOneFileShareTheSlaves) {
   EXPECT_EQ(state->Eeprom, sim::DefaultSlaveState().Eeprom);
 }
 
-TEST_F(SmbusStateFileTest, UnreadableContentsStartFromTheDefaults) {
+TEST_F(SMBusStateFileTest, UnreadableContentsStartFromTheDefaults) {
   std::ofstream(Path) << "not a state file\n";
   TReadWrite io(Make("sim", Path));
   TIchDriver ich{io};
@@ -216,7 +216,7 @@ TEST_F(SmbusStateFileTest, UnreadableContentsStartFromTheDefaults) {
 
 // Each transaction loads, changes and saves the file under its lock: writers
 // on separate boards (as separate processes would be) lose no write.
-TEST_F(SmbusStateFileTest, ConcurrentWritersLoseNoWrite) {
+TEST_F(SMBusStateFileTest, ConcurrentWritersLoseNoWrite) {
   constexpr int kWords = 40;
   auto writer = [this](u8 firstCommand, u16 tag) {
     TReadWrite io(Make("sim", Path));
@@ -238,7 +238,7 @@ TEST_F(SmbusStateFileTest, ConcurrentWritersLoseNoWrite) {
   }
 }
 
-TEST(SmbusSlaveStateTest, FormatAndParseRoundTrip) {
+TEST(SMBusSlaveStateTest, FormatAndParseRoundTrip) {
   sim::TSlaveState state = sim::DefaultSlaveState();
   state.AmplifierWord = 0x8080;
   state.Eeprom[0xFF] = 0x5A;

@@ -183,7 +183,7 @@ class TDriver {
   u16 Base;
 };
 
-class SmbusHostTest : public ::testing::Test {
+class SMBusHostTest : public ::testing::Test {
  protected:
   // Builds the family's board and finds its controller as the driver does.
   TDriver Open(const TFamilyCase& family, const std::string& flags = {}, const std::string& stateFile = {}) {
@@ -209,7 +209,7 @@ class SmbusHostTest : public ::testing::Test {
   std::unique_ptr<TReadWrite> Io;
 };
 
-TEST_F(SmbusHostTest, WordWriteThenReadReachesTheAmplifierOnEveryFamily) {
+TEST_F(SMBusHostTest, WordWriteThenReadReachesTheAmplifierOnEveryFamily) {
   for (const TFamilyCase& family : kFamilies) {
     TDriver driver = Open(family);
     for (const u16 word : {u16{0x2828}, static_cast<u16>(0xA500 | family.Family)}) {
@@ -225,7 +225,7 @@ TEST_F(SmbusHostTest, WordWriteThenReadReachesTheAmplifierOnEveryFamily) {
   }
 }
 
-TEST_F(SmbusHostTest, EepromWordWriteStoresTwoBytes) {
+TEST_F(SMBusHostTest, EepromWordWriteStoresTwoBytes) {
   for (const TFamilyCase& family : kFamilies) {
     TDriver driver = Open(family);
     const TResult before = driver.Byte(kEeprom, true, 0x42);
@@ -242,7 +242,7 @@ TEST_F(SmbusHostTest, EepromWordWriteStoresTwoBytes) {
   }
 }
 
-TEST_F(SmbusHostTest, AbsentAmplifierGivesTheFamilysDeviceError) {
+TEST_F(SMBusHostTest, AbsentAmplifierGivesTheFamilysDeviceError) {
   for (const TFamilyCase& family : kFamilies) {
     TDriver driver = Open(family, "+noamp");
     const TResult write = driver.Word(kAmplifier, false, 2, 0x1234);
@@ -265,7 +265,7 @@ TEST_F(SmbusHostTest, AbsentAmplifierGivesTheFamilysDeviceError) {
   }
 }
 
-TEST_F(SmbusHostTest, StuckControllerNeverBecomesIdleAndMovesNoBytes) {
+TEST_F(SMBusHostTest, StuckControllerNeverBecomesIdleAndMovesNoBytes) {
   const std::string state = ::testing::TempDir() + "smbus_stuck_state";
   for (const TFamilyCase& family : kFamilies) {
     std::remove(state.c_str());
@@ -281,7 +281,7 @@ TEST_F(SmbusHostTest, StuckControllerNeverBecomesIdleAndMovesNoBytes) {
   std::remove(state.c_str());
 }
 
-TEST_F(SmbusHostTest, StatusBitsClearOnlyWhenWrittenWithOne) {
+TEST_F(SMBusHostTest, StatusBitsClearOnlyWhenWrittenWithOne) {
   for (const TFamilyCase& family : kFamilies) {
     TDriver driver = Open(family);
     ASSERT_TRUE(driver.Word(kAmplifier, true, 2).Ok) << Label(family);
@@ -298,7 +298,7 @@ TEST_F(SmbusHostTest, StatusBitsClearOnlyWhenWrittenWithOne) {
 
 // QEMU pm_smbus.c: the first status read after START reports busy, later
 // reads the outcome; the data registers hold the word once it completed.
-TEST_F(SmbusHostTest, FirstStatusReadAfterStartSeesTheControllerBusy) {
+TEST_F(SMBusHostTest, FirstStatusReadAfterStartSeesTheControllerBusy) {
   for (const TFamilyCase& family : kFamilies) {
     TDriver driver = Open(family);
     ASSERT_TRUE(driver.Word(kAmplifier, false, 2, 0x3C3C).Ok) << Label(family);

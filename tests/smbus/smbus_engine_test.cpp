@@ -141,11 +141,11 @@ TEST_F(SMBusEngineTest, NoFamilyLeavesAResetRecord) {
 
 // A CK804 that reports the SMBus class, as the part ships, is claimed by the
 // generic nVidia text, which comes first in key order.
-TEST_F(SMBusEngineTest, GenericNvidiaFamilyShadowsTheCk804WithTheSmbusClass) {
-  sim::TSmbusFamily shipped = sim::SmbusFamilies()[18];
+TEST_F(SMBusEngineTest, GenericNvidiaFamilyShadowsTheCk804WithTheSMBusClass) {
+  sim::TSMBusFamily shipped = sim::SMBusFamilies()[18];
   shipped.Bridge.ClassCode = 0x0C0500;
   sim::TBoardDescription description;
-  sim::AttachSmbus(description, shipped, {});
+  sim::AttachSMBus(description, shipped, {});
   auto board = std::make_shared<sim::TSimBoard>(description);
   Context.emplace(TBoardSeams{.Transport = board, .Clock = &board->Clock()});
   TSMBus engine(testing::UniqueLockName());

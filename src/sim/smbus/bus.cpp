@@ -110,18 +110,18 @@ u8 TEeprom::Read() { return State.Eeprom[Pointer++]; }
 
 // --- Bus ----------------------------------------------------------------------------------
 
-TSmbusBus::TSmbusBus(std::string stateFile) : StateFile(std::move(stateFile)), State(DefaultSlaveState()) {}
+TSMBusBus::TSMBusBus(std::string stateFile) : StateFile(std::move(stateFile)), State(DefaultSlaveState()) {}
 
-void TSmbusBus::Attach(std::unique_ptr<TSmbusSlave> slave) { Slaves.push_back(std::move(slave)); }
+void TSMBusBus::Attach(std::unique_ptr<TSMBusSlave> slave) { Slaves.push_back(std::move(slave)); }
 
-TSmbusSlave* TSmbusBus::Slave(u8 address) const {
+TSMBusSlave* TSMBusBus::Slave(u8 address) const {
   for (const auto& slave : Slaves) {
     if (slave->Address() == address) return slave.get();
   }
   return nullptr;
 }
 
-TSmbusReply TSmbusBus::Transfer(const TSmbusRequest& request) {
+TSMBusReply TSMBusBus::Transfer(const TSMBusRequest& request) {
   if (StateFile.empty()) return Play(request);
   // The whole transaction runs under the file's lock, so transactions of
   // several processes on one file are serialised and none loses a write. A
@@ -130,23 +130,23 @@ TSmbusReply TSmbusBus::Transfer(const TSmbusRequest& request) {
   if (!file.Locked()) return {};
   State = ParseSlaveState(file.Read()).value_or(DefaultSlaveState());
   const TSlaveState before = State;
-  const TSmbusReply reply = Play(request);
+  const TSMBusReply reply = Play(request);
   if (State != before) file.Write(FormatSlaveState(State));
   return reply;
 }
 
 // The SMBus 2.0 transfer formats. A missing slave or a byte that is not
 // acknowledged ends the transfer with a stop; the host reports a device error.
-TSmbusReply TSmbusBus::Play(const TSmbusRequest& request) {
-  TSmbusReply reply;
-  TSmbusSlave* slave = Slave(request.Address);
+TSMBusReply TSMBusBus::Play(const TSMBusRequest& request) {
+  TSMBusReply reply;
+  TSMBusSlave* slave = Slave(request.Address);
   if (slave == nullptr) return reply;
   const bool read = request.Read;
   switch (request.Protocol) {
-    case TSmbusProtocol::Quick:
+    case TSMBusProtocol::Quick:
       reply.Acknowledged = slave->Start(read);
       break;
-    case TSmbusProtocol::Byte:  // send byte carries its byte in the command field
+    case TSMBusProtocol::Byte:  // send byte carries its byte in the command field
       if (!slave->Start(read)) break;
       if (read) {
         reply.Data[0] = slave->Read();
@@ -155,9 +155,9 @@ TSmbusReply TSmbusBus::Play(const TSmbusRequest& request) {
         reply.Acknowledged = slave->Write(request.Command);
       }
       break;
-    case TSmbusProtocol::ByteData:
-    case TSmbusProtocol::WordData: {
-      const unsigned count = request.Protocol == TSmbusProtocol::WordData ? 2 : 1;
+    case TSMBusProtocol::ByteData:
+    case TSMBusProtocol::WordData: {
+      const unsigned count = request.Protocol == TSMBusProtocol::WordData ? 2 : 1;
       if (!slave->Start(false) || !slave->Write(request.Command)) break;
       if (read) {
         if (!slave->Start(true)) break;  // repeated start
@@ -174,8 +174,8 @@ TSmbusReply TSmbusBus::Play(const TSmbusRequest& request) {
   return reply;
 }
 
-std::unique_ptr<TSmbusBus> MakeBoardBus(const std::string& stateFile, bool amplifierPresent) {
-  auto bus = std::make_unique<TSmbusBus>(stateFile);
+std::unique_ptr<TSMBusBus> MakeBoardBus(const std::string& stateFile, bool amplifierPresent) {
+  auto bus = std::make_unique<TSMBusBus>(stateFile);
   auto amplifier = std::make_unique<TAmplifier>(bus->SlaveState());
   amplifier->Present = amplifierPresent;
   bus->Attach(std::move(amplifier));

@@ -3,7 +3,7 @@
 // i2c-stub: slaves are register files that answer the bus conditions a host
 // controller produces (start with the address byte, bytes written, bytes
 // read, stop). Host-controller models turn their register writes into one
-// SMBus protocol at a time (TSmbusRequest); the bus plays it on the wire the
+// SMBus protocol at a time (TSMBusRequest); the bus plays it on the wire the
 // way SMBus 2.0 defines it and reports whether the slave acknowledged.
 //
 // The slaves' registers (TSlaveState) can live in a state file: each
@@ -41,9 +41,9 @@ std::optional<TSlaveState> ParseSlaveState(const std::string& text);
 
 // One slave on the wire. A transfer is Start, then bytes in one direction,
 // then (for combined formats) a repeated Start, then Stop.
-class TSmbusSlave {
+class TSMBusSlave {
  public:
-  virtual ~TSmbusSlave() = default;
+  virtual ~TSMBusSlave() = default;
   virtual u8 Address() const = 0;
   // The slave's acknowledge of its address byte.
   virtual bool Start(bool read) = 0;
@@ -55,7 +55,7 @@ class TSmbusSlave {
 // The amplifier: one 16-bit register at command 2 whose every bit is kept as
 // written, low byte first on the wire. Other commands are not acknowledged.
 // Absent (the noamp switch), it acknowledges nothing.
-class TAmplifier final : public TSmbusSlave {
+class TAmplifier final : public TSMBusSlave {
  public:
   explicit TAmplifier(TSlaveState& state) : State(state) {}
   bool Present = true;
@@ -74,7 +74,7 @@ class TAmplifier final : public TSmbusSlave {
 // A 256-byte SPD-like EEPROM: the first byte written sets the address
 // pointer, later bytes are stored at the pointer, which advances and wraps;
 // reads return the byte at the pointer and advance it.
-class TEeprom final : public TSmbusSlave {
+class TEeprom final : public TSMBusSlave {
  public:
   explicit TEeprom(TSlaveState& state) : State(state) {}
 
@@ -89,43 +89,43 @@ class TEeprom final : public TSmbusSlave {
   bool PointerSet = false;
 };
 
-enum class TSmbusProtocol { Quick, Byte, ByteData, WordData };
+enum class TSMBusProtocol { Quick, Byte, ByteData, WordData };
 
 // One SMBus transaction as a host controller issues it.
-struct TSmbusRequest {
+struct TSMBusRequest {
   u8 Address = 0;  // 7-bit
   bool Read = false;
-  TSmbusProtocol Protocol = TSmbusProtocol::Quick;
+  TSMBusProtocol Protocol = TSMBusProtocol::Quick;
   u8 Command = 0;
   std::array<u8, 2> Data{};  // bytes written, low byte first
 };
 
-struct TSmbusReply {
+struct TSMBusReply {
   bool Acknowledged = false;  // false: a byte was not acknowledged (device error)
   std::array<u8, 2> Data{};   // bytes read, low byte first
 };
 
-class TSmbusBus {
+class TSMBusBus {
  public:
   // An empty `stateFile` keeps the slaves' state in memory only.
-  explicit TSmbusBus(std::string stateFile = {});
+  explicit TSMBusBus(std::string stateFile = {});
 
   // The registers the slaves keep. With a state file they are loaded from
   // it before and saved to it after each transfer.
   TSlaveState& SlaveState() { return State; }
-  void Attach(std::unique_ptr<TSmbusSlave> slave);
-  TSmbusReply Transfer(const TSmbusRequest& request);
+  void Attach(std::unique_ptr<TSMBusSlave> slave);
+  TSMBusReply Transfer(const TSMBusRequest& request);
 
  private:
-  TSmbusReply Play(const TSmbusRequest& request);
-  TSmbusSlave* Slave(u8 address) const;
+  TSMBusReply Play(const TSMBusRequest& request);
+  TSMBusSlave* Slave(u8 address) const;
 
   std::string StateFile;
   TSlaveState State;
-  std::vector<std::unique_ptr<TSmbusSlave>> Slaves;
+  std::vector<std::unique_ptr<TSMBusSlave>> Slaves;
 };
 
 // A bus with the amplifier and the EEPROM attached.
-std::unique_ptr<TSmbusBus> MakeBoardBus(const std::string& stateFile, bool amplifierPresent);
+std::unique_ptr<TSMBusBus> MakeBoardBus(const std::string& stateFile, bool amplifierPresent);
 
 }  // namespace lirrin::sim

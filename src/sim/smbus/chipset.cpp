@@ -13,7 +13,7 @@ namespace {
 constexpr u16 kRcbaRegister = 0xF0;
 constexpr u64 kRcbaSize = 0x4000;
 constexpr u16 kFunctionDisable = 0x3418;
-constexpr u8 kSmbusDisabled = 0x08;
+constexpr u8 kSMBusDisabled = 0x08;
 
 // TCO registers at ACPI base + 60h (lpc_ich.c, iTCO_wdt.c): storage only;
 // the watchdog they control is not modelled.
@@ -21,13 +21,13 @@ constexpr u16 kTcoOffset = 0x60;
 constexpr u16 kTcoSize = 0x20;
 constexpr u8 kTco2ControlDefault = 0x08;  // TCO2_CNT at reset (QEMU tco.c)
 
-class TSmbusChipset;
+class TSMBusChipset;
 
 // A south-bridge function whose configuration writes re-decode the chipset.
 class TChipsetFunction final : public TPciFunction {
  public:
-  TChipsetFunction(const TPciFunctionSpec& spec, std::shared_ptr<TSmbusChipset> chipset)
-      : TPciFunction(spec.Id, spec.ClassCode, spec.Revision, spec.HeaderType, spec.Subsystem),
+  TChipsetFunction(const TPciFunctionDescription& pci, std::shared_ptr<TSMBusChipset> chipset)
+      : TPciFunction(pci.Id, pci.ClassCode, pci.Revision, pci.HeaderType, pci.Subsystem),
         Chipset(std::move(chipset)) {}
 
   // A hidden function is absent on the bus: reads float high, writes are lost.
@@ -51,7 +51,7 @@ class TChipsetFunction final : public TPciFunction {
   void WriteConfig(u16 offset, TAccessWidth width, u32 value) override;
 
  private:
-  std::shared_ptr<TSmbusChipset> Chipset;
+  std::shared_ptr<TSMBusChipset> Chipset;
   std::vector<TIoBar> Bars;
 };
 
@@ -74,8 +74,8 @@ class TTcoRegisters final : public TPortHandler {
 
 class TRootComplex final : public TMmioHandler {
  public:
-  explicit TRootComplex(TSmbusChipset& chipset) : Chipset(chipset) {}
-  bool SmbusDisabled() const { return (Bytes[kFunctionDisable] & kSmbusDisabled) != 0; }
+  explicit TRootComplex(TSMBusChipset& chipset) : Chipset(chipset) {}
+  bool SMBusDisabled() const { return (Bytes[kFunctionDisable] & kSMBusDisabled) != 0; }
   u32 ReadMmio(u64 offset, TAccessWidth width) override {
     u32 value = 0;
     for (unsigned i = 0; i < width; ++i) value |= u32{Bytes[offset + i]} << (8 * i);
@@ -84,15 +84,15 @@ class TRootComplex final : public TMmioHandler {
   void WriteMmio(u64 offset, TAccessWidth width, u32 value) override;
 
  private:
-  TSmbusChipset& Chipset;
+  TSMBusChipset& Chipset;
   std::array<u8, kRcbaSize> Bytes{};
 };
 
-class TSmbusChipset {
+class TSMBusChipset {
  public:
-  TSmbusChipset(const TSmbusFamily& family, const TSmbusSwitches& switches) : Family(family), Switches(switches) {}
+  TSMBusChipset(const TSMBusFamily& family, const TSMBusSwitches& switches) : Family(family), Switches(switches) {}
 
-  void Build(TSimBoard& board, const std::shared_ptr<TSmbusChipset>& self) {
+  void Build(TSimBoard& board, const std::shared_ptr<TSMBusChipset>& self) {
     Bridge = AddFunction(board, Family.Bridge, self);
     if (Family.Controller) Controller = AddFunction(board, *Family.Controller, self);
     for (const TIoBar& bar : Family.Bars) Function(bar.Unit)->AddBar(bar);
@@ -101,7 +101,7 @@ class TSmbusChipset {
     for (std::size_t i = 0; i < Family.Channels.size(); ++i) {
       // The slaves sit on the first channel; further channels are empty buses.
       Buses.push_back(i == 0 ? MakeBoardBus(Switches.StateFile, !Switches.AmplifierAbsent)
-                             : std::make_unique<TSmbusBus>());
+                             : std::make_unique<TSMBusBus>());
       Hosts.push_back(MakeHost(board, *Buses.back()));
       Hosts.back()->Stuck = Switches.Stuck;
     }
@@ -117,7 +117,7 @@ class TSmbusChipset {
   void Rewire() {
     if (Board == nullptr) return;  // still building
     bool hidden = Family.Hide && IsSet(*Family.Hide);
-    if (RootComplex) hidden = hidden || RootComplex->SmbusDisabled();
+    if (RootComplex) hidden = hidden || RootComplex->SMBusDisabled();
     if (Controller != nullptr) Controller->Hidden = hidden;
     const bool decoded =
         !hidden && std::all_of(Family.Decode.begin(), Family.Decode.end(), [&](const auto& bits) { return IsSet(bits); });
@@ -134,14 +134,14 @@ class TSmbusChipset {
   }
 
  private:
-  TChipsetFunction* AddFunction(TSimBoard& board, const TPciFunctionSpec& spec,
-                                const std::shared_ptr<TSmbusChipset>& self) {
-    auto function = std::make_unique<TChipsetFunction>(spec, self);
-    for (const auto& [offset, value] : spec.Dwords) function->Poke(offset, 4, value);
-    return static_cast<TChipsetFunction*>(&board.AddFunction(spec.Bus, spec.Device, spec.Function, std::move(function)));
+  TChipsetFunction* AddFunction(TSimBoard& board, const TPciFunctionDescription& pci,
+                                const std::shared_ptr<TSMBusChipset>& self) {
+    auto function = std::make_unique<TChipsetFunction>(pci, self);
+    for (const auto& [offset, value] : pci.Dwords) function->Poke(offset, 4, value);
+    return static_cast<TChipsetFunction*>(&board.AddFunction(pci.Bus, pci.Device, pci.Function, std::move(function)));
   }
 
-  std::unique_ptr<TSmbusHost> MakeHost(TSimBoard& board, TSmbusBus& bus) const {
+  std::unique_ptr<TSMBusHost> MakeHost(TSimBoard& board, TSMBusBus& bus) const {
     switch (Family.Interface) {
       case TRegisterInterface::Piix4: return std::make_unique<TPiix4Host>(board, bus);
       case TRegisterInterface::I801: return std::make_unique<TI801Host>(board, bus);
@@ -161,13 +161,13 @@ class TSmbusChipset {
     return static_cast<u16>((Function(base.Unit)->Peek(base.Offset, 2) & base.Mask) + base.Add);
   }
 
-  TSmbusFamily Family;
-  TSmbusSwitches Switches;
+  TSMBusFamily Family;
+  TSMBusSwitches Switches;
   TSimBoard* Board = nullptr;
   TChipsetFunction* Bridge = nullptr;
   TChipsetFunction* Controller = nullptr;
-  std::vector<std::unique_ptr<TSmbusBus>> Buses;
-  std::vector<std::unique_ptr<TSmbusHost>> Hosts;
+  std::vector<std::unique_ptr<TSMBusBus>> Buses;
+  std::vector<std::unique_ptr<TSMBusHost>> Hosts;
   std::unique_ptr<TTcoRegisters> Tco;
   std::unique_ptr<TRootComplex> RootComplex;
 };
@@ -184,19 +184,19 @@ void TRootComplex::WriteMmio(u64 offset, TAccessWidth width, u32 value) {
   if (offset <= kFunctionDisable && offset + width > kFunctionDisable) Chipset.Rewire();
 }
 
-bool SameLocation(const TPciFunctionSpec& a, const TPciFunctionSpec& b) {
+bool SameLocation(const TPciFunctionDescription& a, const TPciFunctionDescription& b) {
   return a.Bus == b.Bus && a.Device == b.Device && a.Function == b.Function;
 }
 
 }  // namespace
 
-void AttachSmbus(TBoardDescription& board, const TSmbusFamily& family, const TSmbusSwitches& switches) {
-  std::erase_if(board.Functions, [&](const TPciFunctionSpec& spec) {
-    return SameLocation(spec, family.Bridge) || (family.Controller && SameLocation(spec, *family.Controller));
+void AttachSMBus(TBoardDescription& board, const TSMBusFamily& family, const TSMBusSwitches& switches) {
+  std::erase_if(board.Functions, [&](const TPciFunctionDescription& pci) {
+    return SameLocation(pci, family.Bridge) || (family.Controller && SameLocation(pci, *family.Controller));
   });
   board.Functions.insert(board.Functions.end(), family.Platform.begin(), family.Platform.end());
   board.Devices.push_back([family, switches](TSimBoard& simBoard) {
-    auto chipset = std::make_shared<TSmbusChipset>(family, switches);
+    auto chipset = std::make_shared<TSMBusChipset>(family, switches);
     chipset->Build(simBoard, chipset);
   });
 }

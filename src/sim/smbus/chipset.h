@@ -2,7 +2,7 @@
 // The configuration side of the SMBus controllers: where each family's
 // south bridge keeps the controller's base address, which bits enable its
 // I/O decode and its host interface, and which bit hides the SMBus function.
-// A family is described as data (TSmbusFamily, see families.cpp); the
+// A family is described as data (TSMBusFamily, see families.cpp); the
 // chipset object re-decodes the controller after every configuration write,
 // so firmware values and later changes by drivers or scripts take effect the
 // way the silicon applies them.
@@ -55,13 +55,13 @@ struct TIchPowerManagement {
   TConfigBits Enable;
 };
 
-struct TSmbusFamily {
+struct TSMBusFamily {
   int Number = 0;  // position in the controller table, 0: none the table knows
   std::string Chipset;
   TRegisterInterface Interface = TRegisterInterface::Piix4;
-  std::vector<TPciFunctionSpec> Platform;  // the rest of the board's functions
-  TPciFunctionSpec Bridge;
-  std::optional<TPciFunctionSpec> Controller;
+  std::vector<TPciFunctionDescription> Platform;  // the rest of the board's functions
+  TPciFunctionDescription Bridge;
+  std::optional<TPciFunctionDescription> Controller;
   std::vector<TBaseRegister> Channels;  // one host controller per channel
   std::vector<TIoBar> Bars;
   std::vector<TConfigBits> Decode;  // the I/O windows decode while all are set
@@ -74,9 +74,9 @@ struct TSmbusFamily {
 
 // The family table: index 0 is a board whose controller no family knows,
 // 1..18 follow the order of the controller table.
-const std::vector<TSmbusFamily>& SmbusFamilies();
+const std::vector<TSMBusFamily>& SMBusFamilies();
 
-struct TSmbusSwitches {
+struct TSMBusSwitches {
   bool AmplifierAbsent = false;  // noamp
   bool Stuck = false;            // stuck
   std::string StateFile;         // empty: slave state in memory
@@ -84,6 +84,6 @@ struct TSmbusSwitches {
 
 // Replaces the bridge and controller functions of `board` (if it has them)
 // by the family's models, adds its other functions and attaches the buses.
-void AttachSmbus(TBoardDescription& board, const TSmbusFamily& family, const TSmbusSwitches& switches);
+void AttachSMBus(TBoardDescription& board, const TSMBusFamily& family, const TSMBusSwitches& switches);
 
 }  // namespace lirrin::sim

@@ -26,8 +26,8 @@ constexpr TUnit C = TUnit::Controller;
 // PCI command register with I/O space decoding on.
 constexpr std::pair<u16, u32> kIoEnabled{0x04, 0x00000001};
 
-std::vector<TSmbusFamily> BuildFamilies() {
-  std::vector<TSmbusFamily> families(19);
+std::vector<TSMBusFamily> BuildFamilies() {
+  std::vector<TSMBusFamily> families(19);
 
   // 0: Intel 440BX with PIIX4E. PIIX4's SMBus (i2c-piix4.c) is a controller
   // the table does not know; base at ACPI function config 90h, host enable
@@ -61,7 +61,7 @@ std::vector<TSmbusFamily> BuildFamilies() {
       2, "Intel ICH10", TRegisterInterface::I801, {},
       {0, 0x1F, 0, 0x3A188086, 0x060100, 0x00, 0x80, Maker(0x5003),
        {{0x40, 0x00000801}, {0x44, 0x00000080}, {0xF0, 0xFED1C001}}},
-      TPciFunctionSpec{0, 0x1F, 3, 0x3A308086, 0x0C0500, 0x00, 0x00, Maker(0x5005),
+      TPciFunctionDescription{0, 0x1F, 3, 0x3A308086, 0x0C0500, 0x00, 0x00, Maker(0x5005),
                        {kIoEnabled, {0x20, 0x00000401}, {0x40, 0x00000001}}},
       {{C, 0x20, 0xFFE0}}, {{C, 0x20, 32}}, {{C, 0x04, 0x01}}, TConfigBits{C, 0x40, 0x01}, std::nullopt,
       TIchPowerManagement{{B, 0x40, 0xFF80}, {B, 0x44, 0x80}}, true, 8};
@@ -75,7 +75,7 @@ std::vector<TSmbusFamily> BuildFamilies() {
        {0, 0x1E, 0, 0x244E8086, 0x060400, 0x82, 0x01, 0, {{0x18, 0x00010100}}},
        {0, 0x1F, 1, 0x24CB8086, 0x01018A, 0x02, 0x00, Maker(0x5302), {}}},
       {0, 0x1F, 0, 0x24C08086, 0x060100, 0x02, 0x80, 0, {{0x40, 0x00000401}, {0x44, 0x00000010}}},
-      TPciFunctionSpec{0, 0x1F, 3, 0x24C38086, 0x0C0500, 0x02, 0x00, Maker(0x5303),
+      TPciFunctionDescription{0, 0x1F, 3, 0x24C38086, 0x0C0500, 0x02, 0x00, Maker(0x5303),
                        {kIoEnabled, {0x20, 0x00000581}, {0x40, 0x00000001}}},
       {{C, 0x20, 0xFFE0}}, {{C, 0x20, 32}}, {{C, 0x04, 0x01}}, TConfigBits{C, 0x40, 0x01},
       TConfigBits{B, 0xF2, 0x08}, TIchPowerManagement{{B, 0x40, 0xFF80}, {B, 0x44, 0x10}}, false, 8};
@@ -116,7 +116,7 @@ std::vector<TSmbusFamily> BuildFamilies() {
       7, "SiS 962", TRegisterInterface::Sis,
       {{0, 0x00, 0, 0x06481039, 0x060000, 0x02, 0x00, Maker(0x5700), {}}},
       {0, 0x02, 0, 0x00081039, 0x060100, 0x25, 0x80, 0, {{0x74, 0x10000000}}},
-      TPciFunctionSpec{0, 0x02, 1, 0x00161039, 0x0C0500, 0x00, 0x00, Maker(0x5701), {}},
+      TPciFunctionDescription{0, 0x02, 1, 0x00161039, 0x0C0500, 0x00, 0x00, Maker(0x5701), {}},
       {{C, 0x20, 0xFFE0}}, {{C, 0x20, 32}}, {{C, 0x04, 0x01}}, std::nullopt, TConfigBits{B, 0x77, 0x10},
       std::nullopt, false, 8};
 
@@ -180,24 +180,24 @@ std::vector<TSmbusFamily> BuildFamilies() {
   // at config 50h/54h ("non-standard BARs"). The CK804 board's function
   // reports class 0C8000h so that no generic SMBus-class search finds it; the
   // shipped part reports 0C0500h.
-  struct Nforce {
-    u32 Host, Lpc, Smbus, ClassCode;
+  struct TNforce {
+    u32 Host, Lpc, SMBus, ClassCode;
     u16 Bar1, Bar2;
     u32 Base1, Base2;
   };
-  const Nforce nforce[] = {
+  const TNforce nforce[] = {
       {0x01E010DE, 0x008010DE, 0x008410DE, 0x0C0500, 0x50, 0x54, 0x5001, 0x5101},
       {0x036910DE, 0x036010DE, 0x036810DE, 0x0C0500, 0x20, 0x24, 0x1C01, 0x1C41},
       {0x005E10DE, 0x005010DE, 0x005210DE, 0x0C8000, 0x50, 0x54, 0x4C01, 0x4C41},
   };
   for (int i = 0; i < 3; ++i) {
-    const Nforce& n = nforce[i];
+    const TNforce& n = nforce[i];
     families[16 + i] = {
         16 + i, i == 0 ? "nVidia nForce2 Ultra 400" : i == 1 ? "nVidia MCP55" : "nVidia CK804",
         TRegisterInterface::Nforce,
         {{0, 0x00, 0, n.Host, 0x060000, 0xA2, 0x00, Maker(0x6000), {}},
          {0, 0x01, 0, n.Lpc, 0x060100, 0xA3, 0x80, Maker(0x6001), {}}},
-        {0, 0x01, 1, n.Smbus, n.ClassCode, 0xA2, 0x00, Maker(0x6002), {kIoEnabled, {n.Bar1, n.Base1}, {n.Bar2, n.Base2}}},
+        {0, 0x01, 1, n.SMBus, n.ClassCode, 0xA2, 0x00, Maker(0x6002), {kIoEnabled, {n.Bar1, n.Base1}, {n.Bar2, n.Base2}}},
         std::nullopt, {{B, n.Bar1, 0xFFC0}, {B, n.Bar2, 0xFFC0}}, {{B, n.Bar1, 64}, {B, n.Bar2, 64}},
         {{B, 0x04, 0x01}}, std::nullopt, std::nullopt, std::nullopt, false, 8};
   }
@@ -206,8 +206,8 @@ std::vector<TSmbusFamily> BuildFamilies() {
 
 }  // namespace
 
-const std::vector<TSmbusFamily>& SmbusFamilies() {
-  static const std::vector<TSmbusFamily> families = BuildFamilies();
+const std::vector<TSMBusFamily>& SMBusFamilies() {
+  static const std::vector<TSMBusFamily> families = BuildFamilies();
   return families;
 }
 

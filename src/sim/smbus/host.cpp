@@ -4,19 +4,19 @@
 
 namespace lirrin::sim {
 
-TSmbusHost::TSmbusHost(TSimBoard& board, TSmbusBus& bus, u16 windowSize)
+TSMBusHost::TSMBusHost(TSimBoard& board, TSMBusBus& bus, u16 windowSize)
     : Board(board), Bus(bus), WindowSize(windowSize) {}
 
-TSmbusHost::~TSmbusHost() { Board.UnmapPorts(this); }
+TSMBusHost::~TSMBusHost() { Board.UnmapPorts(this); }
 
-void TSmbusHost::Decode(u16 base, bool decoded) {
+void TSMBusHost::Decode(u16 base, bool decoded) {
   Board.UnmapPorts(this);
   Base = decoded ? base : 0;
   if (Base != 0) Board.MapPorts(Base, WindowSize, this);
 }
 
 // Byte registers; a wider access reaches consecutive registers, low first.
-u32 TSmbusHost::ReadPort(u16 port, TAccessWidth width) {
+u32 TSMBusHost::ReadPort(u16 port, TAccessWidth width) {
   u32 value = 0;
   for (unsigned i = 0; i < width; ++i) {
     value |= u32{ReadRegister(static_cast<u8>(port - Base + i))} << (8 * i);
@@ -24,32 +24,32 @@ u32 TSmbusHost::ReadPort(u16 port, TAccessWidth width) {
   return value;
 }
 
-void TSmbusHost::WritePort(u16 port, TAccessWidth width, u32 value) {
+void TSMBusHost::WritePort(u16 port, TAccessWidth width, u32 value) {
   for (unsigned i = 0; i < width; ++i) {
     WriteRegister(static_cast<u8>(port - Base + i), static_cast<u8>(value >> (8 * i)));
   }
 }
 
-std::optional<TSmbusRequest> TSmbusHost::Request(unsigned protocol, u8 addressByte, u8 command,
+std::optional<TSMBusRequest> TSMBusHost::Request(unsigned protocol, u8 addressByte, u8 command,
                                                  std::array<u8, 2> data) {
-  static constexpr TSmbusProtocol kProtocols[] = {TSmbusProtocol::Quick, TSmbusProtocol::Byte,
-                                                  TSmbusProtocol::ByteData, TSmbusProtocol::WordData};
+  static constexpr TSMBusProtocol kProtocols[] = {TSMBusProtocol::Quick, TSMBusProtocol::Byte,
+                                                  TSMBusProtocol::ByteData, TSMBusProtocol::WordData};
   if (protocol >= std::size(kProtocols)) return std::nullopt;
-  return TSmbusRequest{static_cast<u8>(addressByte >> 1), (addressByte & 1) != 0, kProtocols[protocol], command, data};
+  return TSMBusRequest{static_cast<u8>(addressByte >> 1), (addressByte & 1) != 0, kProtocols[protocol], command, data};
 }
 
-bool TSmbusHost::Launch(const std::optional<TSmbusRequest>& request) {
+bool TSMBusHost::Launch(const std::optional<TSMBusRequest>& request) {
   if (!HostEnabled || Busy()) return false;
   TCompletion completion{TOutcome::Unsupported, {}};
   if (request) {
-    const TSmbusReply reply = Bus.Transfer(*request);
+    const TSMBusReply reply = Bus.Transfer(*request);
     completion = {reply.Acknowledged ? TOutcome::Done : TOutcome::NoAcknowledge, reply.Data};
   }
   Running = TRunning{completion, 1};
   return true;
 }
 
-std::optional<TSmbusHost::TCompletion> TSmbusHost::Observe() {
+std::optional<TSMBusHost::TCompletion> TSMBusHost::Observe() {
   if (!Running) return std::nullopt;
   if (Running->BusyReads > 0) {
     --Running->BusyReads;
@@ -60,7 +60,7 @@ std::optional<TSmbusHost::TCompletion> TSmbusHost::Observe() {
   return completion;
 }
 
-void TSmbusHost::LatchOutcome(u8& status, u8 doneBit, u8 errorBit, u8 addressByte, std::array<u8, 2>& data) {
+void TSMBusHost::LatchOutcome(u8& status, u8 doneBit, u8 errorBit, u8 addressByte, std::array<u8, 2>& data) {
   const auto done = Observe();
   if (!done) return;
   if (done->Outcome != TOutcome::Done) {
@@ -71,7 +71,7 @@ void TSmbusHost::LatchOutcome(u8& status, u8 doneBit, u8 errorBit, u8 addressByt
   if ((addressByte & 1) != 0) data = done->Data;
 }
 
-bool TSmbusHost::Abort() {
+bool TSMBusHost::Abort() {
   if (!Running) return false;
   Running.reset();
   return true;

@@ -19,12 +19,12 @@
 
 namespace lirrin::sim {
 
-class TSmbusHost : public TPortHandler {
+class TSMBusHost : public TPortHandler {
  public:
-  TSmbusHost(TSimBoard& board, TSmbusBus& bus, u16 windowSize);
-  ~TSmbusHost() override;
-  TSmbusHost(const TSmbusHost&) = delete;
-  TSmbusHost& operator=(const TSmbusHost&) = delete;
+  TSMBusHost(TSimBoard& board, TSMBusBus& bus, u16 windowSize);
+  ~TSMBusHost() override;
+  TSMBusHost(const TSMBusHost&) = delete;
+  TSMBusHost& operator=(const TSMBusHost&) = delete;
 
   // Where the chipset decodes the register window; nowhere while `decoded`
   // is false or the base is 0.
@@ -41,7 +41,7 @@ class TSmbusHost : public TPortHandler {
   // The transaction that a protocol field selects, in the numbering most of
   // these controllers share (0 quick, 1 byte, 2 byte data, 3 word data;
   // nullopt for the rest), from an address byte with R/W in bit 0.
-  static std::optional<TSmbusRequest> Request(unsigned protocol, u8 addressByte, u8 command,
+  static std::optional<TSMBusRequest> Request(unsigned protocol, u8 addressByte, u8 command,
                                               std::array<u8, 2> data);
 
  protected:
@@ -58,7 +58,7 @@ class TSmbusHost : public TPortHandler {
   // Runs `request` on the bus (nullopt: a protocol this model does not
   // implement) unless the host is disabled, stuck or already busy; false when
   // nothing started.
-  bool Launch(const std::optional<TSmbusRequest>& request);
+  bool Launch(const std::optional<TSMBusRequest>& request);
   // A read of a register that shows progress: the completion, once, when the
   // running transaction finishes at this read.
   std::optional<TCompletion> Observe();
@@ -78,7 +78,7 @@ class TSmbusHost : public TPortHandler {
   };
 
   TSimBoard& Board;
-  TSmbusBus& Bus;
+  TSMBusBus& Bus;
   u16 WindowSize;
   u16 Base = 0;
   bool HostEnabled = true;
@@ -91,9 +91,9 @@ class TSmbusHost : public TPortHandler {
 // clear, an idle controller reads exactly 0), +2 control (bits 4:2 protocol,
 // 0x40 start reading back 0, 0x02 kill, 0x01 interrupt enable), +3 command,
 // +4 address with R/W in bit 0, +5/+6 data low/high, +7 block data.
-class TPiix4Host : public TSmbusHost {
+class TPiix4Host : public TSMBusHost {
  public:
-  TPiix4Host(TSimBoard& board, TSmbusBus& bus, u16 windowSize = 16) : TSmbusHost(board, bus, windowSize) {}
+  TPiix4Host(TSimBoard& board, TSMBusBus& bus, u16 windowSize = 16) : TSMBusHost(board, bus, windowSize) {}
 
  protected:
   u8 ReadRegister(u8 offset) override;
@@ -109,7 +109,7 @@ class TPiix4Host : public TSmbusHost {
 // and +0Dh auxiliary control (bit 0 hardware PEC, bit 1 32-byte buffer).
 class TI801Host final : public TPiix4Host {
  public:
-  TI801Host(TSimBoard& board, TSmbusBus& bus) : TPiix4Host(board, bus, 32) {}
+  TI801Host(TSimBoard& board, TSMBusBus& bus) : TPiix4Host(board, bus, 32) {}
 
  protected:
   u8 ReadRegister(u8 offset) override;
@@ -122,9 +122,9 @@ class TI801Host final : public TPiix4Host {
 // Intel SCH (i2c-isch.c): +0 control (bits 2:0 protocol, 0x10 start), +1
 // status (0x08 busy, 0x04 collision, 0x02 device error, 0x01 done; W1C),
 // +2/+3 clock divider, +4 address, +5 command, +6/+7 data, +20h..+3Fh block.
-class TSchHost final : public TSmbusHost {
+class TSchHost final : public TSMBusHost {
  public:
-  TSchHost(TSimBoard& board, TSmbusBus& bus) : TSmbusHost(board, bus, 64) {}
+  TSchHost(TSimBoard& board, TSMBusBus& bus) : TSMBusHost(board, bus, 64) {}
 
  protected:
   u8 ReadRegister(u8 offset) override;
@@ -142,9 +142,9 @@ class TSchHost final : public TSmbusHost {
 // start, 0x20 kill, bits 2:0 protocol), +4 address, +5 command, +6/+7 counts,
 // +8..+0Fh byte array, +10h..+13h slave registers. `dataOffset` is where the
 // data low/high bytes sit: +8 on the parts the drivers know.
-class TSisHost final : public TSmbusHost {
+class TSisHost final : public TSMBusHost {
  public:
-  TSisHost(TSimBoard& board, TSmbusBus& bus, u8 dataOffset) : TSmbusHost(board, bus, 32), DataOffset(dataOffset) {}
+  TSisHost(TSimBoard& board, TSMBusBus& bus, u8 dataOffset) : TSMBusHost(board, bus, 32), DataOffset(dataOffset) {}
 
  protected:
   u8 ReadRegister(u8 offset) override;
@@ -160,9 +160,9 @@ class TSisHost final : public TSmbusHost {
 // W1C), +1 control 1, +2 control 2 (bits 5:3 protocol, 0x40 start, 0x04
 // kill), +3 command, +4 address, +5/+6 data (send byte takes its byte from
 // +5), +7 block data.
-class TUliHost final : public TSmbusHost {
+class TUliHost final : public TSMBusHost {
  public:
-  TUliHost(TSimBoard& board, TSmbusBus& bus) : TSmbusHost(board, bus, 16) {}
+  TUliHost(TSimBoard& board, TSMBusBus& bus) : TSMBusHost(board, bus, 16) {}
 
  protected:
   u8 ReadRegister(u8 offset) override;
@@ -178,9 +178,9 @@ class TUliHost final : public TSmbusHost {
 // read, bit 7 PEC), +1 status (0x80 done | ACPI status code in bits 4:0),
 // +2 address without R/W bit, +3 command, +4..+23h data, +24h count,
 // +3Ch abort status, +3Eh control.
-class TNforceHost final : public TSmbusHost {
+class TNforceHost final : public TSMBusHost {
  public:
-  TNforceHost(TSimBoard& board, TSmbusBus& bus) : TSmbusHost(board, bus, 64) {}
+  TNforceHost(TSimBoard& board, TSMBusBus& bus) : TSMBusHost(board, bus, 64) {}
 
  protected:
   u8 ReadRegister(u8 offset) override;

@@ -17,11 +17,11 @@ constexpr u8 kAddressNotAcknowledged = 0x10, kUnsupportedProtocol = 0x19;
 
 // ACPI protocol numbers, read/write in bit 0: 2/3 quick, 4/5 byte, 6/7 byte
 // data, 8/9 word data.
-std::optional<TSmbusRequest> AcpiRequest(u8 protocol, u8 address, u8 command, std::array<u8, 2> data) {
+std::optional<TSMBusRequest> AcpiRequest(u8 protocol, u8 address, u8 command, std::array<u8, 2> data) {
   const unsigned kind = protocol & 0x7E;
   if (kind < 2 || kind > 8) return std::nullopt;
   const u8 addressByte = static_cast<u8>((address & 0xFE) | (protocol & 1));  // bit 0 of ADDR is ignored
-  return TSmbusHost::Request(kind / 2 - 1, addressByte, command, data);
+  return TSMBusHost::Request(kind / 2 - 1, addressByte, command, data);
 }
 
 }  // namespace
