@@ -40,7 +40,9 @@ TText PciLocation(PciAddress address, u32 offset) {
   return PciLocation(PciBus(address), PciDevice(address), PciFunction(address), offset);
 }
 
-TReadWrite::TConfigSpace SpaceOf(bool pcie) { return pcie ? TReadWrite::TConfigSpace::Pcie : TReadWrite::TConfigSpace::Pci; }
+TReadWrite::TConfigSpace SpaceOf(bool pcie) {
+  return pcie ? TReadWrite::TConfigSpace::Pcie : TReadWrite::TConfigSpace::Pci;
+}
 
 // A text pattern is searched as the 8-bit characters of the text, as the
 // firmware strings it looks for ("_SM_", "$PnP") are stored; a character

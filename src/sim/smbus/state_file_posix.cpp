@@ -9,7 +9,8 @@
 
 namespace lirrin::sim {
 
-TLockedStateFile::TLockedStateFile(const std::string& path) : File(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+TLockedStateFile::TLockedStateFile(const std::string& path)
+    : File(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
   if (!File.Valid()) return;
   int locked;
   do {
