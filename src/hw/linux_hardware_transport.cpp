@@ -82,8 +82,6 @@ bool RangeValid(u64 address, u32 length, u32 unit) {
   return length % width == 0 && address % width == 0 && (length == 0 || address + (length - 1) >= address);
 }
 
-bool WidthValid(TAccessWidth width) { return width == 1 || width == 2 || width == 4; }
-
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 }  // namespace
@@ -131,14 +129,14 @@ bool TLinuxHardwareTransport::WritePort(u16 port, TAccessWidth width, u32 value)
 // to back to keep that window as small as it can be.
 bool TLinuxHardwareTransport::ReadPciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
                                             u32& value) {
-  if (!WidthValid(width)) return false;
+  if (!AccessWidthValid(width)) return false;
   outl(LegacyConfigAddress(bus, device, function, offset), kConfigAddressPort);
   return ReadPort(static_cast<u16>(kConfigDataPort + (offset & 3)), width, value);
 }
 
 bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
                                              u32 value) {
-  if (!WidthValid(width)) return false;
+  if (!AccessWidthValid(width)) return false;
   outl(LegacyConfigAddress(bus, device, function, offset), kConfigAddressPort);
   return WritePort(static_cast<u16>(kConfigDataPort + (offset & 3)), width, value);
 }

@@ -28,8 +28,6 @@ bool ConfigArgumentsValid(u8 device, u8 function, u16 offset) {
   return device <= 31 && function <= 7 && offset <= kMaxConfigOffset;
 }
 
-bool WidthValid(TAccessWidth width) { return width == 1 || width == 2 || width == 4; }
-
 // The memory request unit of an access width.
 u32 MemUnit(TAccessWidth width) { return width == 1 ? kMemUnitByte : width == 2 ? kMemUnitWord : kMemUnitDword; }
 
@@ -72,12 +70,12 @@ TReadWrite::TReadWrite(std::shared_ptr<TTransport> transport)
 
 u32 TReadWrite::InPort(u16 port, TAccessWidth width) {
   u32 value = AllOnes(width);
-  if (WidthValid(width)) Transport->ReadPort(port, width, value);
+  if (AccessWidthValid(width)) Transport->ReadPort(port, width, value);
   return value & AllOnes(width);
 }
 
 bool TReadWrite::OutPort(u16 port, TAccessWidth width, u32 value) {
-  if (!WidthValid(width)) return false;
+  if (!AccessWidthValid(width)) return false;
   Transport->WritePort(port, width, value & AllOnes(width));
   return true;
 }
@@ -95,7 +93,7 @@ bool TReadWrite::OutDword(u16 port, u32 value) { return OutPort(port, 4, value);
 // the low byte; writes go low byte first.
 
 u32 TReadWrite::InIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth width) {
-  if (!WidthValid(width)) return AllOnes(width);
+  if (!AccessWidthValid(width)) return AllOnes(width);
   u32 value = 0;
   for (int i = static_cast<int>(width) - 1; i >= 0; --i) {
     OutPort(indexPort, 1, static_cast<u8>(offset + i));
@@ -105,7 +103,7 @@ u32 TReadWrite::InIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth
 }
 
 bool TReadWrite::OutIndexData(u16 indexPort, u16 dataPort, u8 offset, TAccessWidth width, u32 value) {
-  if (!WidthValid(width)) return false;
+  if (!AccessWidthValid(width)) return false;
   for (unsigned i = 0; i < width; ++i) {
     OutPort(indexPort, 1, static_cast<u8>(offset + i));
     OutPort(dataPort, 1, static_cast<u8>(value >> (8 * i)));
@@ -132,14 +130,14 @@ bool TReadWrite::OutIndexDataWord(u16 indexPort, u16 dataPort, u8 offset, u16 va
 // --- Configuration space ----------------------------------------------------
 
 u32 TReadWrite::ReadConfig(TConfigSpace space, u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width) {
-  if (!WidthValid(width)) return AllOnes(width);
+  if (!AccessWidthValid(width)) return AllOnes(width);
   return space == TConfigSpace::Pcie ? ReadEcam(bus, device, function, offset, width)
                                      : ReadLegacyConfig(bus, device, function, offset, width);
 }
 
 bool TReadWrite::WriteConfig(TConfigSpace space, u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
                              u32 value) {
-  if (!WidthValid(width)) return false;
+  if (!AccessWidthValid(width)) return false;
   return space == TConfigSpace::Pcie ? WriteEcam(bus, device, function, offset, width, value)
                                      : WriteLegacyConfig(bus, device, function, offset, width, value);
 }
@@ -342,14 +340,14 @@ PciAddress TReadWrite::FindPciClass(u32 classCode, u8 index) {
 // all ones.
 u32 TReadWrite::ReadMemValue(u64 address, TAccessWidth width) {
   u8 bytes[4];
-  if (!WidthValid(width) || !Transport->ReadMemory(address, bytes, width, MemUnit(width))) return AllOnes(width);
+  if (!AccessWidthValid(width) || !Transport->ReadMemory(address, bytes, width, MemUnit(width))) return AllOnes(width);
   u32 value = 0;
   for (unsigned i = width; i-- > 0;) value = value << 8 | bytes[i];
   return value;
 }
 
 bool TReadWrite::WriteMemValue(u64 address, TAccessWidth width, u32 value) {
-  if (!WidthValid(width)) return false;
+  if (!AccessWidthValid(width)) return false;
   u8 bytes[4];
   for (unsigned i = 0; i < width; ++i) bytes[i] = static_cast<u8>(value >> (8 * i));
   return Transport->WriteMemory(address, bytes, width, MemUnit(width));

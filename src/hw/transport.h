@@ -13,6 +13,8 @@ namespace lirrin {
 // Width of a port or configuration access in bytes: 1, 2 or 4.
 using TAccessWidth = unsigned;
 
+constexpr bool AccessWidthValid(TAccessWidth width) { return width == 1 || width == 2 || width == 4; }
+
 // Unit code of a memory request: accesses of 1, 2 or 4 bytes.
 enum : u32 {
   kMemUnitByte = 0,
