@@ -180,7 +180,10 @@ const std::vector<TSMBusCfg>& BuiltInSMBusFamilies() {
           .NextBlockRegister = u"Local9=Add(Local9,1)",
           .Restore = u"Wpci32(0,0x1f,0,0x40,Local6)",
           .ReadyValue = 0,
-          .ErrorMask = 8,
+          // The word wait leaves on the no-response (02h) or collision (04h)
+          // bit and runs out on busy (08h); all three fail the transaction.
+          // A mask of busy alone let a missing acknowledge pass as success.
+          .ErrorMask = 0x0E,
           .Spare = 210,
           .StartWordRead = u"o(Local0,0x13)",
           .StartWordWrite = u"o(Local0,0x13)",
@@ -218,7 +221,11 @@ const std::vector<TSMBusCfg>& BuiltInSMBusFamilies() {
           .Spare = 210,
           .StartWordRead = u"Local1=Add(Local0,2); o(Local1,0x4C)",
           .StartWordWrite = u"Local1=Add(Local0,2); o(Local1,0x4C)",
-          .WaitWord = u"Delay 40;Wait{2,0x8000,Local1=i(Local0); BkIf1(And(Local1,4)); And(Local1,2)}",
+          // This family's Ready never reads the status, so the word wait is
+          // the only place a controller that never finishes shows: each pass
+          // leaves on the interrupt bit (02h, done) and otherwise yields the
+          // error value, which is what remains when the count runs out.
+          .WaitWord = u"Delay 40;Wait{2,0x8000,Local1=i(Local0); BkIf1(And(Local1,4)); BkIf1(And(Local1,2)); Local2=4; Local2=}",
           .GetWordLow = u"Local1=Add(Local0,5); i(Local1)",
           .GetWordHigh = u"Local1=Add(Local0,6); i(Local1)",
           .SetWordLow = u"Local1=Add(Local0,5); o(Local1,",
@@ -254,7 +261,12 @@ const std::vector<TSMBusCfg>& BuiltInSMBusFamilies() {
           .Spare = 210,
           .StartWordRead = u"Local1=Add(Local0,3); o(Local1,0x13)",
           .StartWordWrite = u"Local1=Add(Local0,3); o(Local1,0x13)",
-          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); And(Local1,8)}",
+          // SiS keeps busy in its control register, which no text reads, so
+          // the word wait must tell a controller that never finishes from one
+          // that did: each pass leaves on the done bit (08h) and otherwise
+          // yields the device-error value, which remains when the count runs
+          // out.
+          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); BkIf1(And(Local1,8)); Local2=2; Local2=}",
           .GetWordLow = u"Local1=Add(Local0,8); i(Local1)",
           .GetWordHigh = u"Local1=Add(Local0,9); i(Local1)",
           .SetWordLow = u"Local1=Add(Local0,8); o(Local1,",
@@ -290,7 +302,8 @@ const std::vector<TSMBusCfg>& BuiltInSMBusFamilies() {
           .Spare = 210,
           .StartWordRead = u"Local1=Add(Local0,3); o(Local1,0x13)",
           .StartWordWrite = u"Local1=Add(Local0,3); o(Local1,0x13)",
-          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); And(Local1,8)}",
+          // As for the SiS 962: a wait that runs out is a device error.
+          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); BkIf1(And(Local1,8)); Local2=2; Local2=}",
           .GetWordLow = u"Local1=Add(Local0,8); i(Local1)",
           .GetWordHigh = u"Local1=Add(Local0,9); i(Local1)",
           .SetWordLow = u"Local1=Add(Local0,8); o(Local1,",
@@ -326,7 +339,8 @@ const std::vector<TSMBusCfg>& BuiltInSMBusFamilies() {
           .Spare = 210,
           .StartWordRead = u"Local1=Add(Local0,3); o(Local1,0x13)",
           .StartWordWrite = u"Local1=Add(Local0,3); o(Local1,0x13)",
-          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); And(Local1,8)}",
+          // As for the SiS 962: a wait that runs out is a device error.
+          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); BkIf1(And(Local1,8)); Local2=2; Local2=}",
           .GetWordLow = u"Local1=Add(Local0,8); i(Local1)",
           .GetWordHigh = u"Local1=Add(Local0,9); i(Local1)",
           .SetWordLow = u"Local1=Add(Local0,8); o(Local1,",
@@ -361,7 +375,8 @@ const std::vector<TSMBusCfg>& BuiltInSMBusFamilies() {
           .Spare = 210,
           .StartWordRead = u"Local1=Add(Local0,3); o(Local1,0x13)",
           .StartWordWrite = u"Local1=Add(Local0,3); o(Local1,0x13)",
-          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); And(Local1,8)}",
+          // As for the SiS 962: a wait that runs out is a device error.
+          .WaitWord = u"Delay 40;Wait{8,0x8000,Local1=i(Local0); BkIf1(And(Local1,2)); BkIf1(And(Local1,8)); Local2=2; Local2=}",
           .GetWordLow = u"Local1=Add(Local0,0x10); i(Local1)",
           .GetWordHigh = u"Local1=Add(Local0,0x11); i(Local1)",
           .SetWordLow = u"Local1=Add(Local0,0x10); o(Local1,",

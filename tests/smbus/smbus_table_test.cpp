@@ -45,7 +45,7 @@ TEST(SMBusTableTest, FixedBytesOfEveryRecord) {
     u8 BlockStep, ErrorMask;
     bool SecondChannel;
   };
-  const Row rows[] = {{32, 4, false}, {1, 4, false},  {1, 4, false},  {32, 4, false}, {32, 8, false}, {32, 4, false},
+  const Row rows[] = {{32, 4, false}, {1, 4, false},  {1, 4, false},  {32, 4, false}, {32, 0x0E, false}, {32, 4, false},
                       {8, 2, false},  {8, 2, false},  {32, 2, false}, {32, 2, false}, {1, 4, false},  {1, 4, false},
                       {1, 4, false},  {32, 4, false}, {32, 4, false}, {32, 4, false}, {32, 4, true},  {32, 4, true}};
   TSMBusConfig table;
