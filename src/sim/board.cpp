@@ -16,6 +16,7 @@ constexpr u64 kPageSize = 4096;
 
 // Nominal TSC rate of the simulated processor: 1 GHz.
 constexpr u64 kTscPerMillisecond = 1'000'000;
+constexpr u32 kTimeStampCounterMsr = 0x10;  // IA32_TIME_STAMP_COUNTER
 
 }  // namespace
 
@@ -368,6 +369,10 @@ bool TSimBoard::WriteMemory(u64 address, const void* buffer, u32 length, u32 uni
 // as a failed request.
 bool TSimBoard::ReadMsr(u32 index, u64& value) {
   Count(TRequestKind::Msr);
+  if (index == kTimeStampCounterMsr) {
+    value = NextTsc();
+    return true;
+  }
   const auto found = Msrs.find(index);
   if (found == Msrs.end()) return false;
   value = found->second;
@@ -376,6 +381,11 @@ bool TSimBoard::ReadMsr(u32 index, u64& value) {
 
 bool TSimBoard::WriteMsr(u32 index, u64 value) {
   Count(TRequestKind::Msr);
+  if (index == kTimeStampCounterMsr) {
+    // The counter goes on from the value written, as WRMSR 10h sets it.
+    TscOffset = value - (VirtualClock.Milliseconds() * kTscPerMillisecond + TscReads);
+    return true;
+  }
   const auto found = Msrs.find(index);
   if (found == Msrs.end()) return false;
   found->second = value;
@@ -402,10 +412,13 @@ bool TSimBoard::WriteCr(u32 index, u64 value) {
 }
 
 // The TSC advances with the virtual clock and by one tick per read, so two
-// reads are never equal, as on a running processor.
+// reads are never equal, as on a running processor. RDTSC and MSR 10h read
+// the same counter.
+u64 TSimBoard::NextTsc() { return VirtualClock.Milliseconds() * kTscPerMillisecond + ++TscReads + TscOffset; }
+
 bool TSimBoard::ReadTsc(u64& value) {
   Count(TRequestKind::Tsc);
-  value = VirtualClock.Milliseconds() * kTscPerMillisecond + ++TscReads;
+  value = NextTsc();
   return true;
 }
 

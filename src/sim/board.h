@@ -137,6 +137,7 @@ class TSimBoard final : public TTransport {
 
   void Count(TRequestKind kind) { ++Counts[static_cast<std::size_t>(kind)]; }
   TPortHandler* PortHandler(u16 port) const;
+  u64 NextTsc();
   TRegion* RegionAt(u64 address) const;
   void AddRegion(std::unique_ptr<TRegion> region);
   bool Covered(u64 address, u32 length) const;
@@ -154,6 +155,7 @@ class TSimBoard final : public TTransport {
   std::map<u32, u64> Crs;
   std::array<u64, 4> Pmcs{};
   u64 TscReads = 0;
+  u64 TscOffset = 0;  // from a write of MSR 10h
   u32 Processors;
   u64 AffinityMask;
 };

@@ -43,7 +43,6 @@ TBoardDescription DesktopIch10Board() {
   board.EcamBase = kEcamBase;
   board.EcamBuses = 256;
   board.Msrs = {
-      {0x0010, 0},                      // time-stamp counter
       {0x0017, 0x0004000000000000ull},  // platform ID
       {0x001B, 0xFEE00900},             // APIC base, bootstrap processor, enabled
       {0x00CE, 0x0000000000001100ull},  // platform info
@@ -66,7 +65,7 @@ TBoardDescription SouthBridgeBoard(const std::string& name) {
       {TMemoryDescription::Kind::Rom, 0x000E0000, 0x00020000, {}},
       {TMemoryDescription::Kind::Ram, 0x00100000, 0x20000000 - 0x00100000, {}},
   };
-  board.Msrs = {{0x0010, 0}, {0x001B, 0xFEE00900}};
+  board.Msrs = {{0x001B, 0xFEE00900}};
   return board;
 }
 

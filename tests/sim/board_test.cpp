@@ -98,6 +98,27 @@ TEST_F(SimBoardTest, CountsEachRequestByKind) {
   EXPECT_EQ(Board->TotalRequests(), 5u);
 }
 
+// MSR 10h is the time-stamp counter that RDTSC reads: each read is later
+// than the one before, whichever way it is read, and a write sets the count.
+TEST_F(SimBoardTest, Msr10hIsTheTimeStampCounter) {
+  u64 msr = 0, tsc = 0, later = 0;
+  ASSERT_TRUE(Board->ReadMsr(0x10, msr));
+  ASSERT_TRUE(Board->ReadTsc(tsc));
+  ASSERT_TRUE(Board->ReadMsr(0x10, later));
+  EXPECT_GT(tsc, msr);
+  EXPECT_GT(later, tsc);
+  Board->Clock().Sleep(1);
+  ASSERT_TRUE(Board->ReadTsc(tsc));
+  EXPECT_GE(tsc - later, 1'000'000u);  // the counter runs with the clock
+  ASSERT_TRUE(Board->WriteMsr(0x10, 0x0123456789ABCDEFull));
+  ASSERT_TRUE(Board->ReadMsr(0x10, msr));
+  ASSERT_TRUE(Board->ReadTsc(tsc));
+  EXPECT_GT(msr, 0x0123456789ABCDEFull);
+  EXPECT_LT(msr, 0x0123456789ABCDEFull + 16);
+  EXPECT_GT(tsc, msr);
+  EXPECT_LT(tsc, msr + 16);
+}
+
 TEST_F(SimBoardTest, VirtualClockAdvancesOnlyWhenSlept) {
   const u64 start = Board->Clock().Milliseconds();
   Board->Clock().Sleep(40);

@@ -29,6 +29,8 @@ std::shared_ptr<sim::TSimBoard> Make(const std::string& name, const std::string&
 // An ICH10-style word write and read through the SMBus function at 0:1F.3.
 struct TIchDriver {
   TReadWrite& Io;
+  // i801_probe: the firmware left the host interface off; HST_EN on, I2C_EN off.
+  void Probe() { Io.WritePciByte(0, 0x1F, 3, 0x40, static_cast<u8>((Io.ReadPciByte(0, 0x1F, 3, 0x40) & ~0x04) | 0x01)); }
   u16 Base() { return Io.ReadPciWord(0, 0x1F, 3, 0x20) & 0xFFE0; }
   u8 Transact(u8 addressByte, u8 command, u16 word = 0) {
     const u16 base = Base();
@@ -86,6 +88,7 @@ TEST(SMBusChipsetTest, HideBitsRemoveTheSMBusFunctionAndItsPorts) {
 TEST(SMBusChipsetTest, BaseRegistersRelocateTheControllerAndEnablesGateIt) {
   TReadWrite io(Make("sim"));
   TIchDriver ich{io};
+  ich.Probe();
   // I/O BAR: bit 0 reads 1, the bits below the 32-byte window read 0.
   io.WritePciDword(0, 0x1F, 3, 0x20, 0x0000C01F);
   EXPECT_EQ(io.ReadPciDword(0, 0x1F, 3, 0x20), 0x0000C001u);
@@ -186,6 +189,7 @@ TEST_F(SMBusStateFileTest, TwoBoardsOnOneFileShareTheSlaves) {
   TReadWrite first(Make("sim:2", Path));
   TReadWrite second(Make("sim:17", Path));
   TIchDriver ich{first};
+  ich.Probe();
   EXPECT_EQ(ich.Transact(0x4A, 2, 0x2828) & 0x1E, 0x02);
   // nForce word read through the other board (i2c-nforce2.c).
   const u16 base = second.ReadPciWord(0, 1, 1, 0x20) & 0xFFFC;
@@ -210,6 +214,7 @@ TEST_F(SMBusStateFileTest, UnreadableContentsStartFromTheDefaults) {
   std::ofstream(Path) << "not a state file\n";
   TReadWrite io(Make("sim", Path));
   TIchDriver ich{io};
+  ich.Probe();
   EXPECT_EQ(ich.Transact(0xA1, 2) & 0x1E, 0x02);  // EEPROM byte 2 via a word read
   EXPECT_EQ(ich.Data() & 0xFF, sim::DefaultSlaveState().Eeprom[2]);
 }
@@ -221,6 +226,7 @@ TEST_F(SMBusStateFileTest, ConcurrentWritersLoseNoWrite) {
   auto writer = [this](u8 firstCommand, u16 tag) {
     TReadWrite io(Make("sim", Path));
     TIchDriver ich{io};
+  ich.Probe();
     for (int i = 0; i < kWords; ++i) ich.Transact(0xA0, static_cast<u8>(firstCommand + 2 * i), static_cast<u16>(tag + i));
   };
   std::thread a(writer, 0x00, 0x1000);

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "hw/read_write.h"
 #include "sim/boards.h"
+#include "sim/smbus/bus.h"
 
 namespace lirrin {
 namespace {
@@ -71,6 +74,15 @@ class TDriver {
   void StartWordRead(u8 address, u8 command) {
     Setup(address, true, command, 0, true);
     Start(true);
+  }
+  // Starts a word write without waiting (nForce: the protocol write starts it).
+  void StartWordWrite(u8 address, u8 command, u16 word) {
+    Setup(address, false, command, word, true);
+    if (Family.Kind == TKind::Nforce) {
+      Out(0, 0x08);
+    } else {
+      Start(true);
+    }
   }
 
   u8 In(u8 offset) { return Io.InByte(static_cast<u16>(Base + offset)); }
@@ -191,13 +203,7 @@ class SMBusHostTest : public ::testing::Test {
     Board = sim::MakeBoard(Label(family) + flags, stateFile, error);
     EXPECT_TRUE(Board) << error;
     Io = std::make_unique<TReadWrite>(Board);
-    if (family.Family == 7) {
-      // quirk_sis_96x_smbus: firmware hides the SMBus function; unhide it and
-      // give it I/O space, as the PCI core then does.
-      Io->WritePciByte(0, 2, 0, 0x77, Io->ReadPciByte(0, 2, 0, 0x77) & ~0x10);
-      Io->WritePciWord(0, 2, 1, 0x20, 0x0C00);
-      Io->WritePciWord(0, 2, 1, 0x04, 0x0001);
-    }
+    Enable(family);
     EXPECT_EQ(Io->ReadPciDword(0, family.Device, family.Function, 0x00), family.Id) << Label(family);
     const u16 base = static_cast<u16>(
         (Io->ReadPciWord(0, family.Device, family.Function, family.BaseRegister) & family.BaseMask) + family.BaseAdd);
@@ -207,6 +213,44 @@ class SMBusHostTest : public ::testing::Test {
 
   std::shared_ptr<sim::TSimBoard> Board;
   std::unique_ptr<TReadWrite> Io;
+
+ private:
+  void SetPciBits(u8 device, u8 function, u16 offset, u8 bits) {
+    Io->WritePciByte(0, device, function, offset, Io->ReadPciByte(0, device, function, offset) | bits);
+  }
+
+  // The firmware of these boards leaves the controller off; each driver (or
+  // its "force" path, or the firmware setup it expects) turns it on.
+  void Enable(const TFamilyCase& family) {
+    switch (family.Family) {
+      case 2:
+      case 3:
+      case 4: {
+        // i801_probe: HOSTC = (HOSTC & ~I2C_EN) | HST_EN.
+        const u8 hostc = Io->ReadPciByte(0, 0x1F, 3, 0x40);
+        Io->WritePciByte(0, 0x1F, 3, 0x40, static_cast<u8>((hostc & ~0x04) | 0x01));
+        break;
+      }
+      case 5: Io->WritePciDword(0, 0x1F, 0, 0x40, 0x80001040); break;  // lpc_sch: SMBASE with decode on
+      case 6: SetPciBits(0x0F, 0, 0xD2, 0x01); break;                   // piix4 force: host enable
+      case 7:
+        // quirk_sis_96x_smbus: firmware hides the SMBus function; unhide it
+        // and give it I/O space, as the PCI core then does.
+        Io->WritePciByte(0, 2, 0, 0x77, Io->ReadPciByte(0, 2, 0, 0x77) & ~0x10);
+        Io->WritePciWord(0, 2, 1, 0x20, 0x0C00);
+        Io->WritePciWord(0, 2, 1, 0x04, 0x0001);
+        break;
+      case 8:
+      case 9: SetPciBits(2, 0, 0x76, 0x03); break;   // host enable [unverified]
+      case 10: SetPciBits(2, 0, 0x9A, 0x03); break;  // decode enable [unverified]
+      case 11:
+      case 12:
+      case 13: Io->WritePciWord(0, 2, 0, 0x80, 0x0E03); break;  // base with I/O and host enable
+      case 14:
+      case 15: SetPciBits(0x11, 0, 0xD2, 0x01); break;  // viapro force: host enable
+      default: break;
+    }
+  }
 };
 
 TEST_F(SMBusHostTest, WordWriteThenReadReachesTheAmplifierOnEveryFamily) {
@@ -277,6 +321,60 @@ TEST_F(SMBusHostTest, StuckControllerNeverBecomesIdleAndMovesNoBytes) {
     // The same bus seen through a working controller: nothing was written.
     TDriver working = Open(family, "", state);
     EXPECT_EQ(working.Word(kEeprom, true, 0x10).Word, 0x0000) << Label(family);
+  }
+  std::remove(state.c_str());
+}
+
+u16 AmplifierWordIn(const std::string& stateFile) {
+  std::ifstream file(stateFile);
+  std::stringstream text;
+  text << file.rdbuf();
+  return sim::ParseSlaveState(text.str()).value_or(sim::DefaultSlaveState()).AmplifierWord;
+}
+
+// The word moves on the bus when the controller reports the transaction
+// complete, not when the start bit is written.
+TEST_F(SMBusHostTest, AWriteLandsWhenTheControllerReportsCompletion) {
+  const std::string state = ::testing::TempDir() + "smbus_completion_state";
+  for (const TFamilyCase& family : kFamilies) {
+    std::remove(state.c_str());
+    TDriver driver = Open(family, "", state);
+    const u16 word = static_cast<u16>(0x5A00 | family.Family);
+    driver.StartWordWrite(kAmplifier, 2, word);
+    EXPECT_EQ(AmplifierWordIn(state), sim::DefaultSlaveState().AmplifierWord) << Label(family) << ": at start";
+    EXPECT_TRUE(driver.Busy()) << Label(family);
+    EXPECT_FALSE(driver.Busy()) << Label(family);
+    EXPECT_EQ(AmplifierWordIn(state), word) << Label(family) << ": at completion";
+  }
+  std::remove(state.c_str());
+}
+
+// nForce: the address byte goes on the wire with its own read/write bit. The
+// driver writes it with bit 0 clear and lets the protocol choose; an address
+// that asks for a read under a write protocol is a device error, and nothing
+// is written.
+TEST_F(SMBusHostTest, NforceAddressReadBitUnderAWriteProtocolWritesNothing) {
+  const std::string state = ::testing::TempDir() + "smbus_nforce_rw_state";
+  for (const TFamilyCase& family : kFamilies) {
+    if (family.Kind != TKind::Nforce) continue;
+    std::remove(state.c_str());
+    TDriver driver = Open(family, "", state);
+    ASSERT_TRUE(driver.Word(kAmplifier, false, 2, 0x1111).Ok) << Label(family);
+    driver.Out(3, 2);
+    driver.Out(4, 0x22);
+    driver.Out(5, 0x22);
+    driver.Out(2, kAmplifier << 1 | 1);
+    driver.Out(0, 0x08);  // write word
+    u8 status = 0;
+    for (int i = 0; i < 10 && status == 0; ++i) status = driver.In(1);
+    EXPECT_EQ(status, 0x91) << Label(family);  // done | device error
+    EXPECT_EQ(AmplifierWordIn(state), 0x1111) << Label(family);
+    // The same address byte under the read protocol reads.
+    driver.Out(0, 0x09);
+    status = 0;
+    for (int i = 0; i < 10 && status == 0; ++i) status = driver.In(1);
+    EXPECT_EQ(status, 0x80) << Label(family);
+    EXPECT_EQ(driver.In(4) | driver.In(5) << 8, 0x1111) << Label(family);
   }
   std::remove(state.c_str());
 }

@@ -369,6 +369,54 @@ TEST_F(SMBusEngineTest, RestoreWritesBackWhatInitChanged) {
   EXPECT_EQ(FunctionDisable(*Board), disable);
 }
 
+// The boards' firmware leaves each controller the way its Init text finds
+// it before enabling it, so the simulated board catches a transaction that
+// skips a step: without Init the word never reaches the amplifier, and
+// without Restore the registers Init changed stay changed. The word write is
+// run text by text in the engine's order, with the step left out.
+class SMBusStepTest : public SMBusStateFileTest {
+ protected:
+  // Whether the word reached the amplifier.
+  bool WriteSkipping(const TSMBusCfg& family, bool init, bool restore, u16 word) {
+    TInterpreter interpreter;
+    u32 result = 0;
+    const auto run = [&](const TText& text) { interpreter.RunScript(text, result); };
+    run(family.Detect);
+    if (init) run(family.Init);
+    run(family.Base1);
+    run(family.Ready);
+    run(CompletePrefix(family.SetAddress, kAmplifier));
+    run(CompletePrefix(family.SetCommand, kAmplifierCommand));
+    run(CompletePrefix(family.SetWordLow, word & 0xFF));
+    run(CompletePrefix(family.SetWordHigh, word >> 8));
+    run(family.StartWordWrite);
+    run(family.WaitWord);
+    run(family.Ready);
+    if (restore) run(family.Restore);
+    return SlaveState().AmplifierWord == word;
+  }
+};
+
+TEST_F(SMBusStepTest, MissingInitFailsAndMissingRestoreShows) {
+  const TSMBusConfig table;
+  for (int family = 1; family <= 18; ++family) {
+    SCOPED_TRACE(BoardName(family));
+    const TSMBusCfg& texts = table.Families().at(kFamilyNames[family]);
+    const u16 word = static_cast<u16>(0x2400 + family);
+    std::remove(Path.c_str());
+    UseBoard(BoardName(family), Path);
+    const std::vector<TProbe> probes = Probes(family);
+    const TSnapshot firmware = Snapshot(*Board, probes);
+    // Every step: the word lands and the board is as firmware left it.
+    EXPECT_TRUE(WriteSkipping(texts, true, true, word));
+    EXPECT_EQ(Snapshot(*Board, probes), firmware);
+    if (texts.Init.empty()) continue;  // nothing to enable or give back
+    EXPECT_FALSE(WriteSkipping(texts, false, true, static_cast<u16>(word ^ 0xFFFF)));
+    EXPECT_TRUE(WriteSkipping(texts, true, false, word));
+    EXPECT_NE(Snapshot(*Board, probes), firmware);
+  }
+}
+
 // --- Failure paths ---------------------------------------------------------------------
 
 // Amplifier absent: the controller reports a device error on the first word.

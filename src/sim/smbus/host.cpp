@@ -40,12 +40,7 @@ std::optional<TSMBusRequest> TSMBusHost::Request(unsigned protocol, u8 addressBy
 
 bool TSMBusHost::Launch(const std::optional<TSMBusRequest>& request) {
   if (!HostEnabled || Busy()) return false;
-  TCompletion completion{TOutcome::Unsupported, {}};
-  if (request) {
-    const TSMBusReply reply = Bus.Transfer(*request);
-    completion = {reply.Acknowledged ? TOutcome::Done : TOutcome::NoAcknowledge, reply.Data};
-  }
-  Running = TRunning{completion, 1};
+  Running = TRunning{request, 1};
   return true;
 }
 
@@ -55,9 +50,11 @@ std::optional<TSMBusHost::TCompletion> TSMBusHost::Observe() {
     --Running->BusyReads;
     return std::nullopt;
   }
-  const TCompletion completion = Running->Completion;
+  const std::optional<TSMBusRequest> request = Running->Request;
   Running.reset();
-  return completion;
+  if (!request) return TCompletion{TOutcome::Unsupported, {}};
+  const TSMBusReply reply = Bus.Transfer(*request);
+  return TCompletion{reply.Acknowledged ? TOutcome::Done : TOutcome::NoAcknowledge, reply.Data};
 }
 
 void TSMBusHost::LatchOutcome(u8& status, u8 doneBit, u8 errorBit, u8 addressByte, std::array<u8, 2>& data) {

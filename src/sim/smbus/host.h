@@ -5,11 +5,12 @@
 // transaction on the bus. Every model follows the silicon as Linux's drivers
 // and QEMU document it, and each names the sources it follows.
 //
-// Timing: the bytes move when the transaction starts (the controller
-// latches its registers then), but the outcome stays hidden until one status
-// read has seen the controller busy, as QEMU's pm_smbus.c shows it (the
-// first status read after START returns "busy"). Completion never depends on
-// wall-clock time.
+// Timing: the controller latches its registers when the transaction starts,
+// but the bytes move on the bus only when it completes, after one status read
+// has seen the controller busy, as QEMU's pm_smbus.c shows it (the first
+// status read after START returns "busy"). A transaction killed or never
+// observed to the end writes nothing. Completion never depends on wall-clock
+// time.
 
 #include <array>
 #include <optional>
@@ -55,9 +56,9 @@ class TSMBusHost : public TPortHandler {
   virtual void WriteRegister(u8 offset, u8 value) = 0;
 
 
-  // Runs `request` on the bus (nullopt: a protocol this model does not
-  // implement) unless the host is disabled, stuck or already busy; false when
-  // nothing started.
+  // Starts `request` (nullopt: a protocol this model does not implement)
+  // unless the host is disabled, stuck or already busy; false when nothing
+  // started. The request reaches the bus when Observe completes it.
   bool Launch(const std::optional<TSMBusRequest>& request);
   // A read of a register that shows progress: the completion, once, when the
   // running transaction finishes at this read.
@@ -73,7 +74,7 @@ class TSMBusHost : public TPortHandler {
 
  private:
   struct TRunning {
-    TCompletion Completion;
+    std::optional<TSMBusRequest> Request;
     unsigned BusyReads;
   };
 
