@@ -1,4 +1,5 @@
 // run: scripts on one interpreter, in order, with one result variable.
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -17,12 +18,15 @@ constexpr u32 kDefaultStepLimit = 10'000'000;
 
 constexpr const char* kUsage = "run [--max-steps N] (-e SCRIPT | -f FILE)...";
 
+// The interpreter takes a script as one line; a file may spread it over
+// several lines and indent it, so its line breaks and tabs become blanks.
 bool ReadScriptFile(const std::string& path, std::string& text) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
   std::ostringstream contents;
   contents << file.rdbuf();
   text = contents.str();
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
   return !file.bad();
 }
 

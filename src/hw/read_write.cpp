@@ -438,13 +438,14 @@ u64 TReadWrite::ReadPmc(u32 counter) {
   return Transport->ReadPmc(counter, value) ? value : 0;
 }
 
-// CPUID runs in the program itself: it is not privileged. The sub-leaf
-// (ECX) input is taken from the Ecx field, so leaves such as 4, 7 and 0Bh
-// can be enumerated; callers that do not care leave it 0.
+// CPUID runs in the program itself: it is not privileged. Only the leaf
+// comes from the caller (Eax); the sub-leaf is always 0, so a leaf with
+// sub-leaves (4, 7, 0Bh) reports its first one whatever the other fields
+// held from an earlier request.
 bool TReadWrite::Cpuid(CpuRegisters& regs) {
 #if defined(__i386__) || defined(__x86_64__)
   unsigned eax, ebx, ecx, edx;
-  __cpuid_count(regs.Eax, regs.Ecx, eax, ebx, ecx, edx);
+  __cpuid_count(regs.Eax, 0, eax, ebx, ecx, edx);
   regs = {eax, ebx, ecx, edx};
 #endif
   return true;

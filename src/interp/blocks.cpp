@@ -61,12 +61,16 @@ bool TInterpreter::TakeBlockBody(TTextView keyword, TTextView& text, TTextView& 
   return true;
 }
 
-// A break inside the block skips the block's remaining statements (the
-// statement list reports it) and the script goes on after the block.
+// A break inside the block skips the block's remaining statements and the
+// script goes on after the block. The break condition is tested again once
+// the block has run, with the flags of the last statement that ran, which
+// may be one before the block when its body runs nothing.
 bool TInterpreter::RunCmdsBlock(TTextView& text) {
   text = text.substr(kCmds.size());
   TTextView body;
-  return TakeBlockBody(u"CMDS", text, body) && RunStatements(body);
+  if (!TakeBlockBody(u"CMDS", text, body) || !RunStatements(body)) return false;
+  if (BreakCondition()) Message = CommandBreakMessage();
+  return true;
 }
 
 // A busy poll: the passes follow each other without a pause until the

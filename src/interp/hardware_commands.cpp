@@ -305,8 +305,9 @@ bool TInterpreter::RunWrcr(u32) {
   return true;
 }
 
-// Only EAX (the leaf) is set; the sub-leaf is the Ecx field as the last
-// RDMSR, WRMSR or CPUID left it, which the I/O layer passes in ECX.
+// Only EAX (the leaf) is set; the I/O layer asks for sub-leaf 0, so the
+// outcome does not depend on what an earlier RDMSR, WRMSR or CPUID left in
+// the other fields.
 bool TInterpreter::RunCpuid(u32) {
   if (!FetchParams(1)) return false;
   Regs.Eax = Params[0];

@@ -50,17 +50,18 @@ TTextView Trim(TTextView text) {
   return text.substr(0, text.find_last_not_of(u' ') + 1);
 }
 
-// Control characters inside the text (tabs, line breaks) count as spaces, so
-// a script read from a file may be spread over several lines and indented.
-// Upper-casing is ASCII only: command words, hexadecimal digits and "LOCAL"
-// are ASCII, and other letters of a file name keep their form.
+// Control characters are trimmed from the ends only: inside the text they
+// are characters like any other, not separators (a caller that reads a
+// script from a file turns its line breaks into blanks first). Upper-casing
+// is ASCII only: command words, hexadecimal digits and "LOCAL" are ASCII,
+// and other letters of a file name keep their form.
 TText NormaliseScript(TTextView script) {
   TText text;
   text.reserve(script.size());
   for (char16_t c : script) {
     if (c >= u'a' && c <= u'z') {
       c = static_cast<char16_t>(c - u'a' + u'A');
-    } else if (c < u' ' || c == u',' || c == u'(' || c == u')') {
+    } else if (c == u',' || c == u'(' || c == u')') {
       c = u' ';
     }
     text += c;

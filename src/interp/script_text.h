@@ -17,9 +17,10 @@ using TTextView = std::u16string_view;
 TTextView Trim(TTextView text);
 TTextView TrimLeft(TTextView text);
 
-// The whole script as the interpreter sees it: trimmed, upper case, with
-// ",", "(" and ")" turned into spaces and trailing ";" removed. So
-// "And(Local1,4)" and "AND LOCAL1 4" are the same statement.
+// The whole script as the interpreter sees it: trimmed of spaces and
+// control characters, upper case, with ",", "(" and ")" turned into spaces
+// and trailing ";" removed. So "And(Local1,4)" and "AND LOCAL1 4" are the
+// same statement.
 TText NormaliseScript(TTextView script);
 
 // The arguments of one statement, cut at runs of spaces. An argument that

@@ -155,7 +155,7 @@ TEST(CliRun, ScriptFilesAndUsageErrors) {
   const std::string path = (std::filesystem::temp_directory_path() / "lirrin-cli-run-test.txt").string();
   {
     std::ofstream file(path);
-    file << "Local1=Rpci32(0,0x1f,3,0);\nLocal1=\n";
+    file << "Local1=Rpci32(0,0x1f,3,0);\r\n\tLocal2=Add(Local1,\t0);\nLocal2=\n";
   }
   const CliRun run = Cli({"run", "-f", path});
   std::filesystem::remove(path);

@@ -302,7 +302,23 @@ TEST(ReadWriteUnavailable, EveryRequestFailsWithTheNamedSentinels) {
   EXPECT_EQ(io.FindPciDevice(0xFFFF8086, 0), kPciNotFound);
 }
 
-TEST(ReadWriteCpuid, RunsInTheProgramWithTheSubLeaf) {
+// Leaf 0Bh echoes the sub-leaf it was asked for in ECX bits 7:0, so it shows
+// which sub-leaf ran: always 0, whatever the Ecx field held.
+TEST(ReadWriteCpuid, AsksForSubLeafZeroWhateverEcxHolds) {
+  TReadWrite io(std::make_shared<TUnavailableTransport>());
+  CpuRegisters highest{};
+  io.Cpuid(highest);
+  if (highest.Eax < 0x0B) GTEST_SKIP() << "the processor has no leaf 0Bh";
+  CpuRegisters clean{0x0B, 0, 0, 0}, dirty{0x0B, 0x11111111, 0x00000001, 0x22222222};
+  EXPECT_TRUE(io.Cpuid(clean));
+  EXPECT_TRUE(io.Cpuid(dirty));
+  EXPECT_EQ(clean.Ecx & 0xFF, 0u);
+  EXPECT_EQ(dirty.Eax, clean.Eax);
+  EXPECT_EQ(dirty.Ebx, clean.Ebx);
+  EXPECT_EQ(dirty.Ecx, clean.Ecx);
+}
+
+TEST(ReadWriteCpuid, RunsInTheProgram) {
   TReadWrite io(std::make_shared<TUnavailableTransport>());
   CpuRegisters regs;
   regs.Eax = 0;

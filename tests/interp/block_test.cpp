@@ -85,6 +85,22 @@ TEST_F(BlockTest, BreaksAndExhaustedWaitsAreNoFailures) {
   EXPECT_EQ(Message(), "Local02 = 0x00000004 (4)");
 }
 
+// After its body a CMDS block tests the break condition again, with the
+// flags of the last statement that ran. The SMBus engine shares one result
+// variable over the texts of a transaction, so that statement may be one of
+// an earlier run whose condition holds once the result has changed.
+TEST_F(BlockTest, CmdsTestsTheBreakConditionAfterItsBody) {
+  Result = 0;
+  ASSERT_TRUE(Run("BkIf1(And(0,1))"));
+  EXPECT_NE(Message(), "Command break");
+  Result = 5;
+  ASSERT_TRUE(Run("CMDS{}"));
+  EXPECT_EQ(Message(), "Command break");
+  // Without a break prefix on the last statement nothing is reported.
+  ASSERT_TRUE(Run("Local1=And(0,1); CMDS{}"));
+  EXPECT_NE(Message(), "Command break");
+}
+
 TEST_F(BlockTest, DelaySleepsOnTheBoardClock) {
   ASSERT_TRUE(Run("Delay 40"));
   EXPECT_EQ(Message(), "Delay 40 ms");

@@ -183,8 +183,15 @@ TEST_F(StatementTest, ScriptsOfNothingButSeparatorsRunNothing) {
   }
 }
 
-TEST_F(StatementTest, ScriptsMaySpanLines) {
-  EXPECT_TRUE(Run("Local1=1;\r\n\tLocal2=Add(Local1,\t2);\n"));
+// Control characters inside a script are characters of its statements, not
+// separators: a line break before a statement makes it an unknown command.
+// (lirrin-cli turns a script file's line breaks into blanks first.)
+TEST_F(StatementTest, ControlCharactersInsideAScriptAreNoSeparators) {
+  EXPECT_FALSE(Run("Local1=1;\r\n\tLocal2=Add(Local1,2);\n"));
+  EXPECT_EQ(Message(), "Unknown command!");
+  EXPECT_EQ(Local(1), 1u);
+  EXPECT_EQ(Local(2), 0u);
+  EXPECT_TRUE(Run("Local1=1; Local2=Add(Local1,2)\r\n"));
   EXPECT_EQ(Local(2), 3u);
 }
 

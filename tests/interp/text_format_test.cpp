@@ -34,7 +34,8 @@ TEST(ScriptText, NormalisesCaseSeparatorsAndEnds) {
   } cases[] = {
       {"And(Local1,4)", "AND LOCAL1 4 "},
       {"  \tbkif0(Sub(Local0,0x24008086));;\r\n", "BKIF0 SUB LOCAL0 0X24008086  "},
-      {"Local1=1;\n\tLocal2=2", "LOCAL1=1;  LOCAL2=2"},
+      {"Local1=1;\n\tLocal2=2", "LOCAL1=1;\n\tLOCAL2=2"},  // inner control characters stay
+      {"\x01o(0x80,1)\x7f", "O 0X80 1 \x7f"},              // only characters below the blank are trimmed
       {"Logfile(\"a b.txt\")", "LOGFILE \"A B.TXT\" "},
       {";;;", ""},
       {"", ""},
