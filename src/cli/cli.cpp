@@ -186,7 +186,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     case TPrerequisite::PlatformCheck:
       // As at the program's start: identify the board (its error text goes
       // to standard error), then the engine detects the controller.
-      if (!options.Force && !TInitializer::Instance()->Supported()) return kExitFailed;
+      // A board the program does not support cannot be used: the usage code.
+      if (!options.Force && !TInitializer::Instance()->Supported()) return kExitUsage;
       break;
   }
   const TArgs commandArgs(options.Command.begin() + 1, options.Command.end());

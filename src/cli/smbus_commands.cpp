@@ -19,16 +19,31 @@ constexpr u8 kAmplifierCommand = 2;
 constexpr u32 kMaxVolume = 63;
 constexpr u16 kMuteBits = 0x8080;
 
-bool ReadWord(u8 address, u8 command, u16& word) {
+// The engine answers true or false; the reason for a false is beside it,
+// and goes into the one-line error.
+bool ReadWord(u8 address, u8 command, u16& word, const char* what, std::ostream& err) {
   u8 bytes[2] = {};
-  if (!TSMBus::Instance()->ReadWords(address, bytes, command, 1)) return false;
+  TSMBus& smbus = *TSMBus::Instance();
+  if (!smbus.ReadWords(address, bytes, command, 1)) {
+    err << "lirrin-cli: " << what << ": " << FailureText(smbus.LastFailure()) << "\n";
+    return false;
+  }
   word = static_cast<u16>(bytes[0] | bytes[1] << 8);
   return true;
 }
 
-bool WriteWord(u8 address, u8 command, u16 word) {
+bool WriteWord(u8 address, u8 command, u16 word, const char* what, std::ostream& err) {
   const u8 bytes[2] = {static_cast<u8>(word), static_cast<u8>(word >> 8)};
-  return TSMBus::Instance()->WriteWords(address, command, bytes, 1);
+  TSMBus& smbus = *TSMBus::Instance();
+  if (!smbus.WriteWords(address, command, bytes, 1)) {
+    err << "lirrin-cli: " << what << ": " << FailureText(smbus.LastFailure()) << "\n";
+    return false;
+  }
+  return true;
+}
+
+void PrintAmplifierState(u16 word, std::ostream& out) {
+  out << "volume=" << ((word >> 8) & 0x3F) << " mute=" << ((word >> 15) & 1) << " word=" << HexText(word, 4) << "\n";
 }
 
 bool ParseArgs(const TArgs& args, const char* usage, std::initializer_list<u32> limits, std::vector<u32>& values,
@@ -59,6 +74,7 @@ int DetectCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   const TSMBus& smbus = *TSMBus::Instance();
   if (!smbus.HasController()) {
     out << "none\n";
+    err << "lirrin-cli: detect: no controller family of the table matches this board\n";
     return kExitFailed;
   }
   out << ToUtf8(smbus.Controller().Name) << "\n";
@@ -69,10 +85,7 @@ int ReadWordCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   std::vector<u32> values;
   if (!ParseArgs(args, "read-word ADDR CMD", {0xFF, 0xFF}, values, err)) return kExitUsage;
   u16 word = 0;
-  if (!ReadWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), word)) {
-    err << "lirrin-cli: read-word: the transaction failed\n";
-    return kExitFailed;
-  }
+  if (!ReadWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), word, "read-word", err)) return kExitFailed;
   out << HexText(word, 4) << "\n";
   return kExitOk;
 }
@@ -80,15 +93,14 @@ int ReadWordCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
 int WriteWordCommand(const TArgs& args, std::ostream&, std::ostream& err) {
   std::vector<u32> values;
   if (!ParseArgs(args, "write-word ADDR CMD WORD", {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
-  if (!WriteWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), static_cast<u16>(values[2]))) {
-    err << "lirrin-cli: write-word: the transaction failed\n";
-    return kExitFailed;
-  }
-  return kExitOk;
+  const bool written =
+      WriteWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), static_cast<u16>(values[2]), "write-word", err);
+  return written ? kExitOk : kExitFailed;
 }
 
 // amp get | set V | mute | unmute. Muting and unmuting change only the mute
-// bits of the word the amplifier holds, as the panel's button does.
+// bits of the word the amplifier holds, as the panel's button does. Every
+// form prints the state line of the word it read or wrote.
 int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   constexpr const char* kUsage = "amp get | amp set V (0..63) | amp mute | amp unmute";
   const std::string verb = args.empty() ? "" : args[0];
@@ -107,22 +119,14 @@ int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
       return kExitUsage;
     }
     word = static_cast<u16>(*volume * 257);
-  } else if (!ReadWord(kAmplifierAddress, kAmplifierCommand, word)) {
-    err << "lirrin-cli: amp: the amplifier does not answer\n";
+  } else if (!ReadWord(kAmplifierAddress, kAmplifierCommand, word, "amp", err)) {
     return kExitFailed;
   }
 
-  if (verb == "get") {
-    out << "volume=" << ((word >> 8) & 0x3F) << " mute=" << ((word >> 15) & 1) << " word=" << HexText(word, 4)
-        << "\n";
-    return kExitOk;
-  }
   if (verb == "mute") word |= kMuteBits;
   if (verb == "unmute") word &= static_cast<u16>(~kMuteBits);
-  if (!WriteWord(kAmplifierAddress, kAmplifierCommand, word)) {
-    err << "lirrin-cli: amp: the amplifier does not answer\n";
-    return kExitFailed;
-  }
+  if (verb != "get" && !WriteWord(kAmplifierAddress, kAmplifierCommand, word, "amp", err)) return kExitFailed;
+  PrintAmplifierState(word, out);
   return kExitOk;
 }
 

@@ -11,6 +11,17 @@ TSMBus* instance = nullptr;
 
 }  // namespace
 
+const char* FailureText(TSMBusFailure failure) {
+  switch (failure) {
+    case TSMBusFailure::None: return "no failure";
+    case TSMBusFailure::NoController: return "no SMBus controller";
+    case TSMBusFailure::LockNotHad: return "the SMBus lock was not had";
+    case TSMBusFailure::NoAcknowledge: return "no acknowledge";
+    case TSMBusFailure::NeverFinished: return "the controller never finished";
+  }
+  return "";
+}
+
 // One transaction's run of the controller's texts on a fresh interpreter,
 // with the one result variable the whole transaction shares.
 class TSMBus::TTransaction {
@@ -27,11 +38,13 @@ class TSMBus::TTransaction {
   bool Ready() { return static_cast<u8>(RunWithResult(Controller.Ready)) == Controller.ReadyValue; }
 
   // Waits for the started word; on a device error the controller is brought
-  // back to ready (its status cleared) and the word has failed.
-  bool WordDone() {
-    if ((RunWithResult(Controller.WaitWord) & Controller.ErrorMask) == 0) return true;
-    Ready();
-    return false;
+  // back to ready (its status cleared) and the word has failed: a controller
+  // that is idle again had no acknowledge, one still busy never finished.
+  // (Texts whose Ready cannot see busy report a controller that never
+  // finished as no acknowledge.)
+  TSMBusFailure WordOutcome() {
+    if ((RunWithResult(Controller.WaitWord) & Controller.ErrorMask) == 0) return TSMBusFailure::None;
+    return Ready() ? TSMBusFailure::NoAcknowledge : TSMBusFailure::NeverFinished;
   }
 
   // Recognise, enable and find the controller; false (after Restore) when it
@@ -92,6 +105,7 @@ void TSMBus::DetectController() {
 }
 
 bool TSMBus::ReadWords(u8 address, u8* buffer, u8 command, i32 count) {
+  Failure = TSMBusFailure::NoController;
   for (const TText* base : {&Detected.Base1, &Detected.Base2, &Detected.Base3, &Detected.Base4}) {
     if (base->empty()) continue;
     if (ReadWordsAt(address, buffer, command, count, *base)) return true;
@@ -102,17 +116,26 @@ bool TSMBus::ReadWords(u8 address, u8* buffer, u8 command, i32 count) {
 // Every transaction has one shape, as a host driver's does: take the lock,
 // begin (recognise, enable and find the controller), run one step per word
 // after waiting for the controller to be ready, end (restore it), let the
-// lock go. Reads and writes differ only in their step.
+// lock go. Reads and writes differ only in their step. The bool result
+// keeps the engine's contract; the reason for a false is kept beside it.
 template <typename TWordStep>
 bool TSMBus::Transact(const TText& baseText, i32 count, TWordStep step) {
   const TSystemLock::THeld held(Lock, kLockTimeoutMs);
-  if (!held) return false;
+  if (!held) {
+    Failure = TSMBusFailure::LockNotHad;
+    return false;
+  }
   TTransaction transaction(Detected);
-  if (!transaction.Begin(baseText)) return false;
-  bool outcome = true;
-  for (i32 i = 0; i < count && outcome; ++i) outcome = transaction.Ready() && step(transaction, i);
+  if (!transaction.Begin(baseText)) {
+    Failure = TSMBusFailure::NeverFinished;
+    return false;
+  }
+  Failure = TSMBusFailure::None;
+  for (i32 i = 0; i < count && Failure == TSMBusFailure::None; ++i) {
+    Failure = transaction.Ready() ? step(transaction, i) : TSMBusFailure::NeverFinished;
+  }
   transaction.End();
-  return outcome;
+  return Failure == TSMBusFailure::None;
 }
 
 bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText) {
@@ -120,24 +143,28 @@ bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TT
     transaction.Run(Detected.SetAddress, address | 1);
     transaction.Run(Detected.SetCommand, command + i);  // 255 + 1 is sent as 256
     transaction.Run(Detected.StartWordRead);
-    if (!transaction.WordDone()) return false;
+    const TSMBusFailure outcome = transaction.WordOutcome();
+    if (outcome != TSMBusFailure::None) return outcome;
     buffer[2 * i] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordLow));
     buffer[2 * i + 1] = static_cast<u8>(transaction.RunWithResult(Detected.GetWordHigh));
-    return true;
+    return TSMBusFailure::None;
   });
 }
 
 // Without a detected family every text is empty and the ready test would
 // compare a value nothing set, so the write fails without running anything.
 bool TSMBus::WriteWords(u8 address, u8 command, const u8* buffer, i32 count) {
-  if (!HasController()) return false;
+  if (!HasController()) {
+    Failure = TSMBusFailure::NoController;
+    return false;
+  }
   return Transact(Detected.Base1, count, [&](TTransaction& transaction, i32 i) {
     transaction.Run(Detected.SetAddress, address & 0xFE);
     transaction.Run(Detected.SetCommand, command);
     transaction.Run(Detected.SetWordLow, buffer[2 * i]);
     transaction.Run(Detected.SetWordHigh, buffer[2 * i + 1]);
     transaction.Run(Detected.StartWordWrite);
-    return transaction.WordDone();
+    return transaction.WordOutcome();
   });
 }
 

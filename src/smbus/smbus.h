@@ -17,6 +17,18 @@ namespace lirrin {
 
 class TInterpreter;
 
+// Why the last transaction returned false.
+enum class TSMBusFailure {
+  None,
+  NoController,   // no family of the table was detected
+  LockNotHad,     // the system-wide lock was not had within kLockTimeoutMs
+  NoAcknowledge,  // the controller reported a device error and is idle again
+  NeverFinished,  // the controller stayed busy: not ready to start, or still busy after the wait
+};
+
+// A one-line description of `failure` for messages.
+const char* FailureText(TSMBusFailure failure);
+
 class TSMBus : public TIoObject {
  public:
   // The name of the lock shared by every process that drives the SMBus.
@@ -38,6 +50,10 @@ class TSMBus : public TIoObject {
   bool ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText);
   bool WriteWords(u8 address, u8 command, const u8* buffer, i32 count);
 
+  // Why the last ReadWords, ReadWordsAt or WriteWords returned false; None
+  // after one that returned true.
+  TSMBusFailure LastFailure() const { return Failure; }
+
   // The detected family; a reset record when none matched.
   const TSMBusCfg& Controller() const { return Detected; }
   bool HasController() const { return Matched != nullptr; }
@@ -53,6 +69,7 @@ class TSMBus : public TIoObject {
   const TSMBusCfg* Matched = nullptr;
   TSystemLock Lock;
   TSMBusCfg Detected;
+  TSMBusFailure Failure = TSMBusFailure::None;
 };
 
 }  // namespace lirrin
