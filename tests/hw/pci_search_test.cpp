@@ -70,6 +70,10 @@ TEST_F(PciSearchTest, ClassSearchWithWildcardBytes) {
       {0x0CFFFF, 0, At(0, 0x1F, 3)},
       {0xFF0500, 0, At(0, 0x1F, 3)},
       {0xFF00FF, 0, At(0, 0x00, 0)},  // subclass 00h of any class
+      {0x0CFF00, 1, At(3, 0x00, 0)},  // programming interface 00h of any class-0Ch subclass
+      {0xFFFF00, 4, At(3, 0x00, 0)},  // programming interface 00h of any class
+      {0xFF0501, 0, At(0, 0x1F, 5)},  // subclass 05h, interface 01h, any class
+      {0x0C06FF, 0, kPciNotFound},
       {0xFFFFFF, 0, At(0, 0x1F, 1)},  // only as the class of an absent function
       {0x0B4000, 0, At(255, 0x1F, 0)},
   };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board_fixture.h"
+#include "sim/boards.h"
 
 namespace lirrin {
 namespace {
@@ -188,6 +189,22 @@ TEST_F(EcamTest, ReadsGoThroughMemoryForEveryOffset) {
     EXPECT_EQ(Requests(TRequestKind::PciConfig), 0u);
   }
   EXPECT_EQ(Io->ReadPcieDword(0, 0x1E, 0, 0), 0xFFFFFFFFu);  // absent function
+}
+
+// Buses other than 0: bus bits 27..20, device 19..15, function 14..12 of
+// the window address, pinned by the literal addresses of the desktop board's
+// functions behind its root ports (graphics on bus 1, Ethernet on bus 2).
+TEST_F(BoardTest, EcamAddressesFunctionsBehindBridges) {
+  Use(sim::DesktopIch10Board());
+  Io->PcieBase = 0xE0000000;
+  EXPECT_EQ(Io->ReadPcieDword(1, 0, 0, 0), 0x06401002u);
+  EXPECT_EQ(Io->ReadPcieDword(2, 0, 0, 0), 0x816810ECu);
+  EXPECT_EQ(Io->ReadMemDword(0xE0100000), 0x06401002u);
+  EXPECT_EQ(Io->ReadMemDword(0xE0200000), 0x816810ECu);
+  EXPECT_TRUE(Io->WritePcieDword(2, 0, 0, 0x100, 0x5EC0DE02));
+  EXPECT_EQ(Io->ReadMemDword(0xE0200100), 0x5EC0DE02u);
+  EXPECT_EQ(Io->ReadMemDword(0xE0100100), 0u);
+  EXPECT_EQ(Io->ReadPcieDword(MakePciAddress(2, 0, 0), 0x100), 0x5EC0DE02u);
 }
 
 TEST_F(EcamTest, NarrowWritesAboveFFhReadModifyWriteTheDword) {

@@ -222,12 +222,26 @@ TEST_F(AcpiTest, RootSearch) {
   std::vector<u8> badExtended = sim::Rsdp(2, 0x200000, 0);
   badExtended[32] ^= 1;
   std::vector<u8> misaligned = sim::Rsdp(0, 0x200000, 0);
+  // Revision 2 stating 40 bytes, written out here: the entry's length is the
+  // stored one, not the 36 bytes of the usual structure.
+  const std::vector<u8> longer = {
+      0x52, 0x53, 0x44, 0x20, 0x50, 0x54, 0x52, 0x20,  // "RSD PTR "
+      0xE6,                                            // checksum of the first 20 bytes
+      0x4E, 0x4F, 0x52, 0x56, 0x49, 0x4B,              // OEM "NORVIK"
+      0x02,                                            // revision
+      0x00, 0x00, 0x20, 0x00,                          // RSDT at 200000h
+      0x28, 0x00, 0x00, 0x00,                          // length 40
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // no XSDT
+      0xD8, 0x00, 0x00, 0x00,                          // extended checksum, reserved
+      0x00, 0x00, 0x00, 0x00,
+  };
   const Case cases[] = {
       {"none", {}, false, 0},
       {"revision 0", {{0xE0010, sim::Rsdp(0, 0x200000, 0)}}, true, 20},
       {"revision 2", {{0xE0010, sim::Rsdp(2, 0x200000, 0)}}, true, 36},
       // Only the ACPI 1.0 part's checksum is checked.
       {"revision 2 with a bad extended checksum", {{0xE0010, badExtended}}, true, 36},
+      {"revision 2 stating 40 bytes", {{0xE0010, longer}}, true, 40},
       {"the first occurrence decides", {{0xE0010, badChecksum}, {0xE0020, sim::Rsdp(0, 0x200000, 0)}}, false, 0},
       {"only 16-byte boundaries are candidates", {{0xE0018, misaligned}}, false, 0},
   };

@@ -70,6 +70,39 @@ TEST_F(BoardInfoTest, FieldsOfTheBlock) {
   }
 }
 
+// The block's layout pinned by bytes written out here rather than by the
+// simulated firmware's builder: a field swapped in both the builder and the
+// reader (month and day, say) still fails this test. The marker sits at odd
+// addresses, behind a copy whose checksum is off: the search steps one byte.
+TEST_F(BoardInfoTest, LayoutFromLiteralBytesAtAnOddAddress) {
+  const std::vector<u8> block = {
+      0x24, 0x43, 0x4E, 0x31, 0x33, 0x36, 0x38, 0x24,  // "$CN1368$"
+      0x00, 0x00,                                      // not interpreted
+      0x4E, 0x56, 0x2D, 0x4C, 0x49, 0x54, 0x20, 0x42, 0x6F, 0x61, 0x72, 0x64, 0x2E, 0x2E, 0x2E, 0x00,  // "NV-LIT Board..."
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // model, rest
+      0x56, 0x03, 0x0E, 0x30,  // 'V', major 3, minor 14, no suffix ('0')
+      0xE3, 0x07,              // year 2019
+      0x04,                    // offset 48: month 4
+      0x17,                    // offset 49: day 23
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x6D,  // makes the 64 bytes sum to 0
+  };
+  ASSERT_EQ(block.size(), TNvkBiosInfo::kBlockSize);
+  sim::TBoardDescription board = PlainBoard();
+  board.Functions = {FunctionWith(0, 0, 0, kBoardMakerSubsystemVendor)};
+  Use(board);
+  std::vector<u8> decoy = block;
+  decoy[20] ^= 0x01;
+  Place(0xE0101, decoy);
+  Place(0xF1235, block);
+  const TNvkBiosInfo& info = *TNvkBiosInfo::Instance();
+  ASSERT_TRUE(info.BlockValid());
+  EXPECT_EQ(info.RawModelName(), u"NV-LIT Board...");
+  EXPECT_EQ(info.ModelName(), u"NV-LIT Board");
+  EXPECT_EQ(info.Version(), u"V3.14");
+  EXPECT_EQ(info.Date(), u"2019/04/23");
+}
+
 TEST_F(BoardInfoTest, FirstValidOccurrenceWins) {
   UseFirmware({});
   sim::TBoardInfo earlier;

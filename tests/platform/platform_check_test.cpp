@@ -202,5 +202,33 @@ TEST(MessageBox, WithoutRecorderTheTextGoesToStandardError) {
 }
 #endif
 
+// The SMBIOS entry point's layout pinned by bytes written out here rather
+// than by the simulated firmware's builder, at an address off the 16-byte
+// grid: 06h major and 07h minor version, 16h table length, 18h table address.
+TEST_F(PlatformCheckTest, SmbiosEntryPointFromLiteralBytes) {
+  const std::vector<u8> entry = {
+      0x5F, 0x53, 0x4D, 0x5F,  // "_SM_"
+      0x3A,                    // checksum of the 31 bytes
+      0x1F, 0x02, 0x07,        // length 31, version 2.7
+      0x40, 0x00,              // largest structure
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x5F, 0x44, 0x4D, 0x49, 0x5F,  // "_DMI_"
+      0x0E,                          // checksum of bytes 10h..1Eh
+      0x20, 0x00,                    // table length 32
+      0x00, 0x10, 0x00, 0x00,        // table address 1000h
+      0x03, 0x00,                    // three structures
+      0x27,                          // BCD revision
+  };
+  sim::TBoardDescription board = PlainBoard();
+  Use(board);
+  Place(0xF4563, entry);
+  const TSmbiosBase& smbios = *TSmbiosBase::Instance();
+  ASSERT_TRUE(smbios.Found());
+  EXPECT_EQ(smbios.Version(), 0x27);
+  EXPECT_EQ(smbios.TableLength(), 0x0020);
+  EXPECT_EQ(smbios.TableAddress(), 0x00001000u);
+  EXPECT_EQ(smbios.Table().size(), 0x20u);
+}
+
 }  // namespace
 }  // namespace lirrin

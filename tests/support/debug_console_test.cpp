@@ -4,6 +4,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
 
 namespace lirrin {
 namespace {
@@ -40,6 +49,40 @@ TEST(DebugConsole, SetColorReturnsThePreviousAttribute) {
   EXPECT_EQ(console.SetColor(kColorRed), kColorGreen);
   EXPECT_EQ(console.SetColor(0), kColorDefault);  // black on black, and 7 back
   EXPECT_EQ(console.SetColor(kColorDefault), 0);
+}
+
+// On a terminal the text between the brackets takes the caller's colour and
+// the line returns to the default before its closing bracket. Standard error
+// is a pseudo-terminal (in raw mode, so line ends pass unchanged) while the
+// line is written.
+TEST(DebugConsole, ColoursTheTextOnATerminal) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  termios mode{};
+  ASSERT_EQ(tcgetattr(terminal, &mode), 0);
+  cfmakeraw(&mode);
+  ASSERT_EQ(tcsetattr(terminal, TCSANOW, &mode), 0);
+  const int savedError = dup(STDERR_FILENO);
+  dup2(terminal, STDERR_FILENO);
+  {
+    TDebugConsole console(true);
+    console.Log("Model Name", "X58", kColorYellow);
+    console.LogW(u"BuildAcpiTable", u"MCFG", kColorRed);
+  }
+  dup2(savedError, STDERR_FILENO);
+  close(savedError);
+  close(terminal);
+  std::string written;
+  char buffer[256];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) written.append(buffer, static_cast<std::size_t>(n));
+  close(master);
+  EXPECT_EQ(written,
+            "Model Name ... [\x1b[0;93;40mX58\x1b[0m]\n"
+            "BuildAcpiTable ... [\x1b[0;91;40mMCFG\x1b[0m]\n");
 }
 
 TEST(DebugConsole, LastErrorLineCarriesTheSystemText) {
