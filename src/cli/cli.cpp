@@ -38,6 +38,7 @@ enum class TPrerequisite {
   None,
   PcieBase,       // the ECAM base from the ACPI tables, for enhanced configuration access
   PlatformCheck,  // a supported board (unless --force) and a detected controller
+  BusOfOurOwn,    // the platform check, and no kernel driver on the controller (unless --force)
 };
 
 struct TCommandEntry {
@@ -51,9 +52,9 @@ constexpr TCommandEntry kCommands[] = {
     {"pci", PciCommand, TPrerequisite::None},
     {"run", RunCommand, TPrerequisite::PcieBase},
     {"detect", DetectCommand, TPrerequisite::PlatformCheck},
-    {"read-word", ReadWordCommand, TPrerequisite::PlatformCheck},
-    {"write-word", WriteWordCommand, TPrerequisite::PlatformCheck},
-    {"amp", AmpCommand, TPrerequisite::PlatformCheck},
+    {"read-word", ReadWordCommand, TPrerequisite::BusOfOurOwn},
+    {"write-word", WriteWordCommand, TPrerequisite::BusOfOurOwn},
+    {"amp", AmpCommand, TPrerequisite::BusOfOurOwn},
 };
 
 struct TOptions {
@@ -108,6 +109,24 @@ class TBoardSession {
         .Debug = options.Debug,
     });
     return true;
+  }
+
+  // Two masters on one bus corrupt each other's transactions: while a kernel
+  // driver owns the SMBus controller of the real machine, transactions are
+  // refused. Simulated boards have no kernel driver.
+  static bool KernelLeavesTheBus(const TOptions& options, std::ostream& err) {
+#ifdef LIRRIN_LINUX_HARDWARE
+    if (options.Board != "hw") return true;
+    const std::string owner = KernelOwnedSMBusController();
+    if (owner.empty()) return true;
+    err << "lirrin-cli: the kernel driver " << owner
+        << " owns the SMBus controller; unload it first (or use --force)\n";
+    return false;
+#else
+    (void)options;
+    (void)err;
+    return true;
+#endif
   }
 
  private:
@@ -184,10 +203,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       TAcpiBase::Instance()->HandPcieBaseToIo();
       break;
     case TPrerequisite::PlatformCheck:
+    case TPrerequisite::BusOfOurOwn:
       // As at the program's start: identify the board (its error text goes
       // to standard error), then the engine detects the controller.
       // A board the program does not support cannot be used: the usage code.
       if (!options.Force && !TInitializer::Instance()->Supported()) return kExitUsage;
+      if (command->Needs == TPrerequisite::BusOfOurOwn && !options.Force &&
+          !TBoardSession::KernelLeavesTheBus(options, err)) {
+        return kExitUsage;
+      }
       break;
   }
   const TArgs commandArgs(options.Command.begin() + 1, options.Command.end());

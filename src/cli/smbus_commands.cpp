@@ -21,11 +21,19 @@ constexpr u16 kMuteBits = 0x8080;
 
 // The engine answers true or false; the reason for a false is beside it,
 // and goes into the one-line error.
+void ReportFailure(const TSMBus& smbus, const char* what, std::ostream& err) {
+  err << "lirrin-cli: " << what << ": " << FailureText(smbus.LastFailure());
+  if (smbus.LastFailure() == TSMBusFailure::LockNotHad && !smbus.LockProblem().empty()) {
+    err << ": " << smbus.LockProblem();
+  }
+  err << "\n";
+}
+
 bool ReadWord(u8 address, u8 command, u16& word, const char* what, std::ostream& err) {
   u8 bytes[2] = {};
   TSMBus& smbus = *TSMBus::Instance();
   if (!smbus.ReadWords(address, bytes, command, 1)) {
-    err << "lirrin-cli: " << what << ": " << FailureText(smbus.LastFailure()) << "\n";
+    ReportFailure(smbus, what, err);
     return false;
   }
   word = static_cast<u16>(bytes[0] | bytes[1] << 8);
@@ -36,7 +44,7 @@ bool WriteWord(u8 address, u8 command, u16 word, const char* what, std::ostream&
   const u8 bytes[2] = {static_cast<u8>(word), static_cast<u8>(word >> 8)};
   TSMBus& smbus = *TSMBus::Instance();
   if (!smbus.WriteWords(address, command, bytes, 1)) {
-    err << "lirrin-cli: " << what << ": " << FailureText(smbus.LastFailure()) << "\n";
+    ReportFailure(smbus, what, err);
     return false;
   }
   return true;

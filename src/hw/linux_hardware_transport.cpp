@@ -1,5 +1,6 @@
 #include "hw/linux_hardware_transport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/io.h>
@@ -7,8 +8,13 @@
 #include <unistd.h>
 #include <x86intrin.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "support/os_version.h"
@@ -47,7 +53,8 @@ class TMappedPages {
 
   bool Complete() const { return AllMapped; }
 
-  // The mapped byte at physical `address`; aligned accesses never cross a page.
+  // The mapped byte at physical `address`; the units move byte by byte
+  // wherever they are not aligned, so no access crosses a page.
   u8* At(u64 address) const { return Pages[address / kPageSize - FirstPage] + address % kPageSize; }
 
  private:
@@ -75,19 +82,62 @@ void StoreUnits(const TMappedPages& pages, u64 address, const u8* bytes, u32 len
   }
 }
 
-// Units of 1, 2 or 4 bytes, aligned, within the 64-bit physical address space.
+// Whole units of 1, 2 or 4 bytes within the 64-bit physical address space.
 bool RangeValid(u64 address, u32 length, u32 unit) {
   if (unit > kMemUnitDword) return false;
   const u32 width = 1u << unit;
-  return length % width == 0 && address % width == 0 && (length == 0 || address + (length - 1) >= address);
+  return length % width == 0 && (length == 0 || address + (length - 1) >= address);
+}
+
+// A request whose start is not a multiple of its unit moves byte by byte, as
+// the simulated board and the driver serve it: firmware tables put their
+// fields at any address, and no register sits across a unit boundary.
+u32 EffectiveUnit(u64 address, u32 unit) { return address % (1u << unit) == 0 ? unit : kMemUnitByte; }
+
+// MCFG: the 36-byte header, 8 reserved bytes, then 16-byte entries: the
+// window's base (64 bits), segment (16 bits), first and last bus.
+struct TEcamWindow {
+  u64 Base = 0;
+  u32 FirstBus = 0, LastBus = 0;
+};
+
+TEcamWindow ReadMcfg(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<char> table((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  for (std::size_t at = 44; at + 16 <= table.size(); at += 16) {
+    u64 base = 0;
+    u16 segment = 0;
+    std::memcpy(&base, &table[at], sizeof base);
+    std::memcpy(&segment, &table[at + 8], sizeof segment);
+    if (segment != 0) continue;  // the program addresses segment 0 only
+    return {base, static_cast<u8>(table[at + 10]), static_cast<u8>(table[at + 11])};
+  }
+  return {};
+}
+
+bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
+  return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
+}
+
+std::string ReadLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  return line;
 }
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 }  // namespace
 
-TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, std::string cpuDirectory)
-    : Memory(std::move(memory)), CpuDirectory(std::move(cpuDirectory)) {}
+TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices)
+    : Memory(std::move(memory)), CpuDirectory(devices.CpuDirectory), PciDirectory(devices.PciDirectory) {
+  const TEcamWindow window = ReadMcfg(devices.McfgTable);
+  EcamBase = window.Base;
+  EcamFirstBus = window.FirstBus;
+  EcamLastBus = window.LastBus;
+}
+
 
 // --- Ports and configuration space -----------------------------------------------
 
@@ -123,22 +173,68 @@ bool TLinuxHardwareTransport::WritePort(u16 port, TAccessWidth width, u32 value)
   }
 }
 
-// The kernel reaches the first 256 bytes of every function through the same
-// port pair, under a lock user space cannot take. A kernel access between our
-// two instructions would redirect the data access, so the pair is issued back
-// to back to keep that window as small as it can be.
+std::string TLinuxHardwareTransport::ConfigFile(u8 bus, u8 device, u8 function) const {
+  char name[32];
+  std::snprintf(name, sizeof name, "/0000:%02x:%02x.%x/config", bus, device & 0x1F, function & 7);
+  return PciDirectory + name;
+}
+
+// One access through the function's configuration file; the kernel turns an
+// aligned access of 1, 2 or 4 bytes into one configuration cycle of that
+// size, under its own lock. A function that does not exist has no file and
+// reads all ones, as the bus answers for it; writes to it go nowhere. Bytes
+// beyond the file (a function without extended space) read all ones too.
+bool TLinuxHardwareTransport::ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length,
+                                             bool write) {
+  const TOsHandle file(open(ConfigFile(bus, device, function).c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC));
+  if (!file.Valid()) {
+    if (errno != ENOENT) return false;
+    if (!write) std::memset(bytes, 0xFF, length);
+    return true;
+  }
+  if (write) return pwrite(file.Native(), bytes, length, offset) == static_cast<ssize_t>(length);
+  const ssize_t read = pread(file.Native(), bytes, length, offset);
+  if (read < 0) return false;
+  std::memset(static_cast<u8*>(bytes) + read, 0xFF, length - static_cast<u32>(read));
+  return true;
+}
+
 bool TLinuxHardwareTransport::ReadPciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
                                             u32& value) {
   if (!AccessWidthValid(width)) return false;
-  outl(LegacyConfigAddress(bus, device, function, offset), kConfigAddressPort);
-  return ReadPort(static_cast<u16>(kConfigDataPort + (offset & 3)), width, value);
+  u32 read = 0;
+  if (!ConfigTransfer(bus, device, function, offset, &read, width, false)) return false;
+  value = read;
+  return true;
 }
 
 bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
                                              u32 value) {
   if (!AccessWidthValid(width)) return false;
-  outl(LegacyConfigAddress(bus, device, function, offset), kConfigAddressPort);
-  return WritePort(static_cast<u16>(kConfigDataPort + (offset & 3)), width, value);
+  return ConfigTransfer(bus, device, function, offset, &value, width, true);
+}
+
+bool TLinuxHardwareTransport::InEcamWindow(u64 address, u32 length) const {
+  if (EcamBase == 0) return false;
+  const u64 start = EcamBase + (u64{EcamFirstBus} << 20);
+  const u64 end = EcamBase + (u64{EcamLastBus + 1} << 20);
+  return address >= start && address + length <= end;
+}
+
+// ECAM addresses: bus << 20 | device << 15 | function << 12 | register. Each
+// unit is one configuration access, so a function's registers see the
+// accesses they would see through the window.
+bool TLinuxHardwareTransport::EcamTransfer(u64 address, void* buffer, u32 length, u32 unit, bool write) {
+  const u32 width = 1u << unit;
+  u8* bytes = static_cast<u8*>(buffer);
+  for (u32 done = 0; done < length; done += width) {
+    const u64 at = address + done - EcamBase;
+    if (!ConfigTransfer(static_cast<u8>(at >> 20), static_cast<u8>((at >> 15) & 0x1F), static_cast<u8>((at >> 12) & 7),
+                        static_cast<u16>(at & 0xFFF), bytes + done, width, write)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // --- Physical memory -------------------------------------------------------------
@@ -146,6 +242,8 @@ bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16
 bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, u32 unit) {
   if (!RangeValid(address, length, unit)) return false;
   if (length == 0) return true;
+  unit = EffectiveUnit(address, unit);
+  if (InEcamWindow(address, length)) return EcamTransfer(address, buffer, length, unit, false);
   const TMappedPages pages(Memory.Native(), address, length, PROT_READ);
   if (!pages.Complete()) return false;
   u8* bytes = static_cast<u8*>(buffer);
@@ -166,6 +264,11 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
 bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 length, u32 unit) {
   if (!RangeValid(address, length, unit)) return false;
   if (length == 0) return true;
+  unit = EffectiveUnit(address, unit);
+  if (InEcamWindow(address, length)) {
+    std::vector<u8> bytes(static_cast<const u8*>(buffer), static_cast<const u8*>(buffer) + length);
+    return EcamTransfer(address, bytes.data(), length, unit, true);
+  }
   const TMappedPages pages(Memory.Native(), address, length, PROT_READ | PROT_WRITE);
   if (!pages.Complete()) return false;
   const u8* bytes = static_cast<const u8*>(buffer);
@@ -261,7 +364,48 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     reason = SystemError("port access refused (iopl)");
     return nullptr;
   }
-  return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices.CpuDirectory);
+  // Configuration space goes through the kernel's files only: without them
+  // there is no safe way to reach it.
+  DIR* functions = opendir(devices.PciDirectory.c_str());
+  if (functions == nullptr) {
+    reason = SystemError("cannot read the PCI configuration files in " + devices.PciDirectory);
+    return nullptr;
+  }
+  closedir(functions);
+  return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices);
+}
+
+std::string KernelOwnedSMBusController(const TLinuxDevices& devices) {
+  DIR* functions = opendir(devices.PciDirectory.c_str());
+  if (functions == nullptr) return {};
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(functions)) names.emplace_back(entry->d_name);
+  closedir(functions);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    u32 bus = 0, device = 0, function = 0;
+    if (!PciFunctionName(name, bus, device, function)) continue;
+    const std::string directory = devices.PciDirectory + "/" + name;
+    char target[256];
+    const ssize_t length = readlink((directory + "/driver").c_str(), target, sizeof target - 1);
+    if (length <= 0) continue;
+    const std::string driver = std::string(target, static_cast<std::size_t>(length));
+    const u32 classCode = static_cast<u32>(std::strtoul(ReadLine(directory + "/class").c_str(), nullptr, 16));
+    bool smbus = (classCode >> 8) == 0x0C05;
+    if (!smbus && (classCode >> 8) == 0x0601) {
+      // Bridges whose SMBus host lives in the bridge itself (PIIX4 style):
+      // the driver's I2C adapter is a child of the function.
+      DIR* children = opendir(directory.c_str());
+      while (children != nullptr && !smbus) {
+        const dirent* child = readdir(children);
+        if (child == nullptr) break;
+        smbus = std::strncmp(child->d_name, "i2c-", 4) == 0;
+      }
+      if (children != nullptr) closedir(children);
+    }
+    if (smbus) return driver.substr(driver.rfind('/') + 1) + " at " + name;
+  }
+  return {};
 }
 
 }  // namespace lirrin

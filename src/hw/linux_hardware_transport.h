@@ -1,8 +1,16 @@
 #pragma once
 // The hardware of the machine the program runs on, reached through Linux's
 // own interfaces instead of a driver of ours: port instructions after iopl(3),
-// physical memory through /dev/mem, MSRs through the msr driver's device files
-// (/dev/cpu/N/msr, module "msr"). Needs root.
+// configuration space through the kernel's per-device configuration files
+// (sysfs), physical memory through /dev/mem, MSRs through the msr driver's
+// device files (/dev/cpu/N/msr, module "msr"). Needs root.
+//
+// Configuration space never goes through the 0CF8h/0CFCh port pair: the
+// kernel uses that pair under a lock user space cannot take, and an access
+// of the kernel's between our two instructions would send our data access to
+// another device. Memory requests inside the ECAM window that the firmware's
+// MCFG table reports go to the same files, so enhanced configuration works
+// on kernels that refuse /dev/mem mappings of that window.
 
 #include <memory>
 #include <string>
@@ -12,18 +20,21 @@
 
 namespace lirrin {
 
-// Where the kernel's device files are. Tests point them at files of their own.
+// Where the kernel's files are. Tests point them at files of their own.
 struct TLinuxDevices {
   std::string Memory = "/dev/mem";
   std::string CpuDirectory = "/dev/cpu";
+  std::string PciDirectory = "/sys/bus/pci/devices";     // 0000:BB:DD.F/config
+  std::string McfgTable = "/sys/firmware/acpi/tables/MCFG";  // the firmware's table, as the kernel copied it
 };
 
 class TLinuxHardwareTransport final : public TTransport {
  public:
   // Takes over `memory`, an open read-write descriptor of the physical
-  // memory device. Port requests need the I/O privilege the factory below
-  // acquires for the process.
-  TLinuxHardwareTransport(TOsHandle memory, std::string cpuDirectory);
+  // memory device, and reads the ECAM window from the MCFG table (none when
+  // it cannot be read). Port requests need the I/O privilege the factory
+  // below acquires for the process.
+  TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices);
 
   bool ReadPort(u16 port, TAccessWidth width, u32& value) override;
   bool WritePort(u16 port, TAccessWidth width, u32 value) override;
@@ -42,14 +53,27 @@ class TLinuxHardwareTransport final : public TTransport {
 
  private:
   std::string MsrDevice() const;
+  std::string ConfigFile(u8 bus, u8 device, u8 function) const;
+  bool ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length, bool write);
+  bool InEcamWindow(u64 address, u32 length) const;
+  bool EcamTransfer(u64 address, void* buffer, u32 length, u32 unit, bool write);
 
   TOsHandle Memory;
   std::string CpuDirectory;
+  std::string PciDirectory;
+  u64 EcamBase = 0;  // of bus 0; 0 without a window
+  u32 EcamFirstBus = 0, EcamLastBus = 0;
 };
+
+// The first SMBus controller (an SMBus-class function, or an ISA bridge that
+// carries an I2C adapter) that a kernel driver owns, as "DRIVER at
+// 0000:BB:DD.F"; empty when the kernel drives none. Two masters on one bus
+// corrupt each other's transactions.
+std::string KernelOwnedSMBusController(const TLinuxDevices& devices = {});
 
 // Opens the machine's hardware, or returns nullptr and sets `reason` to one
 // line saying why it cannot be reached (not root, no physical memory device,
-// port access refused).
+// no configuration files, port access refused).
 std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, const TLinuxDevices& devices = {});
 
 }  // namespace lirrin

@@ -53,6 +53,9 @@ class TSMBus : public TIoObject {
   // Why the last ReadWords, ReadWordsAt or WriteWords returned false; None
   // after one that returned true.
   TSMBusFailure LastFailure() const { return Failure; }
+  // With LockNotHad: the lock's own one-line reason, naming its file where
+  // the platform has one; may be empty.
+  const std::string& LockProblem() const { return Lock.Problem(); }
 
   // The detected family; a reset record when none matched.
   const TSMBusCfg& Controller() const { return Detected; }

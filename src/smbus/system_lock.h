@@ -11,6 +11,10 @@
 
 #include <string>
 
+#ifndef _WIN32
+#include <mutex>
+#endif
+
 #include "support/os_handle.h"
 #include "support/types.h"
 
@@ -19,13 +23,24 @@ namespace lirrin {
 class TSystemLock {
  public:
   explicit TSystemLock(const std::string& name);
+#ifndef _WIN32
+  // The lock file lives in `directory` (/run/lock for the system's lock),
+  // which is created when it is missing. There is no other place: a second
+  // file elsewhere would be a second lock.
+  TSystemLock(const std::string& name, const std::string& directory);
+#endif
   TSystemLock(const TSystemLock&) = delete;
   TSystemLock& operator=(const TSystemLock&) = delete;
 
   // Waits at most `timeoutMs` for the lock; false on timeout or when the lock
-  // could not be created, and then nothing is held.
+  // could not be created, and then nothing is held. Threads of one process
+  // exclude each other as separate processes do.
   bool Acquire(u32 timeoutMs);
   void Release();
+
+  // Why the last Acquire failed, in one line naming the lock's file; empty
+  // where the platform gives no more than the failure.
+  const std::string& Problem() const { return ProblemText; }
 
   // The lock held for a scope: released at its end when it was acquired.
   class THeld {
@@ -48,7 +63,11 @@ class TSystemLock {
   TOsHandle Handle;  // semaphore (Windows) or lock file (POSIX)
 #ifdef _WIN32
   TOsHandle SharedMutex;  // the monitoring tools' mutex
+#else
+  std::string Path;
+  std::timed_mutex ThreadGate;  // one file lock serves every thread of the process alike
 #endif
+  std::string ProblemText;
 };
 
 }  // namespace lirrin

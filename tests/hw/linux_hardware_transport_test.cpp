@@ -1,7 +1,8 @@
 // The Linux hardware transport without touching the machine's hardware: the
-// reasons it gives when it cannot run, and its memory and MSR paths against
-// ordinary files standing in for /dev/mem and /dev/cpu/N/msr (the kernel
-// maps and reads a regular file at the same offsets as those devices).
+// reasons it gives when it cannot run, and its memory, configuration and MSR
+// paths against ordinary files standing in for /dev/mem, the sysfs
+// configuration files, the MCFG table and /dev/cpu/N/msr (the kernel maps
+// and reads a regular file at the same offsets as those devices).
 // The hardware paths run inside the QEMU guest of tests/qemu.
 #include "hw/linux_hardware_transport.h"
 
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -107,9 +109,40 @@ class LinuxTransportFiles : public testing::Test {
     }
     ASSERT_EQ(sched_getaffinity(0, sizeof InitialAffinity, &InitialAffinity), 0);
 
+    // Two functions' configuration files: 00:1F.3 with 256 bytes, 02:00.0
+    // with the 4096 of a function with extended space. The MCFG table puts
+    // the ECAM window of buses 0..3 at F0000000h.
+    Config("0000:00:1f.3", 256);
+    Config("0000:02:00.0", 4096);
+    std::vector<u8> mcfg(44 + 16, 0);
+    std::memcpy(mcfg.data(), "MCFG", 4);
+    mcfg[4] = static_cast<u8>(mcfg.size());
+    const u64 base = 0xF0000000;
+    std::memcpy(&mcfg[44], &base, sizeof base);
+    mcfg[44 + 11] = 3;  // last bus
+    WriteFileAt(Devices().McfgTable, 0, mcfg.data(), mcfg.size());
+
     TOsHandle memoryDevice(open(MemoryPath().c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_TRUE(memoryDevice.Valid());
-    Transport = std::make_unique<TLinuxHardwareTransport>(std::move(memoryDevice), Directory + "/cpu");
+    Transport = std::make_unique<TLinuxHardwareTransport>(std::move(memoryDevice), Devices());
+  }
+
+  // A configuration file whose byte i holds i & 0xFF, XOR 0x5A for bus 2.
+  void Config(const std::string& function, std::size_t size) {
+    std::filesystem::create_directories(Directory + "/pci/" + function);
+    std::vector<u8> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<u8>(i ^ (function[6] == '2' ? 0x5A : 0));
+    WriteFileAt(ConfigPath(function), 0, bytes.data(), bytes.size());
+  }
+  std::string ConfigPath(const std::string& function) const { return Directory + "/pci/" + function + "/config"; }
+
+  TLinuxDevices Devices() const {
+    TLinuxDevices devices;
+    devices.Memory = MemoryPath();
+    devices.CpuDirectory = Directory + "/cpu";
+    devices.PciDirectory = Directory + "/pci";
+    devices.McfgTable = Directory + "/MCFG";
+    return devices;
   }
 
   void TearDown() override {
@@ -156,12 +189,101 @@ TEST_F(LinuxTransportFiles, WritesReachTheDeviceAndNothingElse) {
 
 TEST_F(LinuxTransportFiles, RefusesUnitsThatDoNotFit) {
   std::array<u8, 8> bytes{};
-  EXPECT_FALSE(Transport->ReadMemory(kPage - 2, bytes.data(), 4, kMemUnitDword));  // misaligned
-  EXPECT_FALSE(Transport->ReadMemory(kPage, bytes.data(), 6, kMemUnitDword));      // not whole units
-  EXPECT_FALSE(Transport->ReadMemory(kPage, bytes.data(), 8, 3));                  // no such unit
-  EXPECT_FALSE(Transport->WriteMemory(kPage + 1, bytes.data(), 2, kMemUnitWord));
+  EXPECT_FALSE(Transport->ReadMemory(kPage, bytes.data(), 6, kMemUnitDword));  // not whole units
+  EXPECT_FALSE(Transport->ReadMemory(kPage, bytes.data(), 8, 3));              // no such unit
+  EXPECT_FALSE(Transport->WriteMemory(kPage, bytes.data(), 3, kMemUnitWord));
   EXPECT_EQ(ReadFileAt(MemoryPath(), kPage, 4), (std::vector<u8>{Pattern(kPage), Pattern(kPage + 1),
                                                                   Pattern(kPage + 2), Pattern(kPage + 3)}));
+}
+
+// A unit that does not start on a multiple of its size moves byte by byte,
+// also across a page boundary, as the simulated board serves it.
+TEST_F(LinuxTransportFiles, UnalignedUnitsMoveBytes) {
+  std::array<u8, 4> dword{};
+  ASSERT_TRUE(Transport->ReadMemory(kPage - 1, dword.data(), 4, kMemUnitDword));
+  for (std::size_t i = 0; i < dword.size(); ++i) EXPECT_EQ(dword[i], Pattern(kPage - 1 + i)) << i;
+  const std::array<u8, 4> values = {0x11, 0x22, 0x33, 0x44};
+  ASSERT_TRUE(Transport->WriteMemory(2 * kPage - 3, values.data(), 4, kMemUnitWord));
+  EXPECT_EQ(ReadFileAt(MemoryPath(), 2 * kPage - 4, 6),
+            (std::vector<u8>{Pattern(2 * kPage - 4), 0x11, 0x22, 0x33, 0x44, Pattern(2 * kPage + 1)}));
+}
+
+// Configuration space goes through the function's file: each request one
+// access at its offset. An absent function reads all ones and takes no
+// write; bytes past the end of a 256-byte file read all ones.
+TEST_F(LinuxTransportFiles, ConfigurationSpaceThroughTheFunctionsFile) {
+  u32 value = 0;
+  ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x40, 4, value));
+  EXPECT_EQ(value, 0x43424140u);
+  ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x0B, 1, value));
+  EXPECT_EQ(value, 0x0Bu);
+  ASSERT_TRUE(Transport->ReadPciConfig(2, 0, 0, 0x102, 2, value));
+  EXPECT_EQ(value, (0x03u ^ 0x5A) << 8 | (0x02u ^ 0x5A));
+  ASSERT_TRUE(Transport->WritePciConfig(0, 0x1F, 3, 0x41, 1, 0xA5));
+  EXPECT_EQ(ReadFileAt(ConfigPath("0000:00:1f.3"), 0x40, 3), (std::vector<u8>{0x40, 0xA5, 0x42}));
+  ASSERT_TRUE(Transport->WritePciConfig(0, 0x1F, 3, 0x44, 4, 0x01020304));
+  EXPECT_EQ(ReadFileAt(ConfigPath("0000:00:1f.3"), 0x44, 4), (std::vector<u8>{4, 3, 2, 1}));
+
+  ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1E, 0, 0x00, 4, value));
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  EXPECT_TRUE(Transport->WritePciConfig(0, 0x1E, 0, 0x04, 2, 0x0007));
+  EXPECT_FALSE(std::filesystem::exists(Directory + "/pci/0000:00:1e.0"));
+  ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x100, 4, value));
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  EXPECT_FALSE(Transport->ReadPciConfig(0, 0x1F, 3, 0x40, 3, value));
+}
+
+// A file that exists but cannot be opened fails the request: nothing is
+// guessed and nothing written.
+TEST_F(LinuxTransportFiles, ConfigurationFileThatCannotBeOpenedFails) {
+  std::filesystem::create_directories(Directory + "/pci/0000:00:02.0/config");  // a directory, not a file
+  u32 value = 7;
+  EXPECT_FALSE(Transport->ReadPciConfig(0, 2, 0, 0, 4, value));
+  EXPECT_EQ(value, 7u);
+  EXPECT_FALSE(Transport->WritePciConfig(0, 2, 0, 4, 2, 0x0007));
+}
+
+// Memory requests inside the MCFG window are configuration accesses through
+// the files, on any bus of the window; outside it they stay memory requests.
+TEST_F(LinuxTransportFiles, EcamWindowIsServedFromTheConfigurationFiles) {
+  u32 value = 0;
+  ASSERT_TRUE(Transport->ReadMemory(0xF00FB040, &value, 4, kMemUnitDword));  // 00:1F.3, register 40h
+  EXPECT_EQ(value, 0x43424140u);
+  u16 word = 0;
+  ASSERT_TRUE(Transport->ReadMemory(0xF0200102, &word, 2, kMemUnitWord));  // 02:00.0, register 102h
+  EXPECT_EQ(word, (0x03u ^ 0x5A) << 8 | (0x02u ^ 0x5A));
+  ASSERT_TRUE(Transport->ReadMemory(0xF00F0000, &value, 4, kMemUnitDword));  // 00:1E.0: absent
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  const u32 written = 0xCAFEF00D;
+  ASSERT_TRUE(Transport->WriteMemory(0xF0200400, &written, 4, kMemUnitDword));
+  EXPECT_EQ(ReadFileAt(ConfigPath("0000:02:00.0"), 0x400, 4), (std::vector<u8>{0x0D, 0xF0, 0xFE, 0xCA}));
+}
+
+// The SMBus controller a kernel driver owns: an SMBus-class function with a
+// driver, or an ISA bridge with a driver and an I2C adapter of its own.
+TEST_F(LinuxTransportFiles, NamesTheKernelDriverThatOwnsTheSMBusController) {
+  const TLinuxDevices devices = Devices();
+  auto function = [&](const std::string& name, const char* classCode, const char* driver) {
+    const std::string directory = devices.PciDirectory + "/" + name;
+    std::filesystem::create_directories(directory);
+    std::ofstream(directory + "/class") << classCode << "\n";
+    if (driver != nullptr) {
+      std::filesystem::create_directories(Directory + "/drivers/" + driver);
+      std::filesystem::create_directory_symlink(Directory + "/drivers/" + driver, directory + "/driver");
+    }
+    return directory;
+  };
+  function("0000:00:1f.3", "0x0c0500", nullptr);
+  function("0000:00:02.0", "0x030000", "i915");
+  std::filesystem::create_directories(devices.PciDirectory + "/0000:00:02.0/i2c-3");  // a display's bus
+  EXPECT_EQ(KernelOwnedSMBusController(devices), "");
+  const std::string bridge = function("0000:00:11.0", "0x060100", "vt596_smbus");
+  EXPECT_EQ(KernelOwnedSMBusController(devices), "");  // a bridge without an adapter
+  std::filesystem::create_directories(bridge + "/i2c-0");
+  EXPECT_EQ(KernelOwnedSMBusController(devices), "vt596_smbus at 0000:00:11.0");
+  std::filesystem::remove_all(bridge);
+  function("0000:00:1f.4", "0x0c0500", "i801_smbus");
+  EXPECT_EQ(KernelOwnedSMBusController(devices), "i801_smbus at 0000:00:1f.4");
 }
 
 // The last page below 2^63 cannot be mapped (its end lies beyond the largest
@@ -243,17 +365,19 @@ class LinuxTransportQ35Guest : public testing::Test {
   std::shared_ptr<TTransport> Transport;
 };
 
-TEST_F(LinuxTransportQ35Guest, ConfigMechanismReachesTheIch9SMBus) {
-  u32 value = 0;
+// Configuration requests go through the kernel's files, never the port
+// pair: the address register keeps whatever it held before.
+TEST_F(LinuxTransportQ35Guest, ConfigurationFilesReachTheIch9SMBus) {
+  u32 before = 0, value = 0;
+  ASSERT_TRUE(Transport->ReadPort(kConfigAddressPort, 4, before));
   ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x00, 4, value));
   EXPECT_EQ(value, 0x29308086u);
   ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x02, 2, value));
   EXPECT_EQ(value, 0x2930u);
-  ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x0B, 1, value));  // base class, through port 0CFFh
+  ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1F, 3, 0x0B, 1, value));
   EXPECT_EQ(value, 0x0Cu);
-  // The address register keeps what the last request selected.
   ASSERT_TRUE(Transport->ReadPort(kConfigAddressPort, 4, value));
-  EXPECT_EQ(value, LegacyConfigAddress(0, 0x1F, 3, 0x0B));
+  EXPECT_EQ(value, before);
   ASSERT_TRUE(Transport->ReadPciConfig(0, 0x1E, 0, 0x00, 4, value));  // no such function
   EXPECT_EQ(value, 0xFFFFFFFFu);
 }

@@ -1,7 +1,11 @@
-// make_board_block FILE [MODEL]: writes a valid 64-byte board information
-// block to FILE, for QEMU's loader device to place in a guest's firmware area.
-// The block is the simulated boards' own (sim::BoardInfoBlock): model MODEL
-// (default "NV-Q35 Test"), version "Q1.05b", date 2024/03/18.
+// make_board_block FILE [MODEL]: writes a decoy and a valid 64-byte board
+// information block to FILE, for QEMU's loader device to place in a guest's
+// firmware area: the marker alone, two zero bytes, then the block (the
+// simulated boards' own, sim::BoardInfoBlock), 74 bytes in all. The 64 bytes
+// behind the decoy marker do not sum to 0, so a reader must go on to the
+// second marker; placed at an odd address, both markers are unaligned. The
+// block: model MODEL (default "NV-Q35 Test"), version "Q1.05b", date
+// 2024/03/18 (month and day differ).
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -29,8 +33,17 @@ int main(int argc, char** argv) {
   info.Day = 18;
 
   const std::vector<lirrin::u8> block = lirrin::sim::BoardInfoBlock(info);
+  std::vector<lirrin::u8> image(block.begin(), block.begin() + 8);  // the marker
+  image.insert(image.end(), {0, 0});
+  image.insert(image.end(), block.begin(), block.end());
+  lirrin::u8 decoySum = 0;
+  for (std::size_t i = 0; i < block.size(); ++i) decoySum = static_cast<lirrin::u8>(decoySum + image[i]);
+  if (decoySum == 0) {
+    std::cerr << "make_board_block: the decoy's bytes sum to 0 for this model name\n";
+    return 1;
+  }
   std::ofstream file(argv[1], std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   file.close();
   if (!file) {
     std::cerr << "make_board_block: cannot write '" << argv[1] << "'\n";

@@ -96,9 +96,8 @@ class SMBusTest : public ::testing::Test {
     Engine.reset();
     Context.reset();
 #ifndef _WIN32
-    // The POSIX lock is a file named after the lock under /run/lock (or the
-    // temporary directory).
-    for (const char* directory : {"/run/lock/", "/tmp/"}) std::remove((directory + UniqueLockName() + ".lock").c_str());
+    // The POSIX lock is a file named after the lock under /run/lock.
+    std::remove(("/run/lock/" + UniqueLockName() + ".lock").c_str());
 #endif
   }
 

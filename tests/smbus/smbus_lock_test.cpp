@@ -16,8 +16,13 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <thread>
 #endif
 
 namespace lirrin {
@@ -106,6 +111,60 @@ TEST_F(SMBusTest, SecondProcessHoldingTheLockMakesTransactionsTimeOut) {
   EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x2828));
   EXPECT_TRUE(Engine->ReadWords(kAmplifier, buffer.data(), kAmplifierCommand, 1));
   EXPECT_EQ(buffer, (std::array<u8, 2>{0x28, 0x28}));
+}
+
+// The lock's file lives in its one directory, created when missing; when
+// that cannot be, the lock is never had and the reason names the directory.
+TEST(SystemLock, OneDirectoryCreatedWhenMissingOrARefusalNamingIt) {
+  const std::string base = ::testing::TempDir() + "lirrin-lock-" + std::to_string(getpid());
+  const std::string directory = base + "-made/lock";  // neither exists yet
+  {
+    TSystemLock lock("Global\\lirrin-test", directory);
+    EXPECT_TRUE(lock.Acquire(0));
+    EXPECT_EQ(lock.Problem(), "");
+    lock.Release();
+  }
+  struct stat made {};
+  ASSERT_EQ(stat((directory + "/Global_lirrin-test.lock").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0666u);
+  ASSERT_EQ(stat(directory.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 01777u);
+  std::remove((directory + "/Global_lirrin-test.lock").c_str());
+  rmdir(directory.c_str());
+  rmdir((base + "-made").c_str());
+
+  const std::string file = base + "-file";
+  std::ofstream(file) << "not a directory\n";
+  const std::string impossible = file + "/lock";
+  TSystemLock refused("lirrin-test", impossible);
+  EXPECT_FALSE(refused.Acquire(0));
+  EXPECT_EQ(refused.Problem(), "cannot create the lock directory " + impossible + ": Not a directory");
+  std::remove(file.c_str());
+}
+
+// Threads of one process exclude each other like processes: the file lock
+// itself is shared by every thread that uses the same lock object.
+TEST(SystemLock, KeepsThreadsOfOneProcessApart) {
+  const std::string directory = ::testing::TempDir();
+  TSystemLock lock("lirrin-threads-" + std::to_string(getpid()), directory);
+  ASSERT_TRUE(lock.Acquire(1000));
+  bool otherGotIt = true;
+  std::string problem;
+  std::thread other([&] {
+    otherGotIt = lock.Acquire(50);
+    problem = lock.Problem();
+  });
+  other.join();
+  EXPECT_FALSE(otherGotIt);
+  EXPECT_NE(problem.find("stayed held by another thread for 50 ms"), std::string::npos) << problem;
+  lock.Release();
+  std::thread after([&] {
+    otherGotIt = lock.Acquire(1000);
+    if (otherGotIt) lock.Release();
+  });
+  after.join();
+  EXPECT_TRUE(otherGotIt);
+  std::remove((directory + "lirrin-threads-" + std::to_string(getpid()) + ".lock").c_str());
 }
 
 // The kernel drops the lock of a process that dies.
