@@ -417,6 +417,51 @@ TEST_F(SMBusStepTest, MissingInitFailsAndMissingRestoreShows) {
   }
 }
 
+// SB800: configuration register 90h reads 0, so family 1's base text takes
+// the base from the power-management registers in the AcpiMmio window;
+// with their enable bit clear nothing decodes there and the transaction
+// fails.
+TEST_F(SMBusEngineTest, Sb800TakesTheMemoryMappedBase) {
+  sim::TBoardDescription description;
+  sim::AttachSMBus(description, sim::Sb800Family(), {});
+  UseBoard(std::make_shared<sim::TSimBoard>(description));
+  ASSERT_EQ(Engine->Controller().Name, kFamilyNames[1]);
+  EXPECT_EQ(BasePort(Engine->Controller().Base1), 0x0B00);
+  Board->ResetRequestCounts();
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x1B1B));
+  EXPECT_GT(Board->Requests(sim::TRequestKind::Memory), 0u);
+  std::array<u8, 2> read{};
+  EXPECT_TRUE(Engine->ReadWords(kAmplifier, read.data(), kAmplifierCommand, 1));
+  EXPECT_EQ(read, (std::array<u8, 2>{0x1B, 0x1B}));
+  const u32 disabled = 0x0B00;
+  Board->WriteMemory(0xFED8032C, &disabled, 2, kMemUnitWord);
+  EXPECT_FALSE(WriteWord(kAmplifier, kAmplifierCommand, 0x2C2C));
+  EXPECT_EQ(Engine->LastFailure(), TSMBusFailure::NeverFinished);
+}
+
+// ICH6: family 3's part that hides its SMBus function through Function
+// Disable in the root complex. Shown, transactions work and give back what
+// they changed; hidden, family 3's Init (which clears LPC config F2h bit 3,
+// the older parts' switch) cannot show it, and the transaction fails with
+// the board as it was.
+TEST_F(SMBusEngineTest, Ich6HidesTheSMBusFunctionThroughTheRootComplex) {
+  sim::TBoardDescription description;
+  sim::AttachSMBus(description, sim::Ich6Family(), {});
+  UseBoard(std::make_shared<sim::TSimBoard>(description));
+  ASSERT_EQ(Engine->Controller().Name, kFamilyNames[3]);
+  const std::vector<TProbe> probes = {Tco1High, Tco2Control, FunctionDisable};
+  TSnapshot before = Snapshot(*Board, probes);
+  EXPECT_TRUE(WriteWord(kAmplifier, kAmplifierCommand, 0x0606));
+  EXPECT_EQ(Snapshot(*Board, probes), before);
+
+  const u32 hidden = FunctionDisable(*Board) | 0x08;
+  Board->WriteMemory(FunctionDisableAddress(*Board), &hidden, 4, kMemUnitDword);
+  EXPECT_EQ(TReadWrite::Instance()->ReadPciDword(0, 0x1F, 3, 0), 0xFFFFFFFFu);
+  before = Snapshot(*Board, probes);
+  EXPECT_FALSE(WriteWord(kAmplifier, kAmplifierCommand, 0x0707));
+  EXPECT_EQ(Snapshot(*Board, probes), before);
+}
+
 // --- Failure paths ---------------------------------------------------------------------
 
 // Amplifier absent: the controller reports a device error on the first word.

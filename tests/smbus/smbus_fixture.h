@@ -105,11 +105,15 @@ class SMBusTest : public ::testing::Test {
   // singleton to it through the tracing transport, and creates the engine,
   // which detects the controller. `debug` switches the debug console on.
   void UseBoard(const std::string& name, const std::string& stateFile = {}, bool debug = false) {
+    std::string error;
+    UseBoard(sim::MakeBoard(name, stateFile, error), debug);
+    ASSERT_TRUE(Board) << error;
+  }
+  void UseBoard(std::shared_ptr<sim::TSimBoard> board, bool debug = false) {
     Engine.reset();
     Context.reset();
-    std::string error;
-    Board = sim::MakeBoard(name, stateFile, error);
-    ASSERT_TRUE(Board) << error;
+    Board = std::move(board);
+    if (!Board) return;
     Trace = std::make_shared<TTracingTransport>(Board);
     Context.emplace(TBoardSeams{.Transport = Trace, .Clock = &Board->Clock(), .Debug = debug});
     Engine = std::make_unique<TSMBus>(UniqueLockName());

@@ -21,6 +21,11 @@ constexpr u16 kTcoOffset = 0x60;
 constexpr u16 kTcoSize = 0x20;
 constexpr u8 kTco2ControlDefault = 0x08;  // TCO2_CNT at reset (QEMU tco.c)
 
+// SB800 power-management registers in the AcpiMmio window.
+constexpr u64 kPowerManagementMmio = 0xFED80300;
+constexpr u64 kPowerManagementSize = 0x100;
+constexpr u8 kSMBusBaseLow = 0x2C, kSMBusBaseHigh = 0x2D;
+
 class TSMBusChipset;
 
 // A south-bridge function whose configuration writes re-decode the chipset.
@@ -88,6 +93,26 @@ class TRootComplex final : public TMmioHandler {
   std::array<u8, kRcbaSize> Bytes{};
 };
 
+class TPowerManagement final : public TMmioHandler {
+ public:
+  TPowerManagement(TSMBusChipset& chipset, u16 firmwareBase) : Chipset(chipset) {
+    Bytes[kSMBusBaseLow] = static_cast<u8>(firmwareBase);
+    Bytes[kSMBusBaseHigh] = static_cast<u8>(firmwareBase >> 8);
+  }
+  bool SMBusEnabled() const { return (Bytes[kSMBusBaseLow] & 1) != 0; }
+  u16 SMBusBase() const { return static_cast<u16>((Bytes[kSMBusBaseHigh] << 8 | Bytes[kSMBusBaseLow]) & 0xFFE0); }
+  u32 ReadMmio(u64 offset, TAccessWidth width) override {
+    u32 value = 0;
+    for (unsigned i = 0; i < width; ++i) value |= u32{Bytes[(offset + i) % kPowerManagementSize]} << (8 * i);
+    return value;
+  }
+  void WriteMmio(u64 offset, TAccessWidth width, u32 value) override;
+
+ private:
+  TSMBusChipset& Chipset;
+  std::array<u8, kPowerManagementSize> Bytes{};
+};
+
 class TSMBusChipset {
  public:
   TSMBusChipset(const TSMBusFamily& family, const TSMBusSwitches& switches) : Family(family), Switches(switches) {}
@@ -106,6 +131,11 @@ class TSMBusChipset {
       Hosts.back()->Stuck = Switches.Stuck;
     }
     if (Family.PowerManagement) Tco = std::make_unique<TTcoRegisters>();
+    if (Family.PowerManagementBase) {
+      // Firmware: the controller at B00h, enabled.
+      PowerManagement = std::make_unique<TPowerManagement>(*this, 0x0B01);
+      board.MapMmio(kPowerManagementMmio, kPowerManagementSize, PowerManagement.get());
+    }
     if (Family.RootComplexFunctionDisable) {
       RootComplex = std::make_unique<TRootComplex>(*this);
       board.MapMmio(Bridge->Peek(kRcbaRegister, 4) & ~u32{kRcbaSize - 1}, kRcbaSize, RootComplex.get());
@@ -123,7 +153,11 @@ class TSMBusChipset {
         !hidden && std::all_of(Family.Decode.begin(), Family.Decode.end(), [&](const auto& bits) { return IsSet(bits); });
     const bool hostEnabled = !Family.HostEnable || IsSet(*Family.HostEnable);
     for (std::size_t i = 0; i < Hosts.size(); ++i) {
-      Hosts[i]->Decode(BaseOf(Family.Channels[i]), decoded);
+      if (i == 0 && PowerManagement) {
+        Hosts[i]->Decode(PowerManagement->SMBusBase(), decoded && PowerManagement->SMBusEnabled());
+      } else {
+        Hosts[i]->Decode(BaseOf(Family.Channels[i]), decoded);
+      }
       Hosts[i]->EnableHost(hostEnabled);
     }
     if (Tco) {
@@ -170,6 +204,7 @@ class TSMBusChipset {
   std::vector<std::unique_ptr<TSMBusHost>> Hosts;
   std::unique_ptr<TTcoRegisters> Tco;
   std::unique_ptr<TRootComplex> RootComplex;
+  std::unique_ptr<TPowerManagement> PowerManagement;
 };
 
 void TChipsetFunction::WriteConfig(u16 offset, TAccessWidth width, u32 value) {
@@ -177,6 +212,11 @@ void TChipsetFunction::WriteConfig(u16 offset, TAccessWidth width, u32 value) {
   TPciFunction::WriteConfig(offset, width, value);
   ApplyBars();
   Chipset->Rewire();
+}
+
+void TPowerManagement::WriteMmio(u64 offset, TAccessWidth width, u32 value) {
+  for (unsigned i = 0; i < width; ++i) Bytes[(offset + i) % kPowerManagementSize] = static_cast<u8>(value >> (8 * i));
+  Chipset.Rewire();
 }
 
 void TRootComplex::WriteMmio(u64 offset, TAccessWidth width, u32 value) {

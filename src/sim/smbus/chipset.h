@@ -68,13 +68,25 @@ struct TSMBusFamily {
   std::optional<TConfigBits> HostEnable;
   std::optional<TConfigBits> Hide;  // the SMBus function reads as absent while set
   std::optional<TIchPowerManagement> PowerManagement;
-  bool RootComplexFunctionDisable = false;  // ICH7-10: RCBA + 3418h bit 3 hides the SMBus function
+  bool RootComplexFunctionDisable = false;  // ICH6-10: RCBA + 3418h bit 3 hides the SMBus function
   u8 SisDataOffset = 8;
+  // SB800 and Hudson: the controller's base and enable are power-management
+  // registers 2Ch/2Dh (bit 0 enable, base in bits 15:5), not configuration
+  // space; the model shows them in the AcpiMmio window at FED80300h + index
+  // [unverified that SB800 decodes that window, i2c-piix4.c uses 0CD6h/0CD7h].
+  // The first channel's base and decode come from there.
+  bool PowerManagementBase = false;
 };
 
 // The family table: index 0 is a board whose controller no family knows,
 // 1..18 follow the order of the controller table.
 const std::vector<TSMBusFamily>& SMBusFamilies();
+
+// Parts of families 1 and 3 whose firmware paths differ from the boards of
+// the table: an SB800 (family 1's memory-mapped base) and an ICH6 (family 3,
+// hidden through the root complex instead of LPC config F2h).
+const TSMBusFamily& Sb800Family();
+const TSMBusFamily& Ich6Family();
 
 struct TSMBusSwitches {
   bool AmplifierAbsent = false;  // noamp

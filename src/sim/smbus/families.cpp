@@ -221,4 +221,38 @@ const std::vector<TSMBusFamily>& SMBusFamilies() {
   return families;
 }
 
+// ATI SB800 (1002:4385 rev 42h; i2c-piix4.c's SB800 path): configuration
+// register 90h is 0, so family 1's base text takes the memory-mapped base.
+const TSMBusFamily& Sb800Family() {
+  static const TSMBusFamily family = [] {
+    TSMBusFamily sb800 = SMBusFamilies()[1];
+    sb800.Chipset = "ATI SB800";
+    sb800.Bridge.Revision = 0x42;
+    sb800.Bridge.Dwords = {kIoEnabled};
+    sb800.Bars.clear();
+    sb800.Decode.clear();
+    sb800.HostEnable.reset();
+    sb800.PowerManagementBase = true;
+    return sb800;
+  }();
+  return family;
+}
+
+// Intel ICH6 (LPC 2641h, SMBus 266Ah; i2c-i801.c): family 3's part whose
+// SMBus function hides through Function Disable at RCBA + 3418h, as quirks.c
+// unhides it, not through LPC config F2h.
+const TSMBusFamily& Ich6Family() {
+  static const TSMBusFamily family = [] {
+    TSMBusFamily ich6 = SMBusFamilies()[3];
+    ich6.Chipset = "Intel ICH6";
+    ich6.Bridge.Id = 0x26418086;
+    ich6.Bridge.Dwords.push_back({0xF0, 0xFED1C001});
+    ich6.Controller->Id = 0x266A8086;
+    ich6.Hide.reset();
+    ich6.RootComplexFunctionDisable = true;
+    return ich6;
+  }();
+  return family;
+}
+
 }  // namespace lirrin::sim
