@@ -357,6 +357,30 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     reason = SystemError("cannot open " + devices.Memory);
     return nullptr;
   }
+  // Configuration space goes through the kernel's files only: without them,
+  // or with one that cannot be opened for writing, there is no safe way to
+  // reach it, and nothing starts.
+  DIR* functions = opendir(devices.PciDirectory.c_str());
+  if (functions == nullptr) {
+    reason = SystemError("cannot read the PCI configuration files in " + devices.PciDirectory);
+    return nullptr;
+  }
+  std::string unusable;
+  while (const dirent* entry = readdir(functions)) {
+    u32 bus = 0, device = 0, function = 0;
+    if (!PciFunctionName(entry->d_name, bus, device, function)) continue;
+    const std::string config = devices.PciDirectory + "/" + entry->d_name + "/config";
+    const TOsHandle file(open(config.c_str(), O_RDWR | O_CLOEXEC));
+    if (!file.Valid()) {
+      unusable = SystemError("cannot open " + config);
+      break;
+    }
+  }
+  closedir(functions);
+  if (!unusable.empty()) {
+    reason = unusable;
+    return nullptr;
+  }
   // iopl(3) lets the process execute port instructions at every port, for
   // the rest of its life. The kernel refuses it without CAP_SYS_RAWIO and
   // under lockdown, and lacks it when built without CONFIG_X86_IOPL_IOPERM.
@@ -364,14 +388,6 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     reason = SystemError("port access refused (iopl)");
     return nullptr;
   }
-  // Configuration space goes through the kernel's files only: without them
-  // there is no safe way to reach it.
-  DIR* functions = opendir(devices.PciDirectory.c_str());
-  if (functions == nullptr) {
-    reason = SystemError("cannot read the PCI configuration files in " + devices.PciDirectory);
-    return nullptr;
-  }
-  closedir(functions);
   return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices);
 }
 

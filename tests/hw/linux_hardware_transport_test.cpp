@@ -91,6 +91,27 @@ TEST(LinuxTransportOpen, NamesTheMissingMemoryDevice) {
   std::filesystem::remove_all(directory);
 }
 
+// A configuration file that cannot be opened (here a directory in its
+// place) stops the transport before anything is touched, naming the file;
+// so does a missing directory of configuration files.
+TEST(LinuxTransportOpen, NamesTheConfigurationFileThatCannotBeOpened) {
+  if (geteuid() != 0) GTEST_SKIP() << "the files are only looked at as root";
+  const std::string directory = MakeTempDirectory();
+  ASSERT_FALSE(directory.empty());
+  const std::vector<u8> page(kPage, 0);
+  WriteFileAt(directory + "/mem", 0, page.data(), page.size());
+  TLinuxDevices devices;
+  devices.Memory = directory + "/mem";
+  devices.PciDirectory = directory + "/pci";
+  std::string reason;
+  EXPECT_EQ(OpenLinuxHardwareTransport(reason, devices), nullptr);
+  EXPECT_EQ(reason, "cannot read the PCI configuration files in " + directory + "/pci: No such file or directory");
+  std::filesystem::create_directories(directory + "/pci/0000:00:1f.3/config");
+  EXPECT_EQ(OpenLinuxHardwareTransport(reason, devices), nullptr);
+  EXPECT_EQ(reason, "cannot open " + directory + "/pci/0000:00:1f.3/config: Is a directory");
+  std::filesystem::remove_all(directory);
+}
+
 // Three pages of "physical memory" in a file, byte i holding (i * 7 + 3) & 0xFF,
 // and two processors' MSR files. The transport is built on them directly:
 // these requests need neither root nor port privilege.
