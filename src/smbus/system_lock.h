@@ -20,6 +20,14 @@
 
 namespace lirrin {
 
+// What is left of a `timeoutMs` budget that started at the millisecond tick
+// `startTick` when the tick reads `nowTick`. The 32-bit tick wraps every
+// 49.7 days; the unsigned difference stays right across the wrap.
+constexpr u32 RemainingWait(u32 timeoutMs, u32 startTick, u32 nowTick) {
+  const u32 spent = nowTick - startTick;
+  return spent >= timeoutMs ? 0 : timeoutMs - spent;
+}
+
 class TSystemLock {
  public:
   explicit TSystemLock(const std::string& name);

@@ -32,10 +32,10 @@ TSystemLock::TSystemLock(const std::string& name)
 
 bool TSystemLock::Acquire(u32 timeoutMs) {
   if (!Handle.Valid() || !SharedMutex.Valid()) return false;
-  const ULONGLONG start = GetTickCount64();
+  // GetTickCount, not GetTickCount64: Windows XP has only the 32-bit tick.
+  const DWORD start = GetTickCount();
   if (WaitForSingleObject(Handle.Native(), timeoutMs) != WAIT_OBJECT_0) return false;
-  const ULONGLONG spent = GetTickCount64() - start;
-  const DWORD remaining = spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
+  const DWORD remaining = RemainingWait(timeoutMs, start, GetTickCount());
   // WAIT_ABANDONED: the previous owner died while holding it; the mutex is
   // ours now, and the bus state it left is what every transaction resets.
   const DWORD shared = WaitForSingleObject(SharedMutex.Native(), remaining);

@@ -51,6 +51,23 @@ void ExpectTimedOut(const std::function<bool()>& transaction, sim::TSimBoard& bo
   EXPECT_EQ(board.TotalRequests(), 0u);
 }
 
+// The wait left for the second lock after the first took its share of the
+// budget, with the 32-bit millisecond tick wrapping in between.
+TEST(SystemLock, RemainingWaitAcrossTheTickWrap) {
+  struct Case {
+    u32 timeout, start, now, remaining;
+  };
+  const Case cases[] = {
+      {3000, 1000, 1000, 3000},
+      {3000, 1000, 2500, 1500},
+      {3000, 1000, 4000, 0},
+      {3000, 1000, 9000, 0},
+      {3000, 0xFFFFFF00, 0x00000100, 2488},  // 512 ms across the wrap
+      {3000, 0xFFFFF000, 0x00000800, 0},     // 6144 ms across the wrap
+  };
+  for (const Case& c : cases) EXPECT_EQ(RemainingWait(c.timeout, c.start, c.now), c.remaining) << c.start;
+}
+
 #ifndef _WIN32
 
 // A child process that takes the lock, reports that it holds it, and holds
