@@ -14,10 +14,10 @@
 // with one script and uses it in the next.
 
 #include <array>
-#include <fstream>
 #include <vector>
 
 #include "hw/io_object.h"
+#include "interp/log_file.h"
 #include "interp/output_format.h"
 #include "interp/script_text.h"
 
@@ -133,7 +133,7 @@ class TInterpreter : public TIoObject {
 
   TText Message;
   TLines Lines;
-  std::fstream LogFile;
+  TLogFile LogFile;
   std::array<u32, kLocalCount + 1> Slots{};  // Local0..LocalF, then LastResult
   unsigned Target = kLastResultSlot;
   std::array<u32, kMaxParams> Params{};

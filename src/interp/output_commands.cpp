@@ -1,6 +1,4 @@
 // DMEM, the memory dump, and LOGFILE.
-#include <filesystem>
-
 #include "interp/interpreter.h"
 #include "interp/messages.h"
 #include "interp/value_format.h"
@@ -47,24 +45,21 @@ bool TInterpreter::RunDmem(u32) {
   return true;
 }
 
-// LOGFILE file: creates or empties the file and keeps it open until another
-// LOGFILE or the interpreter's end. The interpreter writes nothing into it.
-// A file that cannot be created leaves the log file unset; the command
-// succeeds with its printout all the same. The standard streams offer no
-// portable way to deny other openers or to write through to the disk; as
-// nothing is written, neither changes what the file holds.
+// LOGFILE file: creates or empties the file and keeps it open, shared with
+// nobody and written through to the disk, until another LOGFILE or the
+// interpreter's end. The interpreter writes nothing into it. A file that
+// cannot be created leaves the log file unset; the command succeeds with its
+// printout all the same.
 bool TInterpreter::RunLogFile(u32) {
   if (!FetchTextParams(1)) return false;
   SetMessage(u"Logfile = ", TextParams[0]);
-  LogFile.close();
-  LogFile.clear();
-  LogFile.open(std::filesystem::path(TextParams[0]), std::ios::in | std::ios::out | std::ios::trunc);
+  LogFile.Open(TextParams[0]);
   return true;
 }
 
 bool TInterpreter::CancelLogFile() {
-  if (LogFile.is_open()) {
-    LogFile.close();
+  if (LogFile.IsOpen()) {
+    LogFile.Close();
     Message = u"Logfile is canceled.";
   } else {
     Message = u"Logfile is not set.";

@@ -6,8 +6,34 @@
 
 #include "interp_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 namespace lirrin {
 namespace {
+
+// Whether another opener may take the file as well: on Windows any opener
+// willing to share everything; on POSIX one asking for the exclusive lock.
+bool OthersMayOpen(const std::string& path) {
+#ifdef _WIN32
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+#else
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  const bool locked = flock(file, LOCK_EX | LOCK_NB) == 0;
+  close(file);
+  return locked;
+#endif
+}
 
 using testing::InterpreterTest;
 
@@ -109,6 +135,20 @@ TEST_F(OutputCommandTest, LogFileIsCreatedEmptiedAndCancelled) {
   EXPECT_EQ(Message(), "Logfile is canceled.");
   ASSERT_TRUE(Run("LOGFILE"));
   EXPECT_EQ(Message(), "Logfile is not set.");
+}
+
+// The log file is shared with nobody while it is set, and free again once
+// LOGFILE cancels it or another LOGFILE replaces it.
+TEST_F(OutputCommandTest, LogFileKeepsOtherOpenersOut) {
+  const std::string first = Folder + "/LOCKED.LOG";
+  const std::string second = Folder + "/NEXT.LOG";
+  ASSERT_TRUE(Run("Logfile(" + first + ")"));
+  EXPECT_FALSE(OthersMayOpen(first));
+  ASSERT_TRUE(Run("Logfile(" + second + ")"));
+  EXPECT_TRUE(OthersMayOpen(first));
+  EXPECT_FALSE(OthersMayOpen(second));
+  ASSERT_TRUE(Run("LOGFILE"));
+  EXPECT_TRUE(OthersMayOpen(second));
 }
 
 TEST_F(OutputCommandTest, LogFileThatCannotBeCreatedStaysUnset) {
