@@ -99,9 +99,13 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
 class TBoardSession {
  public:
   bool Connect(const TOptions& options, std::ostream& err) {
-    std::shared_ptr<TTransport> transport =
-        options.Board == "hw" ? OpenHardware(err) : OpenSimulated(options, err);
-    if (!transport) return false;
+    std::shared_ptr<TTransport> transport;
+    if (options.Board == "hw") {
+      if (!OpenHardware(transport, err)) return false;
+    } else {
+      transport = OpenSimulated(options, err);
+      if (!transport) return false;
+    }
     Context.emplace(TBoardSeams{
         .Transport = std::move(transport),
         .Clock = Board ? &Board->Clock() : nullptr,
@@ -130,15 +134,21 @@ class TBoardSession {
   }
 
  private:
-  static std::shared_ptr<TTransport> OpenHardware(std::ostream& err) {
-#ifdef LIRRIN_LINUX_HARDWARE
+  // Linux: its own interfaces. Windows: the platform's transport (a null
+  // transport in the seams), the program's kernel driver, which is loaded
+  // when the I/O layer is first used, once error boxes go to the recorder.
+  static bool OpenHardware([[maybe_unused]] std::shared_ptr<TTransport>& transport,
+                           [[maybe_unused]] std::ostream& err) {
+#if defined(_WIN32)
+    return true;
+#elif defined(LIRRIN_LINUX_HARDWARE)
     std::string reason;
-    std::shared_ptr<TTransport> hardware = OpenLinuxHardwareTransport(reason);
-    if (!hardware) err << "lirrin-cli: --board hw: " << reason << "\n";
-    return hardware;
+    transport = OpenLinuxHardwareTransport(reason);
+    if (!transport) err << "lirrin-cli: --board hw: " << reason << "\n";
+    return transport != nullptr;
 #else
     err << "lirrin-cli: --board hw: this build has no hardware transport\n";
-    return nullptr;
+    return false;
 #endif
   }
 

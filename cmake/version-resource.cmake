@@ -1,0 +1,23 @@
+# lirrin_add_version_resource(target "Description" "OriginalFileName")
+# Gives a Windows program its version resource, with the product version of
+# project(... VERSION ...) as file and product version, so that the program
+# can report the version it was built as.
+function(lirrin_add_version_resource target description original_name)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(LIRRIN_RC_DESCRIPTION "${description}")
+  set(LIRRIN_RC_ORIGINAL_NAME "${original_name}")
+  set(LIRRIN_RC_INTERNAL_NAME "${target}")
+  set(LIRRIN_VERSION_PATCH 0)
+  set(LIRRIN_VERSION_TWEAK 0)
+  if(NOT "${PROJECT_VERSION_PATCH}" STREQUAL "")
+    set(LIRRIN_VERSION_PATCH ${PROJECT_VERSION_PATCH})
+  endif()
+  if(NOT "${PROJECT_VERSION_TWEAK}" STREQUAL "")
+    set(LIRRIN_VERSION_TWEAK ${PROJECT_VERSION_TWEAK})
+  endif()
+  set(rc_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${LIRRIN_CMAKE_DIR}/version.rc.in ${rc_file} @ONLY)
+  target_sources(${target} PRIVATE ${rc_file})
+endfunction()
