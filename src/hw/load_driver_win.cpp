@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "hw/load_driver.h"
+#include "support/os_handle.h"
 #include "support/os_version.h"
 
 namespace lirrin {
@@ -33,23 +34,16 @@ class TWin32DriverSystem final : public TDriverSystem {
   }
 
   bool FileNotFound(const std::string& path) override {
-    HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const DWORD error = GetLastError();
-    if (probe != INVALID_HANDLE_VALUE) {
-      CloseHandle(probe);
-      return false;
-    }
-    return error == ERROR_FILE_NOT_FOUND;
+    const TOsHandle probe(
+        CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !probe.Valid() && GetLastError() == ERROR_FILE_NOT_FOUND;
   }
 
   bool WriteImageFile(const std::string& path, const unsigned char* bytes, u32 size) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const TOsHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, bytes, size, &written, nullptr);
-    CloseHandle(file);
-    return ok && written == size;
+    return file.Valid() && ::WriteFile(file.Native(), bytes, size, &written, nullptr) && written == size;
   }
 
   std::intptr_t OpenDevice(const std::string& path) override {

@@ -9,22 +9,12 @@
 namespace lirrin {
 
 bool TLogFile::Open(const TText& path) {
-  Close();
-  const int file = open(ToUtf8(path).c_str(), O_RDWR | O_CREAT | O_SYNC | O_CLOEXEC, 0644);
-  if (file < 0) return false;
+  File = TOsHandle(open(ToUtf8(path).c_str(), O_RDWR | O_CREAT | O_SYNC | O_CLOEXEC, 0644));
   // Emptied only once it is ours, so a file another holder keeps stays whole.
-  if (flock(file, LOCK_EX | LOCK_NB) != 0 || ftruncate(file, 0) != 0) {
-    close(file);
-    return false;
+  if (File.Valid() && (flock(File.Native(), LOCK_EX | LOCK_NB) != 0 || ftruncate(File.Native(), 0) != 0)) {
+    File.Close();
   }
-  Handle = file;
-  return true;
-}
-
-void TLogFile::Close() {
-  if (Handle == kClosed) return;
-  close(static_cast<int>(Handle));
-  Handle = kClosed;
+  return File.Valid();
 }
 
 }  // namespace lirrin

@@ -7,18 +7,9 @@
 namespace lirrin {
 
 bool TLogFile::Open(const TText& path) {
-  Close();
-  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  Handle = reinterpret_cast<std::intptr_t>(file);
-  return true;
-}
-
-void TLogFile::Close() {
-  if (Handle == kClosed) return;
-  CloseHandle(reinterpret_cast<HANDLE>(Handle));
-  Handle = kClosed;
+  File = TOsHandle(CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  return File.Valid();
 }
 
 }  // namespace lirrin
