@@ -1,0 +1,540 @@
+// The driver's request handling against a model machine: decoding and byte
+// layouts of every request, the exact buffer sizes, and each refusal that
+// keeps a caller from reaching the kernel through the driver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "fake_machine.h"
+
+extern "C" {
+#include "request.h"
+}
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+void Put32(TBytes& buffer, size_t at, uint32_t value) { std::memcpy(buffer.data() + at, &value, 4); }
+void Put64(TBytes& buffer, size_t at, uint64_t value) { std::memcpy(buffer.data() + at, &value, 8); }
+uint32_t Get32(const TBytes& buffer, size_t at) {
+  uint32_t value;
+  std::memcpy(&value, buffer.data() + at, 4);
+  return value;
+}
+uint32_t WidthMask(unsigned width) { return width == 4 ? 0xFFFFFFFF : (1u << (8 * width)) - 1; }
+uint64_t Get64(const TBytes& buffer, size_t at) {
+  uint64_t value;
+  std::memcpy(&value, buffer.data() + at, 8);
+  return value;
+}
+
+struct TOutcome {
+  uint32_t Status;
+  uint32_t Returned;
+};
+
+class DriverRequest : public ::testing::Test {
+ protected:
+  void SetUp() override { gMachine = TFakeMachine{}; }
+  void TearDown() override {
+    EXPECT_EQ(gMachine.OpenMappings, 0) << "a mapping was left open";
+    EXPECT_EQ(gMachine.OpenAllocations, 0) << "scratch memory was not freed";
+  }
+
+  // Sends `buffer` as input and output, as the program does.
+  static TOutcome Serve(uint32_t code, TBytes& buffer, TProcessorMode mode = kMode64) {
+    return Serve(code, buffer, static_cast<uint32_t>(buffer.size()), static_cast<uint32_t>(buffer.size()), mode);
+  }
+  static TOutcome Serve(uint32_t code, TBytes& buffer, uint32_t in, uint32_t out, TProcessorMode mode = kMode64) {
+    TDeviceRequest request{code, buffer.data(), in, out, 0xDEADBEEF};
+    const uint32_t status = ServeRequest(&request, mode);
+    return {status, request.Returned};
+  }
+
+  static TBytes MemoryRequest(uint64_t address, uint32_t length, uint32_t unit, uint64_t user) {
+    TBytes buffer(24);
+    Put64(buffer, 0, address);
+    Put32(buffer, 8, length);
+    Put32(buffer, 12, unit);
+    Put64(buffer, 16, user);
+    return buffer;
+  }
+
+  static TBytes IndexedRequest(uint32_t index, uint64_t value = 0x5A5A5A5A5A5A5A5A) {
+    TBytes buffer(16, 0x77);
+    Put32(buffer, 0, index);
+    Put64(buffer, 8, value);
+    return buffer;
+  }
+
+  static bool MachineUntouched() {
+    return gMachine.PortLog.empty() && gMachine.MsrWrites.empty() && gMachine.CrWrites.empty() &&
+           gMachine.Mappings == 0;
+  }
+};
+
+struct TCodeSize {
+  uint32_t Code;
+  uint32_t Size;
+};
+
+constexpr TCodeSize kEveryCode[] = {
+    {0x222808, 24}, {0x22280C, 24}, {0x222810, 8},  {0x222814, 8},  {0x222818, 8},  {0x22281C, 8},  {0x222820, 8},
+    {0x222824, 8},  {0x222830, 12}, {0x222834, 12}, {0x222838, 12}, {0x22283C, 12}, {0x222840, 12}, {0x222844, 12},
+    {0x222848, 16}, {0x22284C, 16}, {0x222864, 8},  {0x222868, 16}, {0x22286C, 16}, {0x222870, 16},
+};
+
+TEST_F(DriverRequest, EveryCodeTakesExactlyItsBufferSize) {
+  for (const auto& [code, size] : kEveryCode) {
+    SCOPED_TRACE(::testing::Message() << std::hex << "code 0x" << code);
+    const std::pair<uint32_t, uint32_t> wrong[] = {
+        {size - 1, size - 1}, {size + 1, size + 1}, {size, size - 1}, {size - 1, size}, {size, 0}, {0, 0}};
+    for (const auto& [in, out] : wrong) {
+      TBytes buffer(size + 8, 0x33);
+      const TBytes before = buffer;
+      const TOutcome outcome = Serve(code, buffer, in, out);
+      EXPECT_EQ(outcome.Status, NVK_STATUS_INFO_LENGTH_MISMATCH) << "in " << in << " out " << out;
+      EXPECT_EQ(outcome.Returned, 0u);
+      EXPECT_EQ(buffer, before);
+    }
+  }
+  EXPECT_TRUE(MachineUntouched());
+}
+
+TEST_F(DriverRequest, CodesOutsideTheSetFailWithInvalidParameter) {
+  // The legacy driver's codes, codes the program never sends, the gaps,
+  // and the right function with another method, access or device type.
+  for (const uint32_t code : {0x222800u, 0x222804u, 0x222828u, 0x22282Cu, 0x222850u, 0x222854u, 0x222860u,
+                              0x222874u, 0x222809u, 0x22280Bu, 0x22E808u, 0x122808u, 0x0u, 0xFFFFFFFFu}) {
+    TBytes buffer(24, 0x44);
+    const TBytes before = buffer;
+    const TOutcome outcome = Serve(code, buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_INVALID_PARAMETER) << std::hex << code;
+    EXPECT_EQ(outcome.Returned, 0u);
+    EXPECT_EQ(buffer, before);
+  }
+  EXPECT_TRUE(MachineUntouched());
+}
+
+TEST_F(DriverRequest, PortReadsFillOnlyTheirWidthOfTheValue) {
+  gMachine.PortValues[0x80] = 0xAABBCCDD;
+  const struct {
+    uint32_t Code;
+    unsigned Width;
+    uint32_t Value;
+  } reads[] = {{0x222810, 1, 0x111111DD}, {0x222818, 2, 0x1111CCDD}, {0x222820, 4, 0xAABBCCDD}};
+  for (const auto& read : reads) {
+    gMachine.PortLog.clear();
+    TBytes buffer(8, 0x11);
+    Put32(buffer, 0, 0xFFFF0080);  // the driver takes bits 15..0
+    const TOutcome outcome = Serve(read.Code, buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+    EXPECT_EQ(outcome.Returned, 8u);
+    EXPECT_EQ(Get32(buffer, 4), read.Value) << "width " << read.Width;
+    EXPECT_EQ(Get32(buffer, 0), 0xFFFF0080u);
+    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{false, 0x80, read.Width, read.Value & WidthMask(read.Width)}}))
+        << "width " << read.Width;
+  }
+}
+
+TEST_F(DriverRequest, PortWritesSendOnlyTheirWidthOfTheValue) {
+  const struct {
+    uint32_t Code;
+    unsigned Width;
+    uint32_t Sent;
+  } writes[] = {{0x222814, 1, 0x78}, {0x22281C, 2, 0x5678}, {0x222824, 4, 0x12345678}};
+  for (const auto& write : writes) {
+    gMachine.PortLog.clear();
+    TBytes buffer(8);
+    Put32(buffer, 0, 0x10000 | 0xCF9);
+    Put32(buffer, 4, 0x12345678);
+    const TOutcome outcome = Serve(write.Code, buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+    EXPECT_EQ(outcome.Returned, 0u);
+    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0xCF9, write.Width, write.Sent}}));
+  }
+}
+
+TBytes ConfigRequest(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, uint32_t value = 0x99999999) {
+  TBytes buffer(12, 0x66);
+  buffer[0] = bus;
+  buffer[1] = device;
+  buffer[2] = function;
+  std::memcpy(buffer.data() + 4, &offset, 2);
+  Put32(buffer, 8, value);
+  return buffer;
+}
+
+TEST_F(DriverRequest, ConfigurationAccessesUseMechanismOneWithExtendedRegisterBits) {
+  gMachine.PortValues[0xCFF] = 0x000000AB;
+  gMachine.PortValues[0xCFE] = 0x0000BEEF;
+  gMachine.PortValues[0xCFC] = 0x29308086;
+  const struct {
+    uint32_t Code;
+    uint16_t Offset;
+    unsigned Width;
+    uint32_t Address;
+    uint16_t DataPort;
+    uint32_t Value;  // the value field afterwards
+  } cases[] = {
+      // Register 1FFh: bit 8 goes to address bit 24, the byte lane to port 0CFFh.
+      {0x222830, 0x1FF, 1, 0x81000000u + (3 << 16) + (5 << 11) + (2 << 8) + 0xFC, 0xCFF, 0x999999AB},
+      {0x222838, 0xFFE, 2, 0x8F000000u + (3 << 16) + (5 << 11) + (2 << 8) + 0xFC, 0xCFE, 0x9999BEEF},
+      {0x222840, 0x000, 4, 0x80000000u + (3 << 16) + (5 << 11) + (2 << 8), 0xCFC, 0x29308086},
+  };
+  for (const auto& c : cases) {
+    gMachine.PortLog.clear();
+    TBytes buffer = ConfigRequest(3, 5, 2, c.Offset);
+    const TOutcome outcome = Serve(c.Code, buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+    EXPECT_EQ(outcome.Returned, 12u);
+    EXPECT_EQ(Get32(buffer, 8), c.Value) << std::hex << c.Offset;
+    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0xCF8, 4, c.Address},
+                                                          {false, c.DataPort, c.Width, c.Value & WidthMask(c.Width)}}))
+        << std::hex << c.Offset;
+  }
+
+  gMachine.PortLog.clear();
+  TBytes write = ConfigRequest(0, 31, 7, 0x0E5, 0x12345678);
+  const TOutcome outcome = Serve(0x22283C, write);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(outcome.Returned, 0u);
+  EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0xCF8, 4, 0x80000000u + (31 << 11) + (7 << 8) + 0xE4},
+                                                        {true, 0xCFD, 2, 0x5678}}));
+}
+
+TEST_F(DriverRequest, ConfigurationFieldsOutOfRangeAreRefusedBeforeAnyPortAccess) {
+  // Device 32 would become bus bit 0 of the address, function 8 device bit 0.
+  const TBytes refused[] = {ConfigRequest(0, 32, 0, 0), ConfigRequest(0, 0, 8, 0), ConfigRequest(0, 0, 0, 0x1000),
+                            ConfigRequest(0, 255, 255, 0xFFFF)};
+  for (TBytes buffer : refused) {
+    const TBytes before = buffer;
+    EXPECT_EQ(Serve(0x222840, buffer).Status, NVK_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(buffer, before);
+  }
+  EXPECT_TRUE(MachineUntouched());
+}
+
+TEST_F(DriverRequest, MsrReadFillsEaxAndEdxFromTheIndexInEcx) {
+  gMachine.Msrs[0x1A0] = 0x0000000400850089;
+  TBytes buffer(16);
+  Put32(buffer, 0, 0x11111111);
+  Put32(buffer, 4, 0x22222222);
+  Put32(buffer, 8, 0x1A0);
+  Put32(buffer, 12, 0x44444444);
+  const TOutcome outcome = Serve(0x222848, buffer);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(outcome.Returned, 16u);
+  EXPECT_EQ(Get32(buffer, 0), 0x00850089u);
+  EXPECT_EQ(Get32(buffer, 4), 0x22222222u);
+  EXPECT_EQ(Get32(buffer, 8), 0x1A0u);
+  EXPECT_EQ(Get32(buffer, 12), 0x4u);
+}
+
+TEST_F(DriverRequest, ProcessorFaultsFailTheRequestAndLeaveTheBuffer) {
+  // No MSR 0x1234, no counter 7, no CR4 in this model: the processor faults.
+  gMachine.Crs = {{0, 0x80050033}};
+  TBytes msr(16, 0x21);
+  Put32(msr, 8, 0x1234);
+  TBytes pmc = IndexedRequest(7);
+  TBytes cr = IndexedRequest(4);
+  TBytes crWrite = IndexedRequest(4, 0x6F8);
+  for (const auto& [code, buffer] : {std::pair{0x222848u, &msr}, std::pair{0x22284Cu, &msr},
+                                     std::pair{0x222868u, &pmc}, std::pair{0x22286Cu, &cr},
+                                     std::pair{0x222870u, &crWrite}}) {
+    const TBytes before = *buffer;
+    const TOutcome outcome = Serve(code, *buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_PRIVILEGED_INSTRUCTION) << std::hex << code;
+    EXPECT_EQ(outcome.Returned, 0u);
+    EXPECT_EQ(*buffer, before) << std::hex << code;
+  }
+}
+
+TEST_F(DriverRequest, MsrWriteTakesEdxColonEax) {
+  gMachine.Msrs[0x199] = 0;
+  TBytes buffer(16);
+  Put32(buffer, 0, 0x00001D00);
+  Put32(buffer, 4, 0xFFFFFFFF);  // Ebx plays no part
+  Put32(buffer, 8, 0x199);
+  Put32(buffer, 12, 0x00000007);
+  const TOutcome outcome = Serve(0x22284C, buffer);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(outcome.Returned, 0u);
+  EXPECT_EQ(gMachine.MsrWrites, (std::vector<std::pair<uint32_t, uint64_t>>{{0x199, 0x0000000700001D00}}));
+}
+
+TEST_F(DriverRequest, SystemCallEntryMsrsAreNeverWritten) {
+  for (const uint32_t index : {0x174u, 0x175u, 0x176u, 0xC0000081u, 0xC0000082u, 0xC0000083u, 0xC0000084u}) {
+    gMachine.Msrs[index] = 0x1000;
+    TBytes buffer(16);
+    Put32(buffer, 8, index);
+    EXPECT_EQ(Serve(0x22284C, buffer).Status, NVK_STATUS_ACCESS_DENIED) << std::hex << index;
+  }
+  EXPECT_TRUE(gMachine.MsrWrites.empty());
+
+  // Their neighbours stay writable, and reading the protected ones is fine.
+  for (const uint32_t index : {0x173u, 0x177u, 0xC0000080u, 0xC0000085u}) {
+    gMachine.Msrs[index] = 0;
+    TBytes buffer(16);
+    Put32(buffer, 8, index);
+    EXPECT_EQ(Serve(0x22284C, buffer).Status, NVK_STATUS_SUCCESS) << std::hex << index;
+  }
+  EXPECT_EQ(gMachine.MsrWrites.size(), 4u);
+  TBytes read(16);
+  Put32(read, 8, 0xC0000082);
+  EXPECT_EQ(Serve(0x222848, read).Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(Get32(read, 0), 0x1000u);
+}
+
+TEST_F(DriverRequest, CountersAreReadWhole) {
+  gMachine.Tsc = 0x0123456789ABCDEF;
+  TBytes tsc(8);
+  TOutcome outcome = Serve(0x222864, tsc);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(outcome.Returned, 8u);
+  EXPECT_EQ(Get64(tsc, 0), 0x0123456789ABCDEFu);
+
+  gMachine.Pmcs[0x40000001] = 0xFEDCBA9876;
+  TBytes pmc = IndexedRequest(0x40000001);
+  outcome = Serve(0x222868, pmc);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(outcome.Returned, 16u);
+  EXPECT_EQ(Get32(pmc, 0), 0x40000001u);
+  EXPECT_EQ(Get64(pmc, 8), 0xFEDCBA9876u);
+}
+
+TEST_F(DriverRequest, ControlRegisterReadsByIndexAndMode) {
+  const struct {
+    TProcessorMode Mode;
+    uint32_t Index;
+    uint64_t Register;
+    uint32_t Status;
+    uint64_t Value;  // the value field afterwards
+  } cases[] = {
+      // The 32-bit driver sign-extends its 32-bit registers.
+      {kMode32, 0, 0x80050033, NVK_STATUS_SUCCESS, 0xFFFFFFFF80050033},
+      {kMode32, 3, 0x7FFFF000, NVK_STATUS_SUCCESS, 0x7FFFF000},
+      {kMode32, 2, 0xC0001234, NVK_STATUS_SUCCESS, 0xFFFFFFFFC0001234},
+      {kMode32, 4, 0x000006F9, NVK_STATUS_SUCCESS, 0x6F9},
+      {kMode64, 0, 0x80050033, NVK_STATUS_SUCCESS, 0x80050033},
+      {kMode64, 3, 0x00000001AD000002, NVK_STATUS_SUCCESS, 0x00000001AD000002},
+      {kMode64, 8, 0x2, NVK_STATUS_SUCCESS, 0x2},
+      // CR8 exists only in 64-bit mode; 1, 5, 6, 7 and 9 do not exist.
+      {kMode32, 8, 0x2, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
+      {kMode64, 1, 0x1, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
+      {kMode64, 5, 0x1, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
+      {kMode64, 7, 0x1, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
+      {kMode64, 9, 0x1, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
+      {kMode64, 0x100, 0x1, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "mode " << (c.Mode == kMode32 ? 32 : 64) << " CR" << c.Index);
+    gMachine.Crs.clear();
+    for (unsigned index = 0; index <= 9; ++index) gMachine.Crs[index] = 0xDDDD;
+    gMachine.Crs[c.Index] = c.Register;
+    TBytes buffer = IndexedRequest(c.Index);
+    const TOutcome outcome = Serve(0x22286C, buffer, c.Mode);
+    EXPECT_EQ(outcome.Status, c.Status);
+    EXPECT_EQ(outcome.Returned, c.Status == NVK_STATUS_SUCCESS ? 16u : 0u);
+    EXPECT_EQ(Get64(buffer, 8), c.Value);
+    EXPECT_EQ(Get32(buffer, 0), c.Index);
+  }
+}
+
+constexpr uint64_t kWp = 1ull << 16, kSmep = 1ull << 20, kSmap = 1ull << 21;
+
+TEST_F(DriverRequest, ControlRegisterWritesKeepTheKernelsProtections) {
+  const struct {
+    TProcessorMode Mode;
+    uint32_t Index;
+    uint64_t Current;
+    uint64_t Requested;
+    uint32_t Status;
+    uint64_t Written;
+  } cases[] = {
+      {kMode64, 0, 0x80050033, 0x80050033 & ~kWp, NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode64, 0, 0x80050033, 0x80050033 | 0x20000, NVK_STATUS_SUCCESS, 0x80070033},
+      // A processor already without WP may keep it off.
+      {kMode64, 0, 0x80040033, 0x80040037, NVK_STATUS_SUCCESS, 0x80040037},
+      {kMode64, 4, 0x3506F8, 0x3506F8 & ~kSmep, NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode64, 4, 0x3506F8, 0x3506F8 & ~kSmap, NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode64, 4, 0x3506F8, 0x3506F8 & ~(kSmep | kSmap), NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode64, 4, 0x3506F8, 0x3506F8 & ~0x80ull, NVK_STATUS_SUCCESS, 0x350678},
+      {kMode64, 4, 0x0006F8, 0x0006F8 | kSmep, NVK_STATUS_SUCCESS, 0x1006F8},
+      // CR3 and CR8 only take their own value back.
+      {kMode64, 3, 0x1AD000, 0x1AE000, NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode64, 3, 0x1AD000, 0x1AD000, NVK_STATUS_SUCCESS, 0x1AD000},
+      {kMode64, 8, 0, 15, NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode64, 8, 0, 0, NVK_STATUS_SUCCESS, 0},
+      // The 32-bit driver loads the low half of the value field.
+      {kMode32, 0, 0x80050033, 0xDEADBEEF80050033, NVK_STATUS_SUCCESS, 0x80050033},
+      {kMode32, 0, 0x80050033, 0x0001000080040033, NVK_STATUS_ACCESS_DENIED, 0},
+      {kMode32, 3, 0x00FE0000, 0xFFFFFFFF00FE0000, NVK_STATUS_SUCCESS, 0x00FE0000},
+      {kMode32, 8, 0, 0, NVK_STATUS_INVALID_PARAMETER, 0},
+      // CR2 is read-only for this request; 1 and 5 do not exist.
+      {kMode64, 2, 0x1000, 0x1000, NVK_STATUS_INVALID_PARAMETER, 0},
+      {kMode64, 1, 0, 0, NVK_STATUS_INVALID_PARAMETER, 0},
+      {kMode64, 5, 0, 0, NVK_STATUS_INVALID_PARAMETER, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "mode " << (c.Mode == kMode32 ? 32 : 64) << " CR" << c.Index << std::hex
+                                      << " 0x" << c.Current << " -> 0x" << c.Requested);
+    gMachine.Crs = {{0, 0}, {2, 0}, {3, 0}, {4, 0}, {8, 0}};
+    gMachine.Crs[c.Index] = c.Current;
+    gMachine.CrWrites.clear();
+    TBytes buffer = IndexedRequest(c.Index, c.Requested);
+    const TOutcome outcome = Serve(0x222870, buffer, c.Mode);
+    EXPECT_EQ(outcome.Status, c.Status);
+    EXPECT_EQ(outcome.Returned, 0u);
+    if (c.Status == NVK_STATUS_SUCCESS) {
+      EXPECT_EQ(gMachine.CrWrites, (std::vector<std::pair<unsigned, uint64_t>>{{c.Index, c.Written}}));
+    } else {
+      EXPECT_TRUE(gMachine.CrWrites.empty());
+    }
+  }
+}
+
+TEST_F(DriverRequest, MemoryReadsCopyTheRangeIntoTheCallersBuffer) {
+  for (size_t i = 0; i < 64; ++i) gMachine.PhysicalAt(0xF0000)[i] = static_cast<uint8_t>(0x80 + i);
+  for (const uint32_t unit : {0u, 1u, 2u}) {
+    std::fill(gMachine.User.begin(), gMachine.User.end(), 0xEE);
+    TBytes buffer = MemoryRequest(0xF0010, 32, unit, gMachine.UserBase + 0x100);
+    const TBytes before = buffer;
+    const TOutcome outcome = Serve(0x222808, buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS) << "unit " << unit;
+    EXPECT_EQ(outcome.Returned, 24u);
+    EXPECT_EQ(buffer, before);
+    EXPECT_EQ(TBytes(gMachine.UserAt(gMachine.UserBase + 0x100), gMachine.UserAt(gMachine.UserBase + 0x120)),
+              TBytes(gMachine.PhysicalAt(0xF0010), gMachine.PhysicalAt(0xF0030)))
+        << "unit " << unit;
+    EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase + 0xFF), 0xEE);
+    EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase + 0x120), 0xEE);
+  }
+}
+
+TEST_F(DriverRequest, MemoryWritesCopyTheCallersDataToTheRange) {
+  for (const uint32_t unit : {0u, 1u, 2u}) {
+    std::fill(gMachine.Physical.begin(), gMachine.Physical.end(), 0);
+    for (size_t i = 0; i < 16; ++i) gMachine.UserAt(gMachine.UserBase)[i] = static_cast<uint8_t>(i + 1 + unit);
+    TBytes buffer = MemoryRequest(0xD0000, 16, unit, gMachine.UserBase);
+    const TOutcome outcome = Serve(0x22280C, buffer);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS) << "unit " << unit;
+    EXPECT_EQ(outcome.Returned, 0u);
+    EXPECT_EQ(TBytes(gMachine.PhysicalAt(0xD0000), gMachine.PhysicalAt(0xD0010)),
+              TBytes(gMachine.UserAt(gMachine.UserBase), gMachine.UserAt(gMachine.UserBase + 16)));
+    EXPECT_EQ(*gMachine.PhysicalAt(0xD0010), 0);
+  }
+}
+
+TEST_F(DriverRequest, MemoryRequestFieldsOutsideTheLimitsAreRefusedUnmapped) {
+  gMachine.UserLimit = 0x7FFF0000;
+  gMachine.UserBase = 0x7FFE0000;
+  const uint64_t user = gMachine.UserBase;
+  const struct {
+    const char* What;
+    TBytes Request;
+    uint32_t Status;
+  } cases[] = {
+      {"unit 3", MemoryRequest(0xF0000, 8, 3, user), NVK_STATUS_INVALID_PARAMETER},
+      {"unit above 3", MemoryRequest(0xF0000, 8, 0x80000001, user), NVK_STATUS_INVALID_PARAMETER},
+      {"words, odd length", MemoryRequest(0xF0000, 7, 1, user), NVK_STATUS_INVALID_PARAMETER},
+      {"dwords, length 6", MemoryRequest(0xF0000, 6, 2, user), NVK_STATUS_INVALID_PARAMETER},
+      {"over 1 MiB", MemoryRequest(0xF0000, 0x100004, 2, user), NVK_STATUS_INVALID_PARAMETER},
+      {"4 GiB less one", MemoryRequest(0xF0000, 0xFFFFFFFF, 0, user), NVK_STATUS_INVALID_PARAMETER},
+      {"address wraps", MemoryRequest(0xFFFFFFFFFFFFFFF0, 0x20, 0, user), NVK_STATUS_INVALID_PARAMETER},
+      {"pointer in the kernel", MemoryRequest(0xF0000, 8, 0, 0x80000000), NVK_STATUS_ACCESS_VIOLATION},
+      {"pointer across the user limit", MemoryRequest(0xF0000, 16, 0, 0x7FFF0000 - 8), NVK_STATUS_ACCESS_VIOLATION},
+      {"pointer wraps", MemoryRequest(0xF0000, 16, 0, 0xFFFFFFFFFFFFFFF8), NVK_STATUS_ACCESS_VIOLATION},
+      {"32-bit pointer with a high half", MemoryRequest(0xF0000, 8, 0, 0x100000000 | user),
+       NVK_STATUS_ACCESS_VIOLATION},
+  };
+  for (const auto& c : cases) {
+    for (const uint32_t code : {0x222808u, 0x22280Cu}) {
+      TBytes buffer = c.Request;
+      const TOutcome outcome = Serve(code, buffer);
+      EXPECT_EQ(outcome.Status, c.Status) << c.What << std::hex << " code 0x" << code;
+      EXPECT_EQ(outcome.Returned, 0u);
+      EXPECT_EQ(buffer, c.Request);
+    }
+  }
+  EXPECT_TRUE(MachineUntouched());
+}
+
+TEST_F(DriverRequest, MemoryRequestsUpToOneMebibyteAreServed) {
+  std::fill(gMachine.Physical.begin(), gMachine.Physical.end(), 0xC3);
+  gMachine.User.assign(0x100000, 0);
+  gMachine.UserLimit = 0x7FFF0000;
+  gMachine.UserBase = 0x7FFF0000 - 0x100000;  // ends right at the limit
+  TBytes buffer = MemoryRequest(0xC0000, 0x100000, 2, gMachine.UserBase);
+  EXPECT_EQ(Serve(0x222808, buffer).Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(gMachine.User.front(), 0xC3);
+  EXPECT_EQ(gMachine.User.back(), 0xC3);
+
+  TBytes empty = MemoryRequest(0x0, 0, 2, gMachine.UserBase);
+  EXPECT_EQ(Serve(0x22280C, empty).Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(gMachine.Mappings, 1);
+}
+
+TEST_F(DriverRequest, UnmappableRangeFailsAndLeavesTheCallersBufferUntouched) {
+  std::fill(gMachine.User.begin(), gMachine.User.end(), 0xA5);
+  TBytes buffer = MemoryRequest(0xFEE00000, 16, 0, gMachine.UserBase);
+  EXPECT_EQ(Serve(0x222808, buffer).Status, NVK_STATUS_UNSUCCESSFUL);
+  EXPECT_TRUE(std::all_of(gMachine.User.begin(), gMachine.User.end(), [](uint8_t byte) { return byte == 0xA5; }));
+}
+
+TEST_F(DriverRequest, BadUserPointersFailWithoutReachingTheDevice) {
+  std::fill(gMachine.Physical.begin(), gMachine.Physical.end(), 0x3C);
+  // Below the user limit but not mapped in the process: the copy faults.
+  const uint64_t unmapped = gMachine.UserBase + gMachine.User.size() + 0x1000;
+  TBytes write = MemoryRequest(0xD0000, 16, 0, unmapped);
+  EXPECT_EQ(Serve(0x22280C, write).Status, NVK_STATUS_ACCESS_VIOLATION);
+  EXPECT_EQ(gMachine.Mappings, 0) << "a write must read all of the caller's data before touching the device";
+  EXPECT_EQ(*gMachine.PhysicalAt(0xD0000), 0x3C);
+
+  // A buffer whose tail runs off the end of the process's block.
+  TBytes straddling = MemoryRequest(0xD0000, 16, 0, gMachine.UserBase + gMachine.User.size() - 8);
+  EXPECT_EQ(Serve(0x22280C, straddling).Status, NVK_STATUS_ACCESS_VIOLATION);
+  EXPECT_EQ(Serve(0x222808, straddling).Status, NVK_STATUS_ACCESS_VIOLATION);
+}
+
+TEST_F(DriverRequest, WritesToRamAreRefused) {
+  gMachine.RamRanges = {{0x0, 0x9F000}, {0x100000, 0x7FF00000}};
+  gMachine.PhysicalBase = 0x0;
+  gMachine.Physical.assign(0x200000, 0x11);
+  std::fill(gMachine.User.begin(), gMachine.User.end(), 0x22);
+  const struct {
+    uint64_t Address;
+    uint32_t Length;
+    uint32_t Status;
+  } cases[] = {
+      {0x1000, 4, NVK_STATUS_ACCESS_DENIED},
+      {0x9EFFC, 4, NVK_STATUS_ACCESS_DENIED},  // last dword of the low range
+      {0x9EFFC, 8, NVK_STATUS_ACCESS_DENIED},  // from RAM into the hole
+      {0x9F000, 4, NVK_STATUS_SUCCESS},        // first dword after it
+      {0xFFFF8, 8, NVK_STATUS_SUCCESS},        // last bytes before the next range
+      {0xFFFFC, 8, NVK_STATUS_ACCESS_DENIED},  // into the next range
+      {0x150000, 16, NVK_STATUS_ACCESS_DENIED},
+  };
+  for (const auto& c : cases) {
+    TBytes buffer = MemoryRequest(c.Address, c.Length, 0, gMachine.UserBase);
+    EXPECT_EQ(Serve(0x22280C, buffer).Status, c.Status) << std::hex << c.Address;
+    const uint8_t expected = c.Status == NVK_STATUS_SUCCESS ? 0x22 : 0x11;
+    EXPECT_EQ(gMachine.Physical[c.Address + c.Length - 1], expected) << std::hex << c.Address;
+  }
+  // Reading RAM stays allowed.
+  TBytes read = MemoryRequest(0x1000, 4, 0, gMachine.UserBase);
+  EXPECT_EQ(Serve(0x222808, read).Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase), 0x11);
+}
+
+TEST_F(DriverRequest, WritesAreRefusedWhenTheSystemCannotListItsRam) {
+  gMachine.RamKnown = false;
+  TBytes buffer = MemoryRequest(0xD0000, 4, 0, gMachine.UserBase);
+  EXPECT_EQ(Serve(0x22280C, buffer).Status, NVK_STATUS_ACCESS_DENIED);
+  EXPECT_EQ(gMachine.Mappings, 0);
+}
+
+}  // namespace
