@@ -143,6 +143,11 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
  */
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   (void)registryPath;
+  driver->MajorFunction[IRP_MJ_CREATE] = OpenOrClose;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = OpenOrClose;
+  driver->MajorFunction[IRP_MJ_CLOSE] = OpenOrClose;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControl;
+  driver->DriverUnload = Unload;
   UNICODE_STRING deviceName = RTL_CONSTANT_STRING(DEVICE_NAME);
   UNICODE_STRING linkName = RTL_CONSTANT_STRING(LINK_NAME);
   PDEVICE_OBJECT device;
@@ -155,9 +160,5 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     IoDeleteDevice(device);
     return status;
   }
-  driver->MajorFunction[IRP_MJ_CREATE] = OpenOrClose;
-  driver->MajorFunction[IRP_MJ_CLOSE] = OpenOrClose;
-  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControl;
-  driver->DriverUnload = Unload;
   return STATUS_SUCCESS;
 }
