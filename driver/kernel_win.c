@@ -31,6 +31,22 @@ void* MachineMapPhysical(uint64_t address, uint32_t length) {
 
 void MachineUnmapPhysical(void* mapping, uint32_t length) { MmUnmapIoSpace(mapping, length); }
 
+uint32_t MachineReadMapped(const volatile void* at, unsigned width) {
+  if (width == 1) return *(const volatile uint8_t*)at;
+  if (width == 2) return *(const volatile uint16_t*)at;
+  return *(const volatile uint32_t*)at;
+}
+
+void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
+  if (width == 1) {
+    *(volatile uint8_t*)at = (uint8_t)value;
+  } else if (width == 2) {
+    *(volatile uint16_t*)at = (uint16_t)value;
+  } else {
+    *(volatile uint32_t*)at = value;
+  }
+}
+
 bool MachineTouchesRam(uint64_t address, uint64_t length) {
   PPHYSICAL_MEMORY_RANGE ranges = MmGetPhysicalMemoryRanges();
   if (ranges == NULL) return true;

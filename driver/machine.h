@@ -33,6 +33,10 @@ bool MachineWriteCr(unsigned index, uint64_t value);
 /* An uncached mapping of [address, address + length), or null. */
 void* MachineMapPhysical(uint64_t address, uint32_t length);
 void MachineUnmapPhysical(void* mapping, uint32_t length);
+/* One access of 1, 2 or 4 bytes inside such a mapping. Devices see every
+ * access, so each is made exactly once at exactly this width. */
+uint32_t MachineReadMapped(const volatile void* at, unsigned width);
+void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value);
 /*
  * Whether [address, address + length) touches memory the system reports as
  * RAM. When the system cannot say, the answer is true.

@@ -62,33 +62,18 @@ static uint32_t LowBits(uint32_t value, unsigned width) {
 
 /* --- physical memory ---------------------------------------------------- */
 
-static void CopyFromDevice(uint8_t* to, const volatile void* mapping, uint32_t length, unsigned unit) {
+static void CopyFromDevice(uint8_t* to, const volatile uint8_t* mapping, uint32_t length, unsigned unit) {
   for (uint32_t at = 0; at < length; at += unit) {
-    if (unit == 1) {
-      to[at] = ((const volatile uint8_t*)mapping)[at];
-    } else if (unit == 2) {
-      uint16_t value = ((const volatile uint16_t*)mapping)[at / 2];
-      memcpy(to + at, &value, 2);
-    } else {
-      uint32_t value = ((const volatile uint32_t*)mapping)[at / 4];
-      memcpy(to + at, &value, 4);
-    }
+    const uint32_t value = MachineReadMapped(mapping + at, unit);
+    memcpy(to + at, &value, unit);
   }
 }
 
-static void CopyToDevice(volatile void* mapping, const uint8_t* from, uint32_t length, unsigned unit) {
+static void CopyToDevice(volatile uint8_t* mapping, const uint8_t* from, uint32_t length, unsigned unit) {
   for (uint32_t at = 0; at < length; at += unit) {
-    if (unit == 1) {
-      ((volatile uint8_t*)mapping)[at] = from[at];
-    } else if (unit == 2) {
-      uint16_t value;
-      memcpy(&value, from + at, 2);
-      ((volatile uint16_t*)mapping)[at / 2] = value;
-    } else {
-      uint32_t value;
-      memcpy(&value, from + at, 4);
-      ((volatile uint32_t*)mapping)[at / 4] = value;
-    }
+    uint32_t value = 0;
+    memcpy(&value, from + at, unit);
+    MachineWriteMapped(mapping + at, unit, value);
   }
 }
 

@@ -429,6 +429,22 @@ TEST_F(DriverRequest, MemoryWritesCopyTheCallersDataToTheRange) {
   }
 }
 
+// Device registers react to every access: each unit is one access of the
+// unit's width, from the lowest address up.
+TEST_F(DriverRequest, MemoryIsAccessedInUnitsFromTheLowestAddressUp) {
+  for (const bool write : {false, true}) {
+    for (const uint32_t unit : {0u, 1u, 2u}) {
+      gMachine.MappedLog.clear();
+      TBytes buffer = MemoryRequest(0xD0008, 8, unit, gMachine.UserBase);
+      EXPECT_EQ(Serve(write ? 0x22280C : 0x222808, buffer).Status, NVK_STATUS_SUCCESS);
+      const unsigned width = 1u << unit;
+      std::vector<TFakeMachine::TMappedAccess> expected;
+      for (uint64_t offset = 0; offset < 8; offset += width) expected.push_back({0x10008 + offset, width, write});
+      EXPECT_EQ(gMachine.MappedLog, expected) << (write ? "write" : "read") << ", unit " << unit;
+    }
+  }
+}
+
 TEST_F(DriverRequest, MemoryRequestFieldsOutsideTheLimitsAreRefusedUnmapped) {
   gMachine.UserLimit = 0x7FFF0000;
   gMachine.UserBase = 0x7FFE0000;

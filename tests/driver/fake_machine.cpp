@@ -78,6 +78,20 @@ void* MachineMapPhysical(uint64_t address, uint32_t length) {
 
 void MachineUnmapPhysical(void*, uint32_t) { --gMachine.OpenMappings; }
 
+uint32_t MachineReadMapped(const volatile void* at, unsigned width) {
+  const auto* byte = static_cast<const volatile uint8_t*>(at);
+  gMachine.MappedLog.push_back({static_cast<uint64_t>(byte - gMachine.Physical.data()), width, false});
+  uint32_t value = 0;
+  std::memcpy(&value, const_cast<const uint8_t*>(byte), width);
+  return value;
+}
+
+void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
+  auto* byte = static_cast<volatile uint8_t*>(at);
+  gMachine.MappedLog.push_back({static_cast<uint64_t>(byte - gMachine.Physical.data()), width, true});
+  std::memcpy(const_cast<uint8_t*>(byte), &value, width);
+}
+
 bool MachineTouchesRam(uint64_t address, uint64_t length) {
   if (!gMachine.RamKnown) return true;
   for (const auto& [base, size] : gMachine.RamRanges) {

@@ -36,6 +36,14 @@ struct TFakeMachine {
   uint64_t PhysicalBase = 0xC0000;
   std::vector<uint8_t> Physical = std::vector<uint8_t>(0x110000);
   int Mappings = 0;      // mappings made
+  // Accesses inside mappings, as (offset from PhysicalBase, width, write).
+  struct TMappedAccess {
+    uint64_t Offset;
+    unsigned Width;
+    bool Write;
+    bool operator==(const TMappedAccess&) const = default;
+  };
+  std::vector<TMappedAccess> MappedLog;
   int OpenMappings = 0;  // mappings not yet undone
 
   // What the system reports as RAM; with RamKnown false it cannot say.
