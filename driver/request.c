@@ -339,7 +339,7 @@ uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode) {
     case kReadTsc: status = ServeTsc(request); break;
     case kReadPmc: status = ServePmc(request); break;
     case kReadCr: status = ServeReadCr(request, mode); break;
-    default: status = ServeWriteCr(request, mode); break;
+    default: status = ServeWriteCr(request, mode); break; /* kWriteCr, the last known code */
   }
   if (status != NVK_STATUS_SUCCESS) request->Returned = 0;
   return status;
