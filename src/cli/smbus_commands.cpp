@@ -4,20 +4,12 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "smbus/amp_word.h"
 #include "smbus/smbus.h"
 
 namespace lirrin::cli {
 
 namespace {
-
-// The amplifier: 8-bit slave address 4Ah (7-bit 25h), one 16-bit register at
-// command 2. Bits 0..5 and 8..13 hold the two channels' volumes, bits 7 and
-// 15 their mute flags; the program always sets both channels alike and shows
-// the high byte.
-constexpr u8 kAmplifierAddress = 0x4A;
-constexpr u8 kAmplifierCommand = 2;
-constexpr u32 kMaxVolume = 63;
-constexpr u16 kMuteBits = 0x8080;
 
 // The engine answers true or false; the reason for a false is beside it,
 // and goes into the one-line error.
@@ -51,7 +43,7 @@ bool WriteWord(u8 address, u8 command, u16 word, const char* what, std::ostream&
 }
 
 void PrintAmplifierState(u16 word, std::ostream& out) {
-  out << "volume=" << ((word >> 8) & 0x3F) << " mute=" << ((word >> 15) & 1) << " word=" << HexText(word, 4) << "\n";
+  out << "volume=" << amp::Volume(word) << " mute=" << amp::IsMuted(word) << " word=" << HexText(word, 4) << "\n";
 }
 
 bool ParseArgs(const TArgs& args, const char* usage, std::initializer_list<u32> limits, std::vector<u32>& values,
@@ -121,19 +113,19 @@ int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
 
   u16 word = 0;
   if (takesValue) {
-    const std::optional<u32> volume = ParseNumber(args[1], kMaxVolume);
+    const std::optional<u32> volume = ParseNumber(args[1], amp::kMaxVolume);
     if (!volume) {
       err << "lirrin-cli: bad volume '" << args[1] << "' (usage: " << kUsage << ")\n";
       return kExitUsage;
     }
-    word = static_cast<u16>(*volume * 257);
-  } else if (!ReadWord(kAmplifierAddress, kAmplifierCommand, word, "amp", err)) {
+    word = amp::WordForVolume(*volume);
+  } else if (!ReadWord(amp::kAddress, amp::kCommand, word, "amp", err)) {
     return kExitFailed;
   }
 
-  if (verb == "mute") word |= kMuteBits;
-  if (verb == "unmute") word &= static_cast<u16>(~kMuteBits);
-  if (verb != "get" && !WriteWord(kAmplifierAddress, kAmplifierCommand, word, "amp", err)) return kExitFailed;
+  if (verb == "mute") word = amp::Muted(word);
+  if (verb == "unmute") word = amp::Unmuted(word);
+  if (verb != "get" && !WriteWord(amp::kAddress, amp::kCommand, word, "amp", err)) return kExitFailed;
   PrintAmplifierState(word, out);
   return kExitOk;
 }

@@ -75,7 +75,7 @@ bool TAmplifier::Start(bool read) {
 
 bool TAmplifier::Write(u8 byte) {
   if (!Pointer) {
-    if (byte != kAmplifierRegister) return false;
+    if (byte != amp::kCommand) return false;
     Pointer = byte;
     return true;
   }

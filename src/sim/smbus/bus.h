@@ -16,14 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "smbus/amp_word.h"
 #include "support/types.h"
 
 namespace lirrin::sim {
 
-// 7-bit addresses of the slaves this board carries.
-constexpr u8 kAmplifierAddress = 0x25;
-constexpr u8 kAmplifierRegister = 2;  // the one command the amplifier decodes
-constexpr u8 kEepromAddress = 0x50;   // A0h in the 8-bit form
+// 7-bit address of the EEPROM this board carries beside the amplifier.
+constexpr u8 kEepromAddress = 0x50;  // A0h in the 8-bit form
 
 // Everything the slaves remember; what the state file holds.
 struct TSlaveState {
@@ -52,7 +51,7 @@ class TSMBusSlave {
   virtual u8 Read() = 0;
 };
 
-// The amplifier: one 16-bit register at command 2 whose every bit is kept as
+// The amplifier: one 16-bit register (amp_word.h) whose every bit is kept as
 // written, low byte first on the wire. Other commands are not acknowledged.
 // Absent (the noamp switch), it acknowledges nothing.
 class TAmplifier final : public TSMBusSlave {
@@ -60,7 +59,7 @@ class TAmplifier final : public TSMBusSlave {
   explicit TAmplifier(TSlaveState& state) : State(state) {}
   bool Present = true;
 
-  u8 Address() const override { return kAmplifierAddress; }
+  u8 Address() const override { return amp::kSlaveAddress; }
   bool Start(bool read) override;
   bool Write(u8 byte) override;
   u8 Read() override;
