@@ -1,0 +1,73 @@
+#include "app/application.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace lirrin {
+
+TApplication::TApplication(HINSTANCE instance) : Module(instance) {}
+
+TApplication::~TApplication() {
+  if (Window != nullptr) DestroyWindow(Window);
+}
+
+void TApplication::Initialize(const std::wstring& title) {
+  TitleText = title;
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = Module;
+  windowClass.hIcon = LoadIconW(Module, MAKEINTRESOURCEW(1));
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.lpszClassName = kWindowClass;
+  if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("The application window class cannot be registered");
+  // A captioned popup of no size: it has a task bar entry, but nothing of it
+  // shows on the desktop.
+  Window = CreateWindowExW(0, kWindowClass, title.c_str(),
+                           WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                           GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                           nullptr, Module, this);
+  if (Window == nullptr) throw std::runtime_error("The application window cannot be created");
+}
+
+void TApplication::Run() {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (Hook && Guarded([&] { return static_cast<LRESULT>(Hook(message)); })) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+    if (Pending) break;
+  }
+  if (Pending) std::rethrow_exception(std::exchange(Pending, nullptr));
+}
+
+void TApplication::Minimize() { ShowWindow(Window, SW_MINIMIZE); }
+
+void TApplication::Restore() { ShowWindow(Window, SW_RESTORE); }
+
+LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* application = reinterpret_cast<TApplication*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // The session ends: no close handling, but what must be kept is kept,
+      // then the process ends at once.
+      if (wParam != FALSE && application != nullptr) {
+        Guarded([&] {
+          if (application->EndSession) application->EndSession();
+          return LRESULT{0};
+        });
+        ExitProcess(0);
+      }
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace lirrin

@@ -1,0 +1,31 @@
+#pragma once
+// One copy of the program per logon session. A named mutex marks the
+// running copy; its name is the program's file name as started (folder
+// dropped, extension and letter case kept), without a namespace prefix, so
+// it is private to the session and two differently named copies of the
+// file run side by side. The command line, the program's own path included,
+// is searched upper-cased for "/DEBUG" and "/UNINSTALL" anywhere.
+
+#include <string>
+
+namespace lirrin {
+
+// The mutex name for a program path: the text after the last backslash.
+std::string InstanceMutexName(const std::string& modulePath);
+
+struct TInstanceSwitches {
+  bool Debug = false;
+  bool Uninstall = false;
+};
+TInstanceSwitches ParseInstanceSwitches(const std::string& commandLine);
+
+// Runs the check (creating the debug console as the switches say) and
+// answers whether this copy goes on. A copy that stops has either found
+// another one running (with "/UNINSTALL" it asks that one to close) or had
+// nothing to uninstall. A copy that goes on holds the mutex until it ends.
+bool RunInstanceCheck(const std::wstring& applicationTitle);
+
+// The request that asks the running copy to close.
+constexpr unsigned kCloseRequest = 0x81F4;
+
+}  // namespace lirrin

@@ -1,0 +1,55 @@
+// The tray program's entry: one copy per session, then the application
+// window, the board and the panel, and the message loop until the panel
+// closes. Every road ends with exit code 0.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+
+#include "app/application.h"
+#include "app/instance_check.h"
+#include "app/main_form.h"
+#include "app/png_picture.h"
+#include "app/program_board.h"
+#include "support/debug_console.h"
+#include "support/message_box.h"
+#include "support/text.h"
+
+namespace {
+
+constexpr const wchar_t* kTitle = L"Norvik Lirrin";
+
+void ShowException(const char* what) {
+  lirrin::ShowErrorBox({lirrin::Widen(what), u"Norvik Lirrin", false});
+}
+
+void RunProgram(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  lirrin::TGdiplusSession gdiplus;
+  lirrin::TApplication application(instance);
+  application.Initialize(kTitle);
+  const auto board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
+  auto form = std::make_unique<lirrin::TMainForm>(application);
+  application.SetMessageHook([&form](const MSG& message) { return form->ApplicationEventsMessage(message); });
+  // At logoff or shutdown only the destruction runs: it saves the word.
+  application.SetEndSessionHandler([&form] { form.reset(); });
+  form->Show();
+  application.Run();
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  if (!lirrin::RunInstanceCheck(kTitle)) return 0;
+  try {
+    RunProgram(instance);
+  } catch (const std::exception& error) {
+    ShowException(error.what());
+  } catch (...) {
+    ShowException("");
+  }
+  return 0;
+}

@@ -1,0 +1,392 @@
+#include "app/main_form.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+#include "app/auto_run.h"
+#include "app/dpi.h"
+#include "app/panel_placement.h"
+#include "app/resource_ids.h"
+#include "app/stored_value.h"
+#include "platform/initializer.h"
+#include "smbus/amp_word.h"
+#include "smbus/smbus.h"
+#include "support/debug_console.h"
+#include "support/module_info.h"
+
+namespace lirrin {
+
+namespace {
+
+constexpr const wchar_t* kClassName = L"TMainForm";
+constexpr UINT_PTR kTimerId = 1;       // tmrDisable
+constexpr UINT kTimerIntervalMs = 1000;
+constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kExitCommand = 1;       // Exit1
+constexpr UINT kBalloonTimeoutMs = 10000;
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
+
+// The designed layout at 96 DPI.
+constexpr SIZE kDesignedClient{75, 233};
+constexpr SIZE kOuterSize{71, 253};
+constexpr RECT kVolumeBarRect{17, 8, 17 + 25, 8 + 169};
+constexpr RECT kImgVolRect{16, 183, 16 + 33, 183 + 33};
+constexpr RECT kVersionRect{8, 224, 8 + 60, 224 + 13};
+constexpr int kFontHeight = 11;
+
+// A dialog frame whose caption is empty and carries no buttons, above
+// every ordinary window, and no task bar entry of its own (the application
+// window is its owner).
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAINICON));
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  windowClass.lpszClassName = kClassName;
+  if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("The panel's window class cannot be registered");
+}
+
+bool CommandLineHasDebug() {
+  std::string line = GetCommandLineA();
+  for (char& c : line) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return line.find("/DEBUG") != std::string::npos;
+}
+
+RECT MoveRect(const RECT& rect, UINT dpi) {
+  return {Scaled(rect.left, dpi), Scaled(rect.top, dpi), Scaled(rect.right, dpi), Scaled(rect.bottom, dpi)};
+}
+
+}  // namespace
+
+// --- Construction and creation ----------------------------------------------------------
+
+TMainForm::TMainForm(TApplication& application)
+    : Application(application),
+      ImgNOMute(application.Instance(), IDP_NOT_MUTED),
+      ImgMute(application.Instance(), IDP_MUTED) {
+  const HINSTANCE instance = Application.Instance();
+  RegisterFormClass(instance, WindowProc);
+  Dpi = MonitorDpi(MonitorFromWindow(Application.Handle(), MONITOR_DEFAULTTOPRIMARY));
+  RECT frame{0, 0, Scaled(kDesignedClient.cx, Dpi), Scaled(kDesignedClient.cy, Dpi)};
+  AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+  Window = CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, frame.right - frame.left,
+                           frame.bottom - frame.top, Application.Handle(), nullptr, instance, this);
+  if (Window == nullptr) throw std::runtime_error("The panel cannot be created");
+
+  VolumeBar.Create(Window, instance);
+  VolumeBar.SetOnChange([this] { VolumeBarChange(); });
+  ImgVol.Create(Window, instance);
+  ImgVol.SetOnClick([this] { ImgVolClick(); });
+  lblVersion = CreateWindowExW(0, WC_STATICW, L"v1.0.0.0", WS_CHILD, 0, 0, 0, 0, Window, nullptr, instance, nullptr);
+  PopupMenu = CreatePopupMenu();
+  AppendMenuW(PopupMenu, MF_STRING, kExitCommand, L"Exit");
+  Layout();
+
+  TDebugConsole::Instance(CommandLineHasDebug())->Log("TMainForm::TMainForm", "start", kColorYellow);
+  FormCreate();
+}
+
+void TMainForm::FormCreate() {
+  Supported = TInitializer::Instance()->Supported();
+  SetWindowTextW(lblVersion, (L"Version:" + ModuleVersion()).c_str());
+  LoadValue();
+  WriteAmplifier(StoredWord);
+  SetTimer(Window, kTimerId, kTimerIntervalMs, nullptr);
+  if (!Supported) return;
+  const HICON icon = static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  TrayIcon = std::make_unique<TTrayIcon>(Window, kTrayMessage, icon, Application.Title());
+  Clicker = std::make_unique<TMouseClicker>();
+  PendingMinimize = true;
+  SetAutoRun(true);
+}
+
+TMainForm::~TMainForm() {
+  SaveValue();
+  TrayIcon.reset();
+  if (Window != nullptr) DestroyWindow(Window);
+  if (PopupMenu != nullptr) DestroyMenu(PopupMenu);
+  if (Font != nullptr) DeleteObject(Font);
+}
+
+// --- Showing -----------------------------------------------------------------------------
+
+void TMainForm::Show() {
+  FormShow();
+  if (Closing) return;
+  // Centred on the desktop at its first showing, in the size FormShow gave it.
+  RECT rect;
+  GetWindowRect(Window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  SetWindowPos(Window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(Application.Handle(), SW_SHOWNORMAL);
+  ShowWindow(Window, SW_SHOW);
+  SetForegroundWindow(Window);
+}
+
+void TMainForm::FormShow() {
+  if (!Supported) {
+    Close();
+    return;
+  }
+  SetWindowPos(Window, nullptr, 0, 0, Scaled(kOuterSize.cx, Dpi), Scaled(kOuterSize.cy, Dpi),
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  u16 word = 0;
+  ReadAmplifier(word);  // a failed read shows the word 0
+  VolumeBar.SetPosition(static_cast<int>(amp::Volume(word)));
+  ShowPicture(amp::IsMuted(word));
+}
+
+void TMainForm::Layout() {
+  if (Font != nullptr) DeleteObject(Font);
+  Font = CreateFontW(-Scaled(kFontHeight, Dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+  const struct {
+    HWND Control;
+    RECT Designed;
+  } controls[] = {{VolumeBar.Handle(), kVolumeBarRect}, {ImgVol.Handle(), kImgVolRect}, {lblVersion, kVersionRect}};
+  for (const auto& control : controls) {
+    const RECT rect = MoveRect(control.Designed, Dpi);
+    SetWindowPos(control.Control, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(control.Control, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+  }
+}
+
+void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOMute); }
+
+// --- The amplifier -------------------------------------------------------------------------
+
+bool TMainForm::ReadAmplifier(u16& word) { return Supported && amp::ReadWord(*TSMBus::Instance(), word); }
+
+bool TMainForm::WriteAmplifier(u16 word) { return Supported && amp::WriteWord(*TSMBus::Instance(), word); }
+
+void TMainForm::VolumeBarChange() {
+  const u16 word = amp::WordForVolume(static_cast<u32>(VolumeBar.Position()));
+  if (WriteAmplifier(word)) StoredWord = word;
+  if (!SaveValue()) Close();
+  ShowPicture(false);
+}
+
+// The mute button works on the word the amplifier holds now. The registry
+// learns the mute state at the next save.
+void TMainForm::ImgVolClick() {
+  u16 word = 0;
+  ReadAmplifier(word);
+  word = amp::MuteToggled(word);
+  ShowPicture(amp::IsMuted(word));
+  if (WriteAmplifier(word)) StoredWord = word;
+}
+
+// Once a second: the first tick moves the panel to the tray; every tick
+// probes the amplifier, takes the controls away while it does not answer,
+// and puts the remembered word back when it does.
+void TMainForm::tmrDisableTimer() {
+  if (PendingMinimize) {
+    MinimizeToTray();
+    PendingMinimize = false;
+  }
+  u16 probe = 0;
+  const bool answers = ReadAmplifier(probe);
+  EnableWindow(ImgVol.Handle(), answers);
+  EnableWindow(VolumeBar.Handle(), answers);
+  if (!answers) return;
+  VolumeBar.SetPosition(static_cast<int>(amp::Volume(StoredWord)));
+  WriteAmplifier(StoredWord);
+}
+
+// --- Tray ----------------------------------------------------------------------------------
+
+void TMainForm::MinimizeToTray() {
+  TrayIcon->Show();
+  TrayIcon->ShowBalloon(Application.Title(), kBalloonTimeoutMs);
+  SendMessageW(Window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ShowWindow(Application.Handle(), SW_HIDE);
+  ShowWindow(Window, SW_HIDE);
+}
+
+// Opens the panel above the cursor, inside the work area of the monitor
+// under it (panel_placement.h).
+void TMainForm::TrayIconClick() {
+  POINT cursor;
+  GetCursorPos(&cursor);
+  RECT rect;
+  GetWindowRect(Window, &rect);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    SetRect(&monitor.rcWork, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  }
+  const RECT& work = monitor.rcWork;
+  const TPanelPoint at = PanelPosition({cursor.x, cursor.y}, rect.right - rect.left, rect.bottom - rect.top,
+                                       {work.left, work.top, work.right, work.bottom});
+  ShowWindow(Window, SW_SHOW);
+  SetWindowPos(Window, nullptr, at.X, at.Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ActivateByClick();
+  SetFocus(VolumeBar.Handle());
+}
+
+// A shown window is not yet the active one; a click on it makes it so, and
+// only then does losing activation hide it again.
+void TMainForm::ActivateByClick() {
+  if (!Clicker) return;
+  RECT rect;
+  GetWindowRect(Window, &rect);
+  Clicker->Click(Window, TMouseClicker::kLeft, true, rect.left + 5, rect.top + 5);
+}
+
+void TMainForm::TrayIconMenu() {
+  POINT cursor;
+  GetCursorPos(&cursor);
+  SetForegroundWindow(Window);
+  const UINT command = static_cast<UINT>(
+      TrackPopupMenu(PopupMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
+  // Lets the menu close properly when the user clicks elsewhere.
+  PostMessageW(Window, WM_NULL, 0, 0);
+  if (command == kExitCommand) Exit1Click();
+}
+
+void TMainForm::RestoreFromTray() {
+  Application.Restore();
+  ShowWindow(Window, SW_SHOW);
+  SetForegroundWindow(Window);
+}
+
+// --- Ending --------------------------------------------------------------------------------
+
+void TMainForm::Exit1Click() {
+  SaveValue();
+  Close();
+}
+
+// Every close ends the program: FormClose, then the message loop stops and
+// the window is destroyed with the program (which saves the word).
+void TMainForm::Close() {
+  if (Closing) return;
+  Closing = true;
+  FormClose();
+  KillTimer(Window, kTimerId);
+  ShowWindow(Window, SW_HIDE);
+  if (TrayIcon) TrayIcon->Hide();
+  Application.Terminate();
+}
+
+void TMainForm::FormClose() {
+  SetAutoRun(false);
+  Clicker.reset();
+}
+
+void TMainForm::SetAutoRun(bool on) {
+  const std::wstring taskName = ModuleStemName();
+  if (on) {
+    TAutoRun::Instance().Register(taskName);
+  } else {
+    TAutoRun::Instance().Remove(taskName);
+  }
+}
+
+// --- Persistence ---------------------------------------------------------------------------
+
+void TMainForm::LoadValue() {
+  const std::optional<u32> value = LoadStoredValue();
+  if (!value) return;
+  StoredWord = static_cast<u16>(*value);
+  StoredUpperBits = static_cast<u16>(*value >> 16);
+}
+
+bool TMainForm::SaveValue() { return SaveStoredValue(u32{StoredUpperBits} << 16 | StoredWord); }
+
+// --- Messages ------------------------------------------------------------------------------
+
+bool TMainForm::ApplicationEventsMessage(const MSG& message) {
+  switch (message.message) {
+    case kCloseRequest:
+      Close();
+      return true;
+    case kRestoreRequest:
+      if (!Closing) RestoreFromTray();
+      return true;
+    case kRemoveLogonRequest:
+      SetAutoRun(false);
+      return false;
+    default:
+      return false;
+  }
+}
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (form == nullptr || form->Window == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  return TApplication::Guarded([&] { return form->HandleMessage(message, wParam, lParam); });
+}
+
+LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      if (wParam == kTimerId) tmrDisableTimer();
+      return 0;
+    case WM_VSCROLL:
+      if (reinterpret_cast<HWND>(lParam) == VolumeBar.Handle()) VolumeBar.Scrolled();
+      return 0;
+    case WM_ACTIVATE:
+      // Losing activation hides the panel: a click anywhere else puts it
+      // away. Gaining it gives the slider the keys.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        ShowWindow(Window, SW_HIDE);
+      } else {
+        SetFocus(VolumeBar.Handle());
+      }
+      return 0;
+    case WM_SYSCOMMAND:
+      // The panel minimises as the program: through the application window.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+        Application.Minimize();
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case kTrayMessage:
+      switch (LOWORD(lParam)) {
+        case WM_LBUTTONUP:
+        case WM_LBUTTONDBLCLK:
+          TrayIconClick();
+          break;
+        case WM_RBUTTONUP:
+          TrayIconMenu();
+          break;
+        default:
+          break;
+      }
+      return 0;
+    case WM_DPICHANGED: {
+      Dpi = HIWORD(wParam);
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(Window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      Layout();
+      return 0;
+    }
+    default:
+      if (message == TTrayIcon::TaskbarCreatedMessage() && TrayIcon) TrayIcon->Recreate();
+      break;
+  }
+  return DefWindowProcW(Window, message, wParam, lParam);
+}
+
+}  // namespace lirrin

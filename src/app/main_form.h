@@ -1,0 +1,98 @@
+#pragma once
+// TMainForm: the panel, the program's only window and the only user of the
+// amplifier. A narrow always-on-top window with the volume slider and the
+// round mute button; it lives hidden behind the tray icon most of the time,
+// opens above the cursor when the icon is clicked and hides when it loses
+// activation.
+//
+// It owns the amplifier word: it writes the remembered word at start, reads
+// the amplifier to show its state, writes a new word on every slider move
+// or mute click, puts the remembered word back once a second, and keeps it
+// per user in the registry. It registers the start at logon on a supported
+// board and removes it when it closes normally, and it answers three
+// requests that other processes post to the application window:
+// 0x81F4 close, 0x81F5 restore the panel, 0x81F6 remove the logon start.
+
+#include <windows.h>
+
+#include <memory>
+
+#include "app/application.h"
+#include "app/mouse_clicker.h"
+#include "app/picture_button.h"
+#include "app/png_picture.h"
+#include "app/tray_icon.h"
+#include "app/volume_bar.h"
+#include "support/types.h"
+
+namespace lirrin {
+
+class TMainForm {
+ public:
+  static constexpr UINT kCloseRequest = 0x81F4;
+  static constexpr UINT kRestoreRequest = 0x81F5;
+  static constexpr UINT kRemoveLogonRequest = 0x81F6;
+
+  // Builds the window and its controls, then runs FormCreate: the platform
+  // verdict, the stored word to the amplifier, the timer, the logon start.
+  explicit TMainForm(TApplication& application);
+  // Saves the stored word, also when the session ends.
+  ~TMainForm();
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  // The first showing: FormShow, then the panel centred on the desktop.
+  void Show();
+  // The application's hook on posted messages; true marks one handled.
+  bool ApplicationEventsMessage(const MSG& message);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void FormCreate();
+  void FormShow();
+  void VolumeBarChange();
+  void ImgVolClick();
+  void tmrDisableTimer();
+  void MinimizeToTray();
+  void TrayIconClick();
+  void TrayIconMenu();
+  void ActivateByClick();
+  void Exit1Click();
+  void Close();
+  void FormClose();
+  void RestoreFromTray();
+  void SetAutoRun(bool on);
+  void LoadValue();
+  bool SaveValue();
+
+  // Amplifier transactions; on a board that is not supported nothing is
+  // sent to the SMBus at all.
+  bool ReadAmplifier(u16& word);
+  bool WriteAmplifier(u16 word);
+
+  void Layout();
+  void ShowPicture(bool muted);
+
+  TApplication& Application;
+  HWND Window = nullptr;
+  UINT Dpi = 96;
+  HFONT Font = nullptr;
+  TVolumeBar VolumeBar;
+  TPictureButton ImgVol;
+  HWND lblVersion = nullptr;
+  TPngPicture ImgNOMute;
+  TPngPicture ImgMute;
+  std::unique_ptr<TTrayIcon> TrayIcon;
+  HMENU PopupMenu = nullptr;
+
+  bool Supported = false;
+  u16 StoredWord = 0;
+  u16 StoredUpperBits = 0;  // the registry value's upper half, saved back unchanged
+  bool PendingMinimize = false;
+  bool Closing = false;
+  std::unique_ptr<TMouseClicker> Clicker;
+};
+
+}  // namespace lirrin

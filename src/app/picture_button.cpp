@@ -1,0 +1,88 @@
+#include "app/picture_button.h"
+
+#include "app/application.h"
+
+namespace lirrin {
+
+namespace {
+
+constexpr const wchar_t* kClassName = L"LirrinPictureButton";
+
+}  // namespace
+
+void TPictureButton::Create(HWND parent, HINSTANCE instance) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  if (!GetClassInfoExW(instance, kClassName, &windowClass)) {
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND));
+    windowClass.lpszClassName = kClassName;
+    RegisterClassExW(&windowClass);
+  }
+  Window = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent, nullptr, instance, this);
+}
+
+void TPictureButton::Show(const TPngPicture* picture) {
+  if (picture == Picture) return;
+  Picture = picture;
+  InvalidateRect(Window, nullptr, FALSE);
+}
+
+// Drawn off screen first, so that the picture never flickers over its
+// background.
+void TPictureButton::Paint() {
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(Window, &paint);
+  RECT client;
+  GetClientRect(Window, &client);
+  const HDC memory = CreateCompatibleDC(dc);
+  const HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+  const HGDIOBJ old = SelectObject(memory, bitmap);
+  FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
+  if (Picture != nullptr) Picture->Draw(memory, client);
+  BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  EndPaint(Window, &paint);
+}
+
+LRESULT CALLBACK TPictureButton::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* button = reinterpret_cast<TPictureButton*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (button == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  return TApplication::Guarded([&]() -> LRESULT {
+    switch (message) {
+      case WM_PAINT:
+        button->Paint();
+        return 0;
+      case WM_ERASEBKGND:
+        return 1;
+      case WM_LBUTTONDOWN:
+        button->Pressed = true;
+        SetCapture(window);
+        return 0;
+      case WM_LBUTTONUP: {
+        if (!button->Pressed) return 0;
+        button->Pressed = false;
+        ReleaseCapture();
+        RECT client;
+        GetClientRect(window, &client);
+        const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        if (PtInRect(&client, at) && button->OnClick) button->OnClick();
+        return 0;
+      }
+      case WM_CAPTURECHANGED:
+        button->Pressed = false;
+        return 0;
+      default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+  });
+}
+
+}  // namespace lirrin

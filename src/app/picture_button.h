@@ -1,0 +1,34 @@
+#pragma once
+// TPictureButton: the round mute button, a child window that shows one of
+// two PNG pictures stretched to its size and reports a click (a press and
+// release of the left button inside it). Disabled, it takes no clicks.
+
+#include <windows.h>
+
+#include <functional>
+
+#include "app/png_picture.h"
+
+namespace lirrin {
+
+class TPictureButton {
+ public:
+  void Create(HWND parent, HINSTANCE instance);
+  HWND Handle() const { return Window; }
+
+  // The picture shown; not owned, it must outlive the button.
+  void Show(const TPngPicture* picture);
+  const TPngPicture* Shown() const { return Picture; }
+  void SetOnClick(std::function<void()> handler) { OnClick = std::move(handler); }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void Paint();
+
+  HWND Window = nullptr;
+  const TPngPicture* Picture = nullptr;
+  bool Pressed = false;
+  std::function<void()> OnClick;
+};
+
+}  // namespace lirrin

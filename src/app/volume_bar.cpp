@@ -1,0 +1,83 @@
+#include "app/volume_bar.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "app/application.h"
+
+namespace lirrin {
+
+namespace {
+
+// The window property that leads from the control to its TVolumeBar; the
+// control's own window data belongs to the common controls.
+constexpr const wchar_t* kProperty = L"LirrinVolumeBar";
+
+}  // namespace
+
+void TVolumeBar::Create(HWND parent, HINSTANCE instance) {
+  // No tick marks and no position tip: the picture below tells the state.
+  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS, 0,
+                           0, 0, 0, parent, nullptr, instance, nullptr);
+  SendMessageW(Window, TBM_SETRANGEMIN, FALSE, 0);
+  SendMessageW(Window, TBM_SETRANGEMAX, FALSE, kMaximum);
+  SendMessageW(Window, TBM_SETLINESIZE, 0, 1);
+  SendMessageW(Window, TBM_SETPAGESIZE, 0, 1);  // a click on the track moves one step
+  Shown = 0;
+  SendMessageW(Window, TBM_SETPOS, TRUE, kMaximum - Shown);
+  SetPropW(Window, kProperty, this);
+  NativeProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(Window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TVolumeBar::SubclassProc)));
+}
+
+int TVolumeBar::ControlPosition() const {
+  return kMaximum - static_cast<int>(SendMessageW(Window, TBM_GETPOS, 0, 0));
+}
+
+void TVolumeBar::SetPosition(int position) {
+  position = std::clamp(position, 0, kMaximum);
+  if (position == Shown) return;
+  Shown = position;
+  SendMessageW(Window, TBM_SETPOS, TRUE, kMaximum - position);
+  if (OnChange) OnChange();
+}
+
+void TVolumeBar::Scrolled() {
+  const int position = ControlPosition();
+  if (position == Shown) return;
+  Shown = position;
+  if (OnChange) OnChange();
+}
+
+LRESULT CALLBACK TVolumeBar::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* bar = static_cast<TVolumeBar*>(GetPropW(window, kProperty));
+  return TApplication::Guarded([&]() -> LRESULT {
+    switch (message) {
+      case WM_KEYDOWN:
+        // The native control moves a vertical bar's position up (quieter,
+        // read upside down) with Left; here Left lowers and Right raises,
+        // like Down and Up.
+        if (wParam == VK_LEFT || wParam == VK_RIGHT) {
+          bar->SetPosition(bar->Position() + (wParam == VK_RIGHT ? 1 : -1));
+          return 0;
+        }
+        break;
+      case WM_MOUSEWHEEL: {
+        bar->WheelDelta += GET_WHEEL_DELTA_WPARAM(wParam);
+        const int steps = bar->WheelDelta / WHEEL_DELTA;
+        bar->WheelDelta -= steps * WHEEL_DELTA;
+        if (steps != 0) bar->SetPosition(bar->Position() + steps);
+        return 0;
+      }
+      case WM_NCDESTROY:
+        RemovePropW(window, kProperty);
+        break;
+      default:
+        break;
+    }
+    return CallWindowProcW(bar->NativeProc, window, message, wParam, lParam);
+  });
+}
+
+}  // namespace lirrin
