@@ -1,0 +1,172 @@
+// The GUI tests' eyes and hands inside Wine: finds the tray program's
+// windows the way another process does (the application window by class
+// and title) and reports what a user would see, or posts a request to it.
+// One command per run, one line of "key=value" pairs on standard output;
+// exit 1 when the window asked about does not exist.
+//
+//   post MESSAGE [WPARAM LPARAM]  post to the application window
+//   panel                         the panel: visible, its rectangle, its X window
+//   controls                      slider and button: enabled, the volume shown, their rectangles
+//   tray                          Wine's tray window: visible, its rectangle
+//   menu                          an open popup menu's rectangle
+//   error-box                     the error box: caption and text
+//   press-ok                      presses the error box's OK button
+//   console                       the text of the program's debug console
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+HWND ApplicationWindow() { return FindWindowW(L"TApplication", L"Norvik Lirrin"); }
+
+HWND Panel() {
+  DWORD process = 0;
+  const HWND application = ApplicationWindow();
+  if (application == nullptr) return nullptr;
+  GetWindowThreadProcessId(application, &process);
+  for (HWND window = FindWindowExW(nullptr, nullptr, L"TMainForm", nullptr); window != nullptr;
+       window = FindWindowExW(nullptr, window, L"TMainForm", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == process) return window;
+  }
+  return nullptr;
+}
+
+void PrintRect(const char* name, HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  std::printf(" %s=%ld,%ld,%ld,%ld", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+unsigned long Number(const char* text) { return std::strtoul(text, nullptr, 0); }
+
+int Post(int argc, char** argv) {
+  const HWND application = ApplicationWindow();
+  if (application == nullptr || argc < 3) return 1;
+  const WPARAM wParam = argc > 3 ? Number(argv[3]) : 0;
+  const LPARAM lParam = argc > 4 ? static_cast<LPARAM>(Number(argv[4])) : 0;
+  return PostMessageW(application, static_cast<UINT>(Number(argv[2])), wParam, lParam) ? 0 : 1;
+}
+
+int ShowPanel() {
+  const HWND panel = Panel();
+  if (panel == nullptr) return 1;
+  std::printf("visible=%d", IsWindowVisible(panel) ? 1 : 0);
+  PrintRect("rect", panel);
+  RECT client;
+  GetClientRect(panel, &client);
+  std::printf(" client=%ld,%ld foreground=%d xwindow=0x%lx\n", client.right, client.bottom,
+              GetForegroundWindow() == panel ? 1 : 0,
+              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetPropA(panel, "__wine_x11_whole_window"))));
+  return 0;
+}
+
+int ShowControls() {
+  const HWND panel = Panel();
+  if (panel == nullptr) return 1;
+  const HWND slider = FindWindowExW(panel, nullptr, TRACKBAR_CLASSW, nullptr);
+  const HWND button = FindWindowExW(panel, nullptr, L"LirrinPictureButton", nullptr);
+  if (slider == nullptr || button == nullptr) return 1;
+  const LRESULT top = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
+  const LRESULT position = SendMessageW(slider, TBM_GETPOS, 0, 0);
+  std::printf("slider=%d volume=%ld button=%d", IsWindowEnabled(slider) ? 1 : 0, static_cast<long>(top - position),
+              IsWindowEnabled(button) ? 1 : 0);
+  PrintRect("slider-rect", slider);
+  PrintRect("button-rect", button);
+  std::printf("\n");
+  return 0;
+}
+
+int ShowTray() {
+  const HWND tray = FindWindowW(nullptr, L"Wine System Tray");
+  if (tray == nullptr) return 1;
+  std::printf("visible=%d", IsWindowVisible(tray) ? 1 : 0);
+  PrintRect("rect", tray);
+  std::printf("\n");
+  return 0;
+}
+
+int ShowMenu() {
+  const HWND menu = FindWindowW(L"#32768", nullptr);
+  if (menu == nullptr || !IsWindowVisible(menu)) return 1;
+  std::printf("visible=1");
+  PrintRect("rect", menu);
+  std::printf("\n");
+  return 0;
+}
+
+HWND ErrorBox() { return FindWindowW(L"#32770", L"Error 0xFFFE"); }
+
+int ShowErrorBox() {
+  const HWND box = ErrorBox();
+  if (box == nullptr) return 1;
+  // The message is the box's static control that holds text.
+  for (HWND child = FindWindowExW(box, nullptr, L"Static", nullptr); child != nullptr;
+       child = FindWindowExW(box, child, L"Static", nullptr)) {
+    char text[256] = {};
+    if (GetWindowTextA(child, text, sizeof text) > 0) {
+      std::printf("caption=Error 0xFFFE text=%s\n", text);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int PressOk() {
+  const HWND box = ErrorBox();
+  if (box == nullptr) return 1;
+  return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+}
+
+int ShowConsole() {
+  const HWND application = ApplicationWindow();
+  if (application == nullptr) return 1;
+  DWORD process = 0;
+  GetWindowThreadProcessId(application, &process);
+  FreeConsole();
+  if (!AttachConsole(process)) return 1;
+  const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (screen == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(screen, &info)) return 1;
+  std::string lines;
+  for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+    std::string line(static_cast<std::size_t>(info.dwSize.X), ' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterA(screen, line.data(), static_cast<DWORD>(line.size()), COORD{0, row}, &read);
+    line.resize(read);
+    line.erase(line.find_last_not_of(' ') + 1);
+    lines += line + "\n";
+  }
+  FreeConsole();
+  // Standard output went with the console; the lines go to a file instead.
+  const char* target = std::getenv("LIRRIN_PROBE_OUTPUT");
+  if (target == nullptr) return 1;
+  FILE* file = std::fopen(target, "w");
+  if (file == nullptr) return 1;
+  std::fputs(lines.c_str(), file);
+  std::fclose(file);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const std::string command = argv[1];
+  if (command == "post") return Post(argc, argv);
+  if (command == "panel") return ShowPanel();
+  if (command == "controls") return ShowControls();
+  if (command == "tray") return ShowTray();
+  if (command == "menu") return ShowMenu();
+  if (command == "error-box") return ShowErrorBox();
+  if (command == "press-ok") return PressOk();
+  if (command == "console") return ShowConsole();
+  return 2;
+}
