@@ -1,0 +1,41 @@
+# Sourced by the GUI tests and the demo: a virtual X display and a Wine
+# prefix set up for driving the tray program from outside.
+
+# poll TRIES COMMAND...: runs COMMAND until it succeeds, at most TRIES times
+# a fifth of a second apart.
+poll() {
+  local tries=$1
+  shift
+  for ((i = 0; i < tries; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# start_virtual_display WIDTH HEIGHT LOG: Xvfb on the first free display
+# number from $LIRRIN_GUI_DISPLAY (default 90); exports DISPLAY and sets
+# $xvfb_pid.
+start_virtual_display() {
+  local n display=""
+  for n in $(seq "${LIRRIN_GUI_DISPLAY:-90}" 160); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+  done
+  [ -n "$display" ] || { echo "no free X display number" >&2; return 1; }
+  Xvfb ":$display" -screen 0 "${1}x${2}x24" -nolisten tcp >"$3" 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$display"
+  poll 100 test -e "/tmp/.X11-unix/X$display" || { echo "Xvfb did not start" >&2; cat "$3" >&2; return 1; }
+}
+
+# prepare_gui_prefix LOG: creates $WINEPREFIX when missing, keeps its server
+# running, and makes Wine's windows unmanaged: no window manager runs, and
+# hiding a window then does not wait for one.
+prepare_gui_prefix() {
+  if [ ! -e "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >"$1" 2>&1 || { cat "$1" >&2; return 1; }
+  fi
+  wineserver -p60 >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+}
