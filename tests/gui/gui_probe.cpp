@@ -9,8 +9,9 @@
 //   controls                      slider and button: enabled, the volume shown, their rectangles
 //   tray                          Wine's tray window: visible, its rectangle
 //   menu                          an open popup menu's rectangle
-//   error-box                     the error box: caption and text
-//   press-ok                      presses the error box's OK button
+//   error-box CAPTION             an error box: its text
+//   press-ok CAPTION              presses that box's OK button
+//   end-session                   tells the application window the session ends
 //   console                       the text of the program's debug console
 #include <windows.h>
 
@@ -101,27 +102,38 @@ int ShowMenu() {
   return 0;
 }
 
-HWND ErrorBox() { return FindWindowW(L"#32770", L"Error 0xFFFE"); }
+HWND ErrorBox(int argc, char** argv) { return argc < 3 ? nullptr : FindWindowA("#32770", argv[2]); }
 
-int ShowErrorBox() {
-  const HWND box = ErrorBox();
+int ShowErrorBox(int argc, char** argv) {
+  const HWND box = ErrorBox(argc, argv);
   if (box == nullptr) return 1;
   // The message is the box's static control that holds text.
   for (HWND child = FindWindowExW(box, nullptr, L"Static", nullptr); child != nullptr;
        child = FindWindowExW(box, child, L"Static", nullptr)) {
     char text[256] = {};
     if (GetWindowTextA(child, text, sizeof text) > 0) {
-      std::printf("caption=Error 0xFFFE text=%s\n", text);
+      std::printf("text=%s\n", text);
       return 0;
     }
   }
   return 1;
 }
 
-int PressOk() {
-  const HWND box = ErrorBox();
+int PressOk(int argc, char** argv) {
+  const HWND box = ErrorBox(argc, argv);
   if (box == nullptr) return 1;
   return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+}
+
+// What the system does at logoff: asks, then tells. The program ends while
+// handling the second message, so its answer is not waited for long.
+int EndSession() {
+  const HWND application = ApplicationWindow();
+  if (application == nullptr) return 1;
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(application, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+  SendMessageTimeoutW(application, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+  return 0;
 }
 
 int ShowConsole() {
@@ -165,8 +177,9 @@ int main(int argc, char** argv) {
   if (command == "controls") return ShowControls();
   if (command == "tray") return ShowTray();
   if (command == "menu") return ShowMenu();
-  if (command == "error-box") return ShowErrorBox();
-  if (command == "press-ok") return PressOk();
+  if (command == "error-box") return ShowErrorBox(argc, argv);
+  if (command == "press-ok") return PressOk(argc, argv);
+  if (command == "end-session") return EndSession();
   if (command == "console") return ShowConsole();
   return 2;
 }
