@@ -13,9 +13,11 @@
 //   press-ok CAPTION              presses that box's OK button
 //   end-session                   tells the application window the session ends
 //   console                       the text of the program's debug console
+//   process                       the program's CPU times and private memory
 #include <windows.h>
 
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -136,6 +138,38 @@ int EndSession() {
   return 0;
 }
 
+unsigned long long Milliseconds(const FILETIME& time) {
+  return ((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000;
+}
+
+// CPU time of the whole process and of its user-interface thread (the one
+// that owns the application window), and its private memory.
+int ShowProcess() {
+  const HWND application = ApplicationWindow();
+  if (application == nullptr) return 1;
+  DWORD processId = 0;
+  const DWORD threadId = GetWindowThreadProcessId(application, &processId);
+  const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
+  if (process == nullptr || thread == nullptr) return 1;
+  FILETIME created, ended, kernel, user, threadKernel, threadUser;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  if (!GetProcessTimes(process, &created, &ended, &kernel, &user) ||
+      !GetThreadTimes(thread, &created, &ended, &threadKernel, &threadUser) ||
+      !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+    return 1;
+  }
+  std::printf("cpu_ms=%llu ui_thread_ms=%llu private_kb=%lu pagefile_kb=%lu working_set_kb=%lu\n",
+              Milliseconds(kernel) + Milliseconds(user), Milliseconds(threadKernel) + Milliseconds(threadUser),
+              static_cast<unsigned long>(memory.PrivateUsage / 1024),
+              static_cast<unsigned long>(memory.PagefileUsage / 1024),
+              static_cast<unsigned long>(memory.WorkingSetSize / 1024));
+  CloseHandle(thread);
+  CloseHandle(process);
+  return 0;
+}
+
 int ShowConsole() {
   const HWND application = ApplicationWindow();
   if (application == nullptr) return 1;
@@ -181,5 +215,6 @@ int main(int argc, char** argv) {
   if (command == "press-ok") return PressOk(argc, argv);
   if (command == "end-session") return EndSession();
   if (command == "console") return ShowConsole();
+  if (command == "process") return ShowProcess();
   return 2;
 }
