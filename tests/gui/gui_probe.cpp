@@ -7,6 +7,7 @@
 //   post MESSAGE [WPARAM LPARAM]  post to the application window
 //   panel                         the panel: visible, its rectangle, its X window
 //   controls                      slider and button: enabled, the volume shown, their rectangles
+//   version                       the panel's hidden version label
 //   tray                          Wine's tray window: visible, its rectangle
 //   menu                          an open popup menu's rectangle
 //   error-box CAPTION             an error box: its text
@@ -83,6 +84,16 @@ int ShowControls() {
   PrintRect("slider-rect", slider);
   PrintRect("button-rect", button);
   std::printf("\n");
+  return 0;
+}
+
+int ShowVersion() {
+  const HWND panel = Panel();
+  const HWND label = panel == nullptr ? nullptr : FindWindowExW(panel, nullptr, L"Static", nullptr);
+  if (label == nullptr) return 1;
+  char text[128] = {};
+  GetWindowTextA(label, text, sizeof text);
+  std::printf("visible=%d text=%s\n", IsWindowVisible(label) ? 1 : 0, text);
   return 0;
 }
 
@@ -209,6 +220,7 @@ int main(int argc, char** argv) {
   if (command == "post") return Post(argc, argv);
   if (command == "panel") return ShowPanel();
   if (command == "controls") return ShowControls();
+  if (command == "version") return ShowVersion();
   if (command == "tray") return ShowTray();
   if (command == "menu") return ShowMenu();
   if (command == "error-box") return ShowErrorBox(argc, argv);
