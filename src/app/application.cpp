@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/resource_ids.h"
+
 namespace lirrin {
 
 TApplication::TApplication(HINSTANCE instance) : Module(instance) {}
@@ -17,7 +19,7 @@ void TApplication::Initialize(const std::wstring& title) {
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = Module;
-  windowClass.hIcon = LoadIconW(Module, MAKEINTRESOURCEW(1));
+  windowClass.hIcon = LoadIconW(Module, MAKEINTRESOURCEW(IDI_MAINICON));
   windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.lpszClassName = kWindowClass;
   if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("The application window class cannot be registered");

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/application.h"
+#include "app/requests.h"
 #include "support/debug_console.h"
 
 namespace lirrin {

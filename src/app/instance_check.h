@@ -25,7 +25,4 @@ TInstanceSwitches ParseInstanceSwitches(const std::string& commandLine);
 // nothing to uninstall. A copy that goes on holds the mutex until it ends.
 bool RunInstanceCheck(const std::wstring& applicationTitle);
 
-// The request that asks the running copy to close.
-constexpr unsigned kCloseRequest = 0x81F4;
-
 }  // namespace lirrin

@@ -6,7 +6,9 @@
 
 #include "app/auto_run.h"
 #include "app/dpi.h"
+#include "app/instance_check.h"
 #include "app/panel_placement.h"
+#include "app/requests.h"
 #include "app/resource_ids.h"
 #include "app/stored_value.h"
 #include "platform/initializer.h"
@@ -55,12 +57,6 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
   if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("The panel's window class cannot be registered");
 }
 
-bool CommandLineHasDebug() {
-  std::string line = GetCommandLineA();
-  for (char& c : line) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return line.find("/DEBUG") != std::string::npos;
-}
-
 RECT MoveRect(const RECT& rect, UINT dpi) {
   return {Scaled(rect.left, dpi), Scaled(rect.top, dpi), Scaled(rect.right, dpi), Scaled(rect.bottom, dpi)};
 }
@@ -91,7 +87,7 @@ TMainForm::TMainForm(TApplication& application)
   AppendMenuW(PopupMenu, MF_STRING, kExitCommand, L"Exit");
   Layout();
 
-  TDebugConsole::Instance(CommandLineHasDebug())->Log("TMainForm::TMainForm", "start", kColorYellow);
+  TDebugConsole::Instance(ParseInstanceSwitches(GetCommandLineA()).Debug)->Log("TMainForm::TMainForm", "start", kColorYellow);
   FormCreate();
 }
 

@@ -10,8 +10,8 @@
 // or mute click, puts the remembered word back once a second, and keeps it
 // per user in the registry. It registers the start at logon on a supported
 // board and removes it when it closes normally, and it answers three
-// requests that other processes post to the application window:
-// 0x81F4 close, 0x81F5 restore the panel, 0x81F6 remove the logon start.
+// requests that other processes post to the application window
+// (requests.h).
 
 #include <windows.h>
 
@@ -29,10 +29,6 @@ namespace lirrin {
 
 class TMainForm {
  public:
-  static constexpr UINT kCloseRequest = 0x81F4;
-  static constexpr UINT kRestoreRequest = 0x81F5;
-  static constexpr UINT kRemoveLogonRequest = 0x81F6;
-
   // Builds the window and its controls, then runs FormCreate: the platform
   // verdict, the stored word to the amplifier, the timer, the logon start.
   explicit TMainForm(TApplication& application);
