@@ -22,7 +22,9 @@ void TApplication::Initialize(const std::wstring& title) {
   windowClass.hIcon = LoadIconW(Module, MAKEINTRESOURCEW(IDI_MAINICON));
   windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.lpszClassName = kWindowClass;
-  if (RegisterClassExW(&windowClass) == 0) throw std::runtime_error("The application window class cannot be registered");
+  if (RegisterClassExW(&windowClass) == 0) {
+    throw std::runtime_error("The application window class cannot be registered");
+  }
   // A captioned popup of no size: it has a task bar entry, but nothing of it
   // shows on the desktop.
   Window = CreateWindowExW(0, kWindowClass, title.c_str(),

@@ -7,9 +7,8 @@ UINT MonitorDpi(HMONITOR monitor) {
   using TGetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   static const auto getDpiForMonitor = [] {
     const HMODULE shcore = LoadLibraryW(L"shcore.dll");
-    return shcore == nullptr
-               ? nullptr
-               : reinterpret_cast<TGetDpiForMonitor>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")));
+    if (shcore == nullptr) return TGetDpiForMonitor{nullptr};
+    return reinterpret_cast<TGetDpiForMonitor>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")));
   }();
   UINT x = 0, y = 0;
   if (getDpiForMonitor != nullptr && monitor != nullptr && getDpiForMonitor(monitor, 0, &x, &y) == S_OK && y != 0) {

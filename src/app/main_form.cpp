@@ -87,7 +87,8 @@ TMainForm::TMainForm(TApplication& application)
   AppendMenuW(PopupMenu, MF_STRING, kExitCommand, L"Exit");
   Layout();
 
-  TDebugConsole::Instance(ParseInstanceSwitches(GetCommandLineA()).Debug)->Log("TMainForm::TMainForm", "start", kColorYellow);
+  const bool debug = ParseInstanceSwitches(GetCommandLineA()).Debug;
+  TDebugConsole::Instance(debug)->Log("TMainForm::TMainForm", "start", kColorYellow);
   FormCreate();
 }
 
@@ -98,8 +99,9 @@ void TMainForm::FormCreate() {
   WriteAmplifier(StoredWord);
   SetTimer(Window, kTimerId, kTimerIntervalMs, nullptr);
   if (!Supported) return;
-  const HICON icon = static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
-                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  const HICON icon =
+      static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   TrayIcon = std::make_unique<TTrayIcon>(Window, kTrayMessage, icon, Application.Title());
   Clicker = std::make_unique<TMouseClicker>();
   PendingMinimize = true;
