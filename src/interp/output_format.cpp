@@ -1,8 +1,6 @@
 #include "interp/output_format.h"
 
-#include <filesystem>
-#include <fstream>
-
+#include "interp/text_file.h"
 #include "interp/value_format.h"
 
 namespace lirrin {
@@ -67,15 +65,13 @@ void AppendHexDump(const u8* bytes, u32 size, TLines& lines) {
   }
 }
 
-// Text mode gives the platform's line end (CR LF on Windows, LF elsewhere),
-// so the file reads naturally with the system's own tools; UTF-8 without a
-// byte-order mark keeps ASCII printouts byte for byte as they were.
+// UTF-8 without a byte-order mark keeps ASCII printouts byte for byte as
+// they were.
 bool SaveLines(const TText& name, const TLines& lines) {
-  std::ofstream file(std::filesystem::path(name), std::ios::out | std::ios::trunc);
-  if (!file) return false;
-  for (const TText& line : lines) file << ToUtf8(line) << '\n';
-  file.close();
-  return !file.fail();
+  std::vector<std::string> utf8Lines;
+  utf8Lines.reserve(lines.size());
+  for (const TText& line : lines) utf8Lines.push_back(ToUtf8(line));
+  return WriteTextFile(name, utf8Lines);
 }
 
 }  // namespace lirrin
