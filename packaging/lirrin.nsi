@@ -121,17 +121,39 @@ FunctionEnd
 ; deleted, since a loaded driver keeps its file open.
 !macro RemoveDriver UN
 Function ${UN}RemoveDriver
+  ; Until the service is gone, bounded: a service manager that is still
+  ; busy with the service (another process's handle, a pending stop) may
+  ; keep it after one deletion.
+  StrCpy $6 0
+  ${Do}
+    Call ${UN}DeleteDriverService
+    ${IfThen} $0 == 0 ${|} ${Break} ${|}
+    IntOp $6 $6 + 1
+    ${IfThen} $6 >= ${WAIT_STEPS} ${|} ${Break} ${|}
+    Sleep 100
+  ${Loop}
+  ${If} ${RunningX64}
+    Delete /REBOOTOK "$WINDIR\SysWOW64\Drivers\${DRIVER}.sys"
+  ${Else}
+    Delete /REBOOTOK "$SYSDIR\Drivers\${DRIVER}.sys"
+  ${EndIf}
+FunctionEnd
+
+; One attempt: stop the service, wait until it has stopped, delete it.
+; $0 is 0 when there was no service left to delete.
+Function ${UN}DeleteDriverService
   ; SC_MANAGER_ALL_ACCESS, SERVICE_ALL_ACCESS
-  System::Call 'advapi32::OpenSCManager(p 0, p 0, i 0xF003F) p.r0'
-  ${If} $0 != 0
-    System::Call 'advapi32::OpenService(p r0, t "${DRIVER}", i 0xF01FF) p.r1'
-    ${If} $1 != 0
+  System::Call 'advapi32::OpenSCManager(p 0, p 0, i 0xF003F) p.r1'
+  StrCpy $0 0
+  ${If} $1 != 0
+    System::Call 'advapi32::OpenService(p r1, t "${DRIVER}", i 0xF01FF) p.r0'
+    ${If} $0 != 0
       ; SERVICE_STATUS: seven dwords; the second is the current state.
       System::Call '*(i, i, i, i, i, i, i) p.r2'
-      System::Call 'advapi32::ControlService(p r1, i 1, p r2) i'
+      System::Call 'advapi32::ControlService(p r0, i 1, p r2) i'
       StrCpy $3 0
       ${Do}
-        System::Call 'advapi32::QueryServiceStatus(p r1, p r2) i.r4'
+        System::Call 'advapi32::QueryServiceStatus(p r0, p r2) i.r4'
         System::Call '*$2(i, i .r5)'
         ; SERVICE_STOPPED is 1; a service that cannot report is given up on.
         ${If} $4 == 0
@@ -143,15 +165,10 @@ Function ${UN}RemoveDriver
         Sleep 100
       ${Loop}
       System::Free $2
-      System::Call 'advapi32::DeleteService(p r1) i'
-      System::Call 'advapi32::CloseServiceHandle(p r1) i'
+      System::Call 'advapi32::DeleteService(p r0) i'
+      System::Call 'advapi32::CloseServiceHandle(p r0) i'
     ${EndIf}
-    System::Call 'advapi32::CloseServiceHandle(p r0) i'
-  ${EndIf}
-  ${If} ${RunningX64}
-    Delete /REBOOTOK "$WINDIR\SysWOW64\Drivers\${DRIVER}.sys"
-  ${Else}
-    Delete /REBOOTOK "$SYSDIR\Drivers\${DRIVER}.sys"
+    System::Call 'advapi32::CloseServiceHandle(p r1) i'
   ${EndIf}
 FunctionEnd
 !macroend
