@@ -3,22 +3,10 @@
 #include <windows.h>
 
 #include "app/adv_reg.h"
+#include "support/ansi_code_page.h"
 #include "support/module_info.h"
 
 namespace lirrin {
-
-namespace {
-
-std::string ToAnsi(const std::wstring& text) {
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), length, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(length - 1));
-  return narrow;
-}
-
-}  // namespace
 
 std::wstring RunValueData(const std::wstring& path) {
   return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
@@ -30,13 +18,13 @@ void TAdvReg::RemoveRunValue(const std::wstring& name) { WriteRunValue(name, std
 
 void TAdvReg::WriteRunValue(const std::wstring& name, const std::wstring& data, bool add) {
   HKEY key = nullptr;
-  const std::string valueName = ToAnsi(name);
+  const std::string valueName = ToAnsiCodePage(name);
   if (add) {
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS) {
       return;
     }
-    const std::string value = ToAnsi(RunValueData(data));
+    const std::string value = ToAnsiCodePage(RunValueData(data));
     RegSetValueExA(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
   } else {
