@@ -21,11 +21,11 @@ std::string Limited(std::string path) {
 }  // namespace
 
 // The first condition that holds wins: the 95/98/Me family needs the legacy
-// dynamic driver; a native process the x86 driver; under WOW64 the 64-bit
-// system's own driver, Itanium before x64.
+// dynamic driver; a native process the driver of its own bitness; under
+// WOW64 the 64-bit system's own driver, Itanium before x64.
 TDriverImageKind SelectDriverImage(const TLoaderPlatform& platform) {
   if (platform.Family <= 16) return TDriverImageKind::Legacy;
-  if (platform.Native) return TDriverImageKind::X86;
+  if (platform.Native) return platform.Program64 ? TDriverImageKind::X64 : TDriverImageKind::X86;
   if (platform.IA64) return TDriverImageKind::IA64;
   if (platform.X64) return TDriverImageKind::X64;
   return TDriverImageKind::None;
@@ -69,7 +69,8 @@ TLoadDriver::~TLoadDriver() {
   }
 }
 
-// NT family: the system directory's Drivers folder, except under WOW64,
+// NT family: the system directory's Drivers folder (for a native 64-bit
+// program that is the real System32\Drivers), except under WOW64,
 // where the system directory a 32-bit process sees is SysWOW64 and the
 // image must go to the real SysWOW64\Drivers folder so that the service's
 // path names the file that was written. The 95/98/Me family keeps dynamic

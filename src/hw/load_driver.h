@@ -28,13 +28,20 @@ constexpr std::intptr_t kInvalidDevice = -1;
 // Which of the four images the running system needs.
 enum class TDriverImageKind { None, Legacy, X86, IA64, X64 };
 
-// What the loader needs to know about the running system.
+// What the loader needs to know about the running system and program.
 struct TLoaderPlatform {
   u32 Family = 0;     // TOsVersion::Family(0xFFFF)
   bool Native = true; // false under WOW64
   bool X64 = false;
   bool IA64 = false;
+  bool Program64 = false; // this program is a 64-bit build
 };
+
+// The one place where the two builds of a program differ for the loader: a
+// 64-bit build runs natively on x64 Windows and needs the x64 image in the
+// real system folder; a 32-bit build runs natively only on 32-bit Windows
+// and under WOW64 on x64 Windows.
+constexpr bool ProgramIs64Bit() { return sizeof(void*) == 8; }
 
 TDriverImageKind SelectDriverImage(const TLoaderPlatform& platform);
 TDriverImageBytes DriverImageOf(TDriverImageKind kind);

@@ -111,7 +111,8 @@ std::unique_ptr<TDriverSystem> MakeWin32DriverSystem() { return std::make_unique
 TLoadDriver* TLoadDriver::Instance(bool overwriteImage, bool stopServiceOnExit, bool deleteServiceOnExit) {
   if (instance == nullptr) {
     const TOsVersion& os = *TOsVersion::Instance();
-    const TLoaderPlatform platform{os.Family(0xFFFF), os.IsNative(), os.IsX64(), os.IsIA64()};
+    const TLoaderPlatform platform{os.Family(0xFFFF), os.IsNative(), os.IsX64(), os.IsIA64(),
+                                          ProgramIs64Bit()};
     instance = new TLoadDriver(MakeWin32DriverSystem(), platform,
                                {overwriteImage, stopServiceOnExit, deleteServiceOnExit});
     instance->Open(kDriverName, instance->Image().Bytes, instance->Image().Size);

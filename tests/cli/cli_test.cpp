@@ -76,12 +76,15 @@ TEST(Cli, HardwareBoardGivesAOneLineReasonWhenItCannotRun) {
   EXPECT_EQ(run.Out, "");
 }
 #else
-// On Windows the hardware is reached through the program's own driver. The
-// tests carry no driver image, so loading fails: the user reads the
-// driver's message once, every request fails, and no function is found.
-TEST(Cli, HardwareBoardWithoutTheDriverSaysSoAndFindsNothing) {
+// On Windows the hardware is reached through the program's own driver; the
+// tests run under Wine, whose driver host runs no port instruction, so no
+// PCI function is ever found and the command still ends normally. The
+// 32-bit build runs under WOW64 there and installs the x64 image, which the
+// 32-bit driver host cannot load: the user reads the driver's message once.
+// The 64-bit build's own x64 image loads.
+TEST(Cli, HardwareBoardUnderWineFindsNothing) {
   const CliRun run = Cli({"--board", "hw", "pci"});
-  EXPECT_EQ(run.Err, ToUtf8(kDriverLoadFailedText) + "\n");
+  EXPECT_EQ(run.Err, ProgramIs64Bit() ? "" : ToUtf8(kDriverLoadFailedText) + "\n");
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Exit, kExitOk);
 }

@@ -89,6 +89,7 @@ class TModelSystem final : public TDriverSystem {
 constexpr TLoaderPlatform kXp{32, true, false, false};
 constexpr TLoaderPlatform kWin7Wow64{193, false, true, false};
 constexpr TLoaderPlatform kWin98{16, true, false, false};
+constexpr TLoaderPlatform kWin7X64Program{193, true, true, false, true};
 
 const unsigned char kImage[] = {'M', 'Z', 0x90, 0x00, 0x03, 0xFF};
 constexpr u32 kImageSize = sizeof kImage;
@@ -141,7 +142,9 @@ TEST(DriverImageChoice, FirstMatchingRowWins) {
       {{16, true, false, false}, TDriverImageKind::Legacy, "98"},
       {{0, true, false, false}, TDriverImageKind::Legacy, "unclassified"},
       {{32, true, false, false}, TDriverImageKind::X86, "XP"},
-      {{193, true, true, false}, TDriverImageKind::X86, "a native process on x64 (not WOW64)"},
+      {{193, true, true, false}, TDriverImageKind::X86, "a native 32-bit process on x64 (not WOW64)"},
+      {{193, true, true, false, true}, TDriverImageKind::X64, "a 64-bit program on 7 x64"},
+      {{449, true, true, false, true}, TDriverImageKind::X64, "a 64-bit program on 8 x64"},
       {{193, false, true, false}, TDriverImageKind::X64, "7 x64 under WOW64"},
       {{34, false, false, true}, TDriverImageKind::IA64, "Server 2003 Itanium under WOW64"},
       {{35, false, true, true}, TDriverImageKind::IA64, "both bits: Itanium first"},
@@ -168,6 +171,10 @@ TEST_F(LoadDriverTest, PathsPerSystem) {
   EXPECT_EQ(wow64.Directory, "C:\\WINDOWS\\SysWOW64");
   EXPECT_EQ(wow64.ImageFile, kWow64Image);
   EXPECT_EQ(wow64.Device, "\\\\.\\NvkDrv101");
+  // A 64-bit program sees the real system folder and puts the x64 image there.
+  const auto x64Loader = Loader(kWin7X64Program);
+  EXPECT_EQ(x64Loader->Paths(kDriverName).ImageFile, kNativeImage);
+  EXPECT_EQ(x64Loader->Image().Bytes, X64DriverImage().Bytes);
   const TDriverPaths legacy = Loader(kWin98)->Paths(kDriverName);
   EXPECT_EQ(legacy.ImageFile, "C:\\WINDOWS\\SYSTEM\\NvkDrv101.vxd");
   EXPECT_EQ(legacy.Device, "\\\\.\\C:\\WINDOWS\\SYSTEM\\NvkDrv101.vxd");

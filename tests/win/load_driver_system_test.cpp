@@ -5,8 +5,9 @@
 // the error message and the invalid handle; what the test checks is what
 // was written and registered on the way.
 //
-// Run in a 64-bit prefix (the process under WOW64), in a 32-bit one
-// (native), and with the 95/98/Me family reported. Wine cannot load a
+// Run by the 32-bit build in a 64-bit prefix (the process under WOW64), in a
+// 32-bit one (native), and with the 95/98/Me family reported; run by the
+// 64-bit build natively in the 64-bit prefix. Wine cannot load a
 // 95/98/Me dynamic driver: opening "\\.\" + the image path opens the file
 // itself (and deletes it when that handle closes), so there the test checks
 // only the file and that no service is involved.
@@ -102,7 +103,7 @@ class LoadDriverSystemTest : public ::testing::Test {
   void SetUp() override {
     SetMessageBoxRecorder([this](const TMessageBox& box) { Boxes.push_back(box.Text); });
     const TOsVersion& os = *TOsVersion::Instance();
-    Platform = {os.Family(0xFFFF), os.IsNative(), os.IsX64(), os.IsIA64()};
+    Platform = {os.Family(0xFFFF), os.IsNative(), os.IsX64(), os.IsIA64(), ProgramIs64Bit()};
     // The harness says which kind of prefix this is, so that a native run
     // cannot pass for a WOW64 one.
     if (const char* wow64 = std::getenv("LIRRIN_EXPECT_WOW64")) {
