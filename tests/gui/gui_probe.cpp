@@ -6,6 +6,9 @@
 //
 //   post MESSAGE [WPARAM LPARAM]  post to the application window
 //   panel                         the panel: visible, its rectangle, its X window
+//   panel-shown TIMEOUT_MS        waits until the panel shows, then as panel
+//                                 (the panel shows for about a second after a
+//                                 start: too short for one Wine start per look)
 //   controls                      slider and button: enabled, the volume shown, their rectangles
 //   version                       the panel's hidden version label
 //   tray                          Wine's tray window: visible, its rectangle
@@ -69,6 +72,18 @@ int ShowPanel() {
               GetForegroundWindow() == panel ? 1 : 0,
               static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetPropA(panel, "__wine_x11_whole_window"))));
   return 0;
+}
+
+int WaitForPanelShown(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const DWORD timeout = Number(argv[2]);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const HWND panel = Panel();
+    if (panel != nullptr && IsWindowVisible(panel)) return ShowPanel();
+    if (GetTickCount() - start >= timeout) return 1;
+    Sleep(10);
+  }
 }
 
 int ShowControls() {
@@ -219,6 +234,7 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "post") return Post(argc, argv);
   if (command == "panel") return ShowPanel();
+  if (command == "panel-shown") return WaitForPanelShown(argc, argv);
   if (command == "controls") return ShowControls();
   if (command == "version") return ShowVersion();
   if (command == "tray") return ShowTray();

@@ -1,6 +1,8 @@
 # Sourced by the GUI tests and the demo: a virtual X display and a Wine
 # prefix set up for driving the tray program from outside.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../wine/wine.sh"
+
 # poll TRIES COMMAND...: runs COMMAND until it succeeds, at most TRIES times
 # a fifth of a second apart.
 poll() {
@@ -32,10 +34,7 @@ start_virtual_display() {
 # running, and makes Wine's windows unmanaged: no window manager runs, and
 # hiding a window then does not wait for one.
 prepare_gui_prefix() {
-  if [ ! -e "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >"$1" 2>&1 || { cat "$1" >&2; return 1; }
-  fi
+  create_prefix "$1" || return 1
   wineserver -p60 >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
