@@ -6,7 +6,14 @@
 ; an upgrade, because the program never replaces a driver file that exists:
 ; without that, a new program would keep talking to the old driver.
 ;
+; One script makes both installers: the 32-bit one (for Windows XP SP3 and
+; later, 32- or 64-bit) installs the 32-bit program, the 64-bit one (for
+; 64-bit Windows 7 and later) the 64-bit program, in the 64-bit Program
+; Files, with its driver in the real System32\Drivers. Only one of them is
+; installed at a time: each removes an installation the other made.
+;
 ; Defines passed by the build (makensis -D...):
+;   ARCH          x86 or x64: the program's and the installer's own
 ;   VERSION       product version, major.minor.patch
 ;   PROGRAM_EXE   the program to install as Lirrin.exe
 ;   DOC_DIR       folder holding README.md and script-language.md
@@ -14,7 +21,25 @@
 ;   ICON_FILE     (optional) the program icon, for the installer's own window
 ;   OUT_FILE      the installer to write
 
-Unicode true
+!if ${ARCH} == x64
+  Target amd64-unicode
+  ; RunningX64 is a constant in a 64-bit installer, which leaves the other
+  ; branch of each test of it unreferenced.
+  !pragma warning disable 6012
+  ; The 64-bit program's registry view and Program Files; the 32-bit
+  ; build's installation is recorded in the 32-bit view.
+  !define OWN_REG_VIEW 64
+  !define OTHER_REG_VIEW 32
+  !define PROGRAM_FILES "$PROGRAMFILES64"
+!else if ${ARCH} == x86
+  Unicode true
+  ; A 32-bit process's own view is the 32-bit one; XP has no other.
+  !define OWN_REG_VIEW default
+  !define OTHER_REG_VIEW 64
+  !define PROGRAM_FILES "$PROGRAMFILES"
+!else
+  !error "ARCH must be x86 or x64"
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 ManifestSupportedOS all
@@ -23,6 +48,7 @@ ManifestSupportedOS all
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include WinVer.nsh
 
 !define PRODUCT "Norvik Lirrin"
 !define PUBLISHER "Norvik"
@@ -44,7 +70,7 @@ ManifestSupportedOS all
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
-InstallDir "$PROGRAMFILES\Norvik\Lirrin"
+InstallDir "${PROGRAM_FILES}\Norvik\Lirrin"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
 
@@ -116,9 +142,11 @@ FunctionEnd
 
 ; Stops and deletes the driver service and deletes the driver file the
 ; program wrote. A 32-bit program on 64-bit Windows writes its driver to the
-; Windows folder's SysWOW64\Drivers (the path the service names), otherwise
-; to the system folder's Drivers. The service is stopped before the file is
-; deleted, since a loaded driver keeps its file open.
+; Windows folder's SysWOW64\Drivers (the path the service names), a 64-bit
+; program to the real System32\Drivers, a program on 32-bit Windows to the
+; system folder's Drivers. On 64-bit Windows both places are cleared, since
+; either build may have been installed. The service is stopped before the
+; file is deleted, since a loaded driver keeps its file open.
 !macro RemoveDriver UN
 Function ${UN}RemoveDriver
   ; Until the service is gone, bounded: a service manager that is still
@@ -134,6 +162,11 @@ Function ${UN}RemoveDriver
   ${Loop}
   ${If} ${RunningX64}
     Delete /REBOOTOK "$WINDIR\SysWOW64\Drivers\${DRIVER}.sys"
+    ; (A 32-bit installer sees SysWOW64 under the name System32 unless
+    ; redirection is off; a 64-bit one sees the real folder anyway.)
+    ${DisableX64FSRedirection}
+    Delete /REBOOTOK "$WINDIR\System32\Drivers\${DRIVER}.sys"
+    ${EnableX64FSRedirection}
   ${Else}
     Delete /REBOOTOK "$SYSDIR\Drivers\${DRIVER}.sys"
   ${EndIf}
@@ -175,6 +208,50 @@ FunctionEnd
 !insertmacro RemoveDriver ""
 !insertmacro RemoveDriver "un."
 
+; The installation the other build's installer made, if any: its uninstall
+; entry is in the other registry view. Its running copy has been asked to
+; quit and the driver is removed by the caller; this takes away its files,
+; folder and uninstall entry, and a logon start a logoff left registered for
+; its program (the new program registers its own when it runs). The
+; Start menu entry is the same for both and is written anew. The user's
+; setting is kept.
+Function RemoveOtherBuild
+  ${IfNotThen} ${RunningX64} ${|} Return ${|}
+  SetRegView ${OTHER_REG_VIEW}
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+    DetailPrint "Removing the other build's installation in $0"
+    Delete "$0\${PROGRAM}"
+    Delete "$0\License.txt"
+    Delete "$0\README.md"
+    Delete "$0\script-language.md"
+    Delete "$0\${UNINSTALLER}"
+    RMDir "$0"
+    RMDir "$0\.."
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    DeleteRegValue HKCU "${RUN_KEY}" "Lirrin"
+    nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN Lirrin /F'
+    Pop $1
+  ${EndIf}
+  SetRegView ${OWN_REG_VIEW}
+FunctionEnd
+
+Function .onInit
+  !if ${ARCH} == x64
+    ${IfNot} ${RunningX64}
+    ${OrIfNot} ${AtLeastWin7}
+      MessageBox MB_ICONSTOP|MB_OK "This installer is for 64-bit Windows 7 and later. Use Lirrin-setup.exe on other systems." /SD IDOK
+      SetErrorLevel 1
+      Quit
+    ${EndIf}
+  !endif
+  SetRegView ${OWN_REG_VIEW}
+FunctionEnd
+
+Function un.onInit
+  SetRegView ${OWN_REG_VIEW}
+FunctionEnd
+
 Var WasRunning
 
 Section "${PRODUCT}" SecProgram
@@ -189,6 +266,7 @@ Section "${PRODUCT}" SecProgram
   ${EndIf}
   Call StopRunningCopy
   Call RemoveDriver
+  Call RemoveOtherBuild
 
   SetOutPath "$INSTDIR"
   File "/oname=${PROGRAM}" "${PROGRAM_EXE}"

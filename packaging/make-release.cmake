@@ -1,26 +1,67 @@
-# Gathers FILES into RELEASE_DIR, writes SHA256SUMS (sha256sum's format, so
-# `sha256sum -c SHA256SUMS` checks them) and packs the folder into
-# RELEASE_ZIP; the zip's own sum goes beside it in RELEASE_ZIP.sha256.
-file(REMOVE_RECURSE ${RELEASE_DIR})
-file(MAKE_DIRECTORY ${RELEASE_DIR})
-set(sums "")
-foreach(source IN LISTS FILES)
-  get_filename_component(name ${source} NAME)
-  file(COPY ${source} DESTINATION ${RELEASE_DIR})
-  file(SHA256 ${RELEASE_DIR}/${name} hash)
-  string(APPEND sums "${hash}  ${name}\n")
+# cmake -DSOURCE_DIR=... -DX86_BUILD=... -DX64_BUILD=... -DRELEASE_ROOT=... -P make-release.cmake
+#
+# The release package from the two Windows builds: both installers at the
+# top (Lirrin-setup.exe, 32-bit, for XP SP3 and later; Lirrin-x64-setup.exe
+# for 64-bit Windows 7 and later), each build's plain programs in x86/ and
+# x64/, the user documents, and SHA256SUMS (sha256sum's format, so
+# `sha256sum -c SHA256SUMS` checks them), packed into
+# RELEASE_ROOT/Lirrin-VERSION.zip with the zip's own sum beside it.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(variable SOURCE_DIR X86_BUILD X64_BUILD RELEASE_ROOT)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "${variable} is not set")
+  endif()
 endforeach()
-file(WRITE ${RELEASE_DIR}/SHA256SUMS "${sums}")
-get_filename_component(release_parent ${RELEASE_DIR} DIRECTORY)
-get_filename_component(release_name ${RELEASE_DIR} NAME)
-file(REMOVE ${RELEASE_ZIP})
+
+file(STRINGS ${X86_BUILD}/CMakeCache.txt version_line REGEX "^CMAKE_PROJECT_VERSION:")
+string(REGEX REPLACE "^[^=]*=" "" version "${version_line}")
+set(name Lirrin-${version})
+set(release_dir ${RELEASE_ROOT}/${name})
+set(release_zip ${RELEASE_ROOT}/${name}.zip)
+
+# "source|folder in the package" pairs.
+set(files
+  ${X86_BUILD}/Lirrin-setup.exe|.
+  ${X64_BUILD}/Lirrin-x64-setup.exe|.
+  ${X86_BUILD}/src/app/Lirrin.exe|x86
+  ${X86_BUILD}/src/lirrin-cli.exe|x86
+  ${X64_BUILD}/src/app/Lirrin.exe|x64
+  ${X64_BUILD}/src/lirrin-cli.exe|x64
+  ${SOURCE_DIR}/README.md|.
+  ${SOURCE_DIR}/docs/script-language.md|.
+  ${SOURCE_DIR}/packaging/License.txt|.)
+
+file(REMOVE_RECURSE ${release_dir})
+set(sums "")
+foreach(entry IN LISTS files)
+  string(REPLACE "|" ";" pair "${entry}")
+  list(GET pair 0 source)
+  list(GET pair 1 folder)
+  if(NOT EXISTS ${source})
+    message(FATAL_ERROR "missing from the builds: ${source}")
+  endif()
+  get_filename_component(file_name ${source} NAME)
+  file(MAKE_DIRECTORY ${release_dir}/${folder})
+  file(COPY ${source} DESTINATION ${release_dir}/${folder})
+  if(folder STREQUAL ".")
+    set(path ${file_name})
+  else()
+    set(path ${folder}/${file_name})
+  endif()
+  file(SHA256 ${release_dir}/${path} hash)
+  string(APPEND sums "${hash}  ${path}\n")
+endforeach()
+file(WRITE ${release_dir}/SHA256SUMS "${sums}")
+
+file(REMOVE ${release_zip})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${RELEASE_ZIP} --format=zip ${release_name}
-  WORKING_DIRECTORY ${release_parent}
+  COMMAND ${CMAKE_COMMAND} -E tar cf ${release_zip} --format=zip ${name}
+  WORKING_DIRECTORY ${RELEASE_ROOT}
   RESULT_VARIABLE packed)
 if(NOT packed EQUAL 0)
-  message(FATAL_ERROR "could not write ${RELEASE_ZIP}")
+  message(FATAL_ERROR "could not write ${release_zip}")
 endif()
-get_filename_component(zip_name ${RELEASE_ZIP} NAME)
-file(SHA256 ${RELEASE_ZIP} zip_hash)
-file(WRITE ${RELEASE_ZIP}.sha256 "${zip_hash}  ${zip_name}\n")
+file(SHA256 ${release_zip} zip_hash)
+file(WRITE ${release_zip}.sha256 "${zip_hash}  ${name}.zip\n")
+message(STATUS "${release_zip}")
