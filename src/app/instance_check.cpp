@@ -13,6 +13,32 @@ std::string InstanceMutexName(const std::string& modulePath) {
   return slash == std::string::npos ? modulePath : modulePath.substr(slash + 1);
 }
 
+std::string GlobalInstanceName(const std::string& mutexName) { return "Global\\" + mutexName; }
+
+std::string GlobalCloseEventName(const std::string& mutexName) { return "Global\\" + mutexName + " close"; }
+
+namespace {
+
+std::string OwnMutexName() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return InstanceMutexName(path);
+}
+
+struct TCloseWatch {
+  HANDLE Event;
+  HWND Window;
+};
+
+DWORD WINAPI WaitForCloseEvent(void* parameter) {
+  const TCloseWatch watch = *static_cast<TCloseWatch*>(parameter);
+  delete static_cast<TCloseWatch*>(parameter);
+  if (WaitForSingleObject(watch.Event, INFINITE) == WAIT_OBJECT_0) PostMessageW(watch.Window, kCloseRequest, 0, 0);
+  return 0;
+}
+
+}  // namespace
+
 TInstanceSwitches ParseInstanceSwitches(const std::string& commandLine) {
   std::string upper = commandLine;
   for (char& c : upper) {
@@ -22,9 +48,7 @@ TInstanceSwitches ParseInstanceSwitches(const std::string& commandLine) {
 }
 
 bool RunInstanceCheck(const std::wstring& applicationTitle) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string name = InstanceMutexName(path);
+  const std::string name = OwnMutexName();
   const TInstanceSwitches switches = ParseInstanceSwitches(GetCommandLineA());
   // The first call decides for the whole run whether the console exists.
   TDebugConsole::Instance(switches.Debug);
@@ -44,7 +68,25 @@ bool RunInstanceCheck(const std::wstring& applicationTitle) {
   // Two copies started together can both miss each other's mutex above;
   // the one whose creation finds the mutex already there stops.
   CreateMutexA(nullptr, FALSE, name.c_str());
-  return GetLastError() != ERROR_ALREADY_EXISTS;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return false;
+  // Held the same way; copies in several sessions share it.
+  CreateMutexA(nullptr, FALSE, GlobalInstanceName(name).c_str());
+  return true;
+}
+
+void AnswerGlobalCloseRequest(HWND applicationWindow) {
+  // Manual-reset: one setting reaches the copies of every session. The
+  // handle and the thread live as long as the process.
+  const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, GlobalCloseEventName(OwnMutexName()).c_str());
+  if (event == nullptr) return;
+  auto* watch = new TCloseWatch{event, applicationWindow};
+  const HANDLE thread = CreateThread(nullptr, 0, WaitForCloseEvent, watch, 0, nullptr);
+  if (thread == nullptr) {
+    delete watch;
+    CloseHandle(event);
+    return;
+  }
+  CloseHandle(thread);
 }
 
 }  // namespace lirrin

@@ -5,6 +5,14 @@
 // it is private to the session and two differently named copies of the
 // file run side by side. The command line, the program's own path included,
 // is searched upper-cased for "/DEBUG" and "/UNINSTALL" anywhere.
+//
+// The installer must also find, and ask to quit, copies in other logon
+// sessions (another user's, or the user's own while a deployment tool runs
+// as SYSTEM), which it cannot reach by their windows. So every copy also
+// holds a mutex of the same name in the global namespace for as long as it
+// runs, and closes when the global event "<name> close" is set.
+
+#include <windows.h>
 
 #include <string>
 
@@ -12,6 +20,10 @@ namespace lirrin {
 
 // The mutex name for a program path: the text after the last backslash.
 std::string InstanceMutexName(const std::string& modulePath);
+
+// The global names of a copy whose session mutex is `mutexName`.
+std::string GlobalInstanceName(const std::string& mutexName);
+std::string GlobalCloseEventName(const std::string& mutexName);
 
 struct TInstanceSwitches {
   bool Debug = false;
@@ -24,5 +36,10 @@ TInstanceSwitches ParseInstanceSwitches(const std::string& commandLine);
 // another one running (with "/UNINSTALL" it asks that one to close) or had
 // nothing to uninstall. A copy that goes on holds the mutex until it ends.
 bool RunInstanceCheck(const std::wstring& applicationTitle);
+
+// Posts the close request to `applicationWindow` once the global close event
+// is set (from a thread of its own that waits for it). Without the event
+// (no right to the global namespace) it does nothing.
+void AnswerGlobalCloseRequest(HWND applicationWindow);
 
 }  // namespace lirrin

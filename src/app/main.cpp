@@ -31,6 +31,7 @@ void RunProgram(HINSTANCE instance) {
   lirrin::TGdiplusSession gdiplus;
   lirrin::TApplication application(instance);
   application.Initialize(kTitle);
+  lirrin::AnswerGlobalCloseRequest(application.Handle());
   const auto board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
   auto form = std::make_unique<lirrin::TMainForm>(application);
   application.SetMessageHook([&form](const MSG& message) { return form->ApplicationEventsMessage(message); });
