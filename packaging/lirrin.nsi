@@ -64,9 +64,15 @@ ManifestSupportedOS all
 !define APP_WINDOW_CLASS "TApplication"
 !define WM_LIRRIN_CLOSE 0x81F4
 
-; How long an upgrade or an uninstall waits for a running copy to end, and
-; for the driver service to stop, in steps of 100 ms.
+; How long an upgrade or an uninstall waits for a running copy to end, in
+; steps of 100 ms.
 !define WAIT_STEPS 150
+; How long it spends on the driver service in all, in milliseconds.
+!define DRIVER_REMOVAL_MS 30000
+; The standard exit code of a silent run whose work completes at the next
+; restart, and that of a run refused for want of administrator rights.
+!define EXIT_RESTART_REQUIRED 3010
+!define EXIT_ELEVATION_REQUIRED 740
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
@@ -98,43 +104,78 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_UNPAGE_FINISH
 
 !insertmacro MUI_LANGUAGE "English"
 
-; Asks a running copy to quit and waits until it has ended, so its files can
-; be replaced or removed. The copy is found by its application window; the
-; installed program's own "/UNINSTALL" switch posts it the close request, and
-; a copy started from another folder gets the same request directly. The
-; program holds a mutex named after its file for as long as it runs, which
-; tells when it has really ended (its window goes first). Used by the
-; installer and the uninstaller alike, hence the macro.
+; Asks every running copy to quit and waits until all have ended, so their
+; files can be replaced or removed. The copy of this session is found by its
+; application window; the installed program's own "/UNINSTALL" switch posts
+; it the close request, and a copy started from another folder gets the same
+; request directly. Copies in other sessions (another user's, or the user's
+; own when this runs as SYSTEM from a deployment tool) have no window here:
+; every copy holds a global mutex named after its file and quits when the
+; global close event is set. Each copy holds a session mutex and the global
+; one for as long as it runs, which tells when it has really ended (its
+; window goes first). Used by the installer and the uninstaller alike,
+; hence the macro.
 !macro StopRunningCopy UN
 Function ${UN}StopRunningCopy
   FindWindow $0 "${APP_WINDOW_CLASS}" "${PRODUCT}"
-  ${If} $0 == 0
-    Return
+  ${If} $0 != 0
+    ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
+      ExecWait '"$INSTDIR\${PROGRAM}" /UNINSTALL'
+    ${Else}
+      System::Call 'user32::PostMessage(p r0, i ${WM_LIRRIN_CLOSE}, p 0, p 0)'
+    ${EndIf}
   ${EndIf}
-  ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
-    ExecWait '"$INSTDIR\${PROGRAM}" /UNINSTALL'
-  ${Else}
-    System::Call 'user32::PostMessage(p r0, i ${WM_LIRRIN_CLOSE}, p 0, p 0)'
-  ${EndIf}
+  StrCpy $3 0
   StrCpy $1 0
   ${Do}
-    ; SYNCHRONIZE access only: opening tells that the mutex still exists.
-    System::Call 'kernel32::OpenMutex(i 0x00100000, i 0, t "${PROGRAM}") p.r2'
-    ${If} $2 == 0
-      Return
+    ; EVENT_MODIFY_STATE. The event exists while any copy runs; a copy
+    ; that is still starting creates it a moment later.
+    ${If} $3 == 0
+      System::Call 'kernel32::OpenEvent(i 0x0002, i 0, t "Global\${PROGRAM} close") p.r3'
+      ${If} $3 != 0
+        System::Call 'kernel32::SetEvent(p r3) i'
+      ${EndIf}
     ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r2)'
+    Call ${UN}CopyStillRunning
+    ${If} $4 == ""
+      ${Break}
+    ${EndIf}
     IntOp $1 $1 + 1
     ${If} $1 >= ${WAIT_STEPS}
-      MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} is still running and did not quit. Close it from its tray icon and try again." /SD IDOK
+      MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} is still running $4 and did not quit. Close it there from its tray icon (Exit), or end Lirrin.exe in Task Manager, and try again." /SD IDOK
       SetErrorLevel 3
       Quit
     ${EndIf}
     Sleep 100
   ${Loop}
+  ; Reset, so that the program started later does not quit at once (the
+  ; event goes with its last handle anyway).
+  ${If} $3 != 0
+    System::Call 'kernel32::ResetEvent(p r3) i'
+    System::Call 'kernel32::CloseHandle(p r3) i'
+  ${EndIf}
+FunctionEnd
+
+; $4: where a copy still runs ("in this session", "in another user's
+; session"), or "" when none does. SYNCHRONIZE access only: opening tells
+; that the mutex still exists.
+Function ${UN}CopyStillRunning
+  StrCpy $4 ""
+  System::Call 'kernel32::OpenMutex(i 0x00100000, i 0, t "${PROGRAM}") p.r2'
+  ${If} $2 != 0
+    System::Call 'kernel32::CloseHandle(p r2)'
+    StrCpy $4 "in this session"
+    Return
+  ${EndIf}
+  System::Call 'kernel32::OpenMutex(i 0x00100000, i 0, t "Global\${PROGRAM}") p.r2'
+  ${If} $2 != 0
+    System::Call 'kernel32::CloseHandle(p r2)'
+    StrCpy $4 "in another user's session"
+  ${EndIf}
 FunctionEnd
 !macroend
 !insertmacro StopRunningCopy ""
@@ -149,16 +190,21 @@ FunctionEnd
 ; file is deleted, since a loaded driver keeps its file open.
 !macro RemoveDriver UN
 Function ${UN}RemoveDriver
-  ; Until the service is gone, bounded: a service manager that is still
-  ; busy with the service (another process's handle, a pending stop) may
-  ; keep it after one deletion.
-  StrCpy $6 0
+  ; Bounded in all: a service that does not stop in time (another process
+  ; holds its device open) or that stays after its deletion (it is marked
+  ; for deletion while another process holds a handle to it) is left to the
+  ; next restart, which removes it; its file is then deleted at restart too.
+  System::Call 'kernel32::GetTickCount() i.r7'
   ${Do}
     Call ${UN}DeleteDriverService
     ${IfThen} $0 == 0 ${|} ${Break} ${|}
-    IntOp $6 $6 + 1
-    ${IfThen} $6 >= ${WAIT_STEPS} ${|} ${Break} ${|}
-    Sleep 100
+    Call ${UN}DriverTimeLeft
+    ${If} $8 <= 0
+      DetailPrint "The driver service ${DRIVER} does not go away; it is removed at the next restart."
+      SetRebootFlag true
+      ${Break}
+    ${EndIf}
+    Sleep 500
   ${Loop}
   ${If} ${RunningX64}
     Delete /REBOOTOK "$WINDIR\SysWOW64\Drivers\${DRIVER}.sys"
@@ -170,10 +216,20 @@ Function ${UN}RemoveDriver
   ${Else}
     Delete /REBOOTOK "$SYSDIR\Drivers\${DRIVER}.sys"
   ${EndIf}
+  ${If} ${RebootFlag}
+    DetailPrint "The driver file is deleted at the next restart."
+  ${EndIf}
 FunctionEnd
 
-; One attempt: stop the service, wait until it has stopped, delete it.
-; $0 is 0 when there was no service left to delete.
+; $8: milliseconds left of the driver's time, counted from $7.
+Function ${UN}DriverTimeLeft
+  System::Call 'kernel32::GetTickCount() i.r8'
+  IntOp $8 $8 - $7
+  IntOp $8 ${DRIVER_REMOVAL_MS} - $8
+FunctionEnd
+
+; One attempt: stop the service, wait until it has stopped (within the
+; driver's time), delete it. $0 is 0 when there was no service left.
 Function ${UN}DeleteDriverService
   ; SC_MANAGER_ALL_ACCESS, SERVICE_ALL_ACCESS
   System::Call 'advapi32::OpenSCManager(p 0, p 0, i 0xF003F) p.r1'
@@ -181,10 +237,10 @@ Function ${UN}DeleteDriverService
   ${If} $1 != 0
     System::Call 'advapi32::OpenService(p r1, t "${DRIVER}", i 0xF01FF) p.r0'
     ${If} $0 != 0
+      DetailPrint "Stopping and removing the driver service ${DRIVER}"
       ; SERVICE_STATUS: seven dwords; the second is the current state.
       System::Call '*(i, i, i, i, i, i, i) p.r2'
       System::Call 'advapi32::ControlService(p r0, i 1, p r2) i'
-      StrCpy $3 0
       ${Do}
         System::Call 'advapi32::QueryServiceStatus(p r0, p r2) i.r4'
         System::Call '*$2(i, i .r5)'
@@ -193,8 +249,8 @@ Function ${UN}DeleteDriverService
         ${OrIf} $5 == 1
           ${Break}
         ${EndIf}
-        IntOp $3 $3 + 1
-        ${IfThen} $3 >= ${WAIT_STEPS} ${|} ${Break} ${|}
+        Call ${UN}DriverTimeLeft
+        ${IfThen} $8 <= 0 ${|} ${Break} ${|}
         Sleep 100
       ${Loop}
       System::Free $2
@@ -236,7 +292,22 @@ Function RemoveOtherBuild
   SetRegView ${OWN_REG_VIEW}
 FunctionEnd
 
+; Installing and removing need administrator rights (Program Files, the
+; driver service, HKLM). A limited account is refused before anything is
+; touched; on Vista and later the manifest's request makes Windows ask for
+; an administrator's consent first.
+!macro RequireAdministrator
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "Admin"
+    MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} can only be installed or removed by an administrator. Sign in with an administrator account, or right-click the program and choose Run as administrator." /SD IDOK
+    SetErrorLevel ${EXIT_ELEVATION_REQUIRED}
+    Quit
+  ${EndIf}
+!macroend
+
 Function .onInit
+  !insertmacro RequireAdministrator
   !if ${ARCH} == x64
     ${IfNot} ${RunningX64}
     ${OrIfNot} ${AtLeastWin7}
@@ -248,11 +319,28 @@ Function .onInit
   SetRegView ${OWN_REG_VIEW}
 FunctionEnd
 
-Function un.onInit
-  SetRegView ${OWN_REG_VIEW}
-FunctionEnd
 
 Var WasRunning
+
+; Puts one file in place or fails the install: NSIS would otherwise skip a
+; file it cannot write (silently, in a silent install), leaving the old
+; program while the new version is recorded. A file is held open by a copy
+; the installer cannot see (in another session, or under another name).
+!macro PlaceFile SOURCE NAME
+  ${Do}
+    ClearErrors
+    SetOverwrite try
+    File "/oname=${NAME}" "${SOURCE}"
+    SetOverwrite on
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    DetailPrint "$INSTDIR\${NAME} is in use and cannot be replaced."
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$INSTDIR\${NAME} is in use by another program and cannot be replaced. Close ${PRODUCT} wherever it runs (another user's session included) and choose Retry." /SD IDCANCEL IDRETRY`
+      Abort "$INSTDIR\${NAME} could not be replaced; nothing was changed."
+    ${EndIf}
+  ${Loop}
+!macroend
 
 Section "${PRODUCT}" SecProgram
   SectionIn RO
@@ -269,10 +357,11 @@ Section "${PRODUCT}" SecProgram
   Call RemoveOtherBuild
 
   SetOutPath "$INSTDIR"
-  File "/oname=${PROGRAM}" "${PROGRAM_EXE}"
-  File "/oname=License.txt" "${LICENSE_FILE}"
-  File "${DOC_DIR}/README.md"
-  File "${DOC_DIR}/script-language.md"
+  !insertmacro PlaceFile "${PROGRAM_EXE}" "${PROGRAM}"
+  !insertmacro PlaceFile "${LICENSE_FILE}" "License.txt"
+  !insertmacro PlaceFile "${DOC_DIR}/README.md" "README.md"
+  !insertmacro PlaceFile "${DOC_DIR}/script-language.md" "script-language.md"
+  ; The version is recorded only once every file has landed.
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
   CreateDirectory "${START_MENU_DIR}"
@@ -296,24 +385,35 @@ Function .onInstSuccess
   ${AndIf} ${Silent}
     Exec '"$INSTDIR\${PROGRAM}"'
   ${EndIf}
+  ${If} ${RebootFlag}
+  ${AndIf} ${Silent}
+    SetErrorLevel ${EXIT_RESTART_REQUIRED}
+  ${EndIf}
+FunctionEnd
+
+Function un.onUninstSuccess
+  ${If} ${RebootFlag}
+  ${AndIf} ${Silent}
+    SetErrorLevel ${EXIT_RESTART_REQUIRED}
+  ${EndIf}
 FunctionEnd
 
 Section "un.${PRODUCT}" SecUnProgram
   SectionIn RO
   SetShellVarContext all
 
-  ; A running copy removes its own logon start as it closes. When none runs,
-  ; a start registered before a logoff or shutdown is still there: take away
-  ; both forms, the Run value (named up to the file's first dot) and the
-  ; logon task (named before its last dot); the one not in use is absent.
+  ; A running copy removes its own logon start as it closes. When none runs
+  ; in this session, a start registered before a logoff or shutdown is still
+  ; there: take away both forms, the Run value (named up to the file's first
+  ; dot) and the logon task (named before its last dot); the one not in use
+  ; is absent. Then every copy, in any session, is asked to quit.
   FindWindow $0 "${APP_WINDOW_CLASS}" "${PRODUCT}"
-  ${If} $0 != 0
-    Call un.StopRunningCopy
-  ${Else}
+  ${If} $0 == 0
     DeleteRegValue HKCU "${RUN_KEY}" "Lirrin"
     nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN Lirrin /F'
     Pop $0
   ${EndIf}
+  Call un.StopRunningCopy
   Call un.RemoveDriver
 
   Delete "$INSTDIR\${PROGRAM}"
@@ -340,3 +440,17 @@ SectionEnd
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUnProgram} "The program, its driver and its start at logon."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUnSettings} "The volume and mute setting kept for your user account."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END
+
+; (After the sections: it selects one of them.)
+Function un.onInit
+  !insertmacro RequireAdministrator
+  SetRegView ${OWN_REG_VIEW}
+  ; "/REMOVESETTINGS" ticks "Remove my volume setting", for a silent removal
+  ; that should leave nothing behind.
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/REMOVESETTINGS" $1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecUnSettings} ${SF_SELECTED}
+  ${EndIf}
+FunctionEnd
