@@ -35,6 +35,7 @@ start_virtual_display() {
 # hiding a window then does not wait for one.
 prepare_gui_prefix() {
   create_prefix "$1" || return 1
-  wineserver -p60 >/dev/null 2>&1
+  # (It refuses when a server already runs for the prefix: just as good.)
+  wineserver -p60 >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
