@@ -264,6 +264,28 @@ FunctionEnd
 !insertmacro RemoveDriver ""
 !insertmacro RemoveDriver "un."
 
+; The files an installation holds, and its folder and the Norvik folder
+; above it when they are left empty.
+!macro RemoveProgramFolder DIR
+  Delete "${DIR}\${PROGRAM}"
+  Delete "${DIR}\License.txt"
+  Delete "${DIR}\README.md"
+  Delete "${DIR}\script-language.md"
+  Delete "${DIR}\${UNINSTALLER}"
+  RMDir "${DIR}"
+  RMDir "${DIR}\.."
+!macroend
+
+; A start at logon left registered with no copy running (a logoff or
+; shutdown ends the program without its close handling): both forms, the
+; Run value (named up to the file's first dot) and the logon task (named
+; before its last dot); the one not in use is absent.
+!macro RemoveLeftLogonStart
+  DeleteRegValue HKCU "${RUN_KEY}" "Lirrin"
+  nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN Lirrin /F'
+  Pop $1
+!macroend
+
 ; The installation the other build's installer made, if any: its uninstall
 ; entry is in the other registry view. Its running copy has been asked to
 ; quit and the driver is removed by the caller; this takes away its files,
@@ -277,17 +299,9 @@ Function RemoveOtherBuild
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 != ""
     DetailPrint "Removing the other build's installation in $0"
-    Delete "$0\${PROGRAM}"
-    Delete "$0\License.txt"
-    Delete "$0\README.md"
-    Delete "$0\script-language.md"
-    Delete "$0\${UNINSTALLER}"
-    RMDir "$0"
-    RMDir "$0\.."
+    !insertmacro RemoveProgramFolder "$0"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
-    DeleteRegValue HKCU "${RUN_KEY}" "Lirrin"
-    nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN Lirrin /F'
-    Pop $1
+    !insertmacro RemoveLeftLogonStart
   ${EndIf}
   SetRegView ${OWN_REG_VIEW}
 FunctionEnd
@@ -402,27 +416,17 @@ Section "un.${PRODUCT}" SecUnProgram
   SectionIn RO
   SetShellVarContext all
 
-  ; A running copy removes its own logon start as it closes. When none runs
-  ; in this session, a start registered before a logoff or shutdown is still
-  ; there: take away both forms, the Run value (named up to the file's first
-  ; dot) and the logon task (named before its last dot); the one not in use
-  ; is absent. Then every copy, in any session, is asked to quit.
+  ; A running copy removes its own logon start as it closes; one left with
+  ; no copy running in this session is taken away here. Then every copy, in
+  ; any session, is asked to quit.
   FindWindow $0 "${APP_WINDOW_CLASS}" "${PRODUCT}"
   ${If} $0 == 0
-    DeleteRegValue HKCU "${RUN_KEY}" "Lirrin"
-    nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN Lirrin /F'
-    Pop $0
+    !insertmacro RemoveLeftLogonStart
   ${EndIf}
   Call un.StopRunningCopy
   Call un.RemoveDriver
 
-  Delete "$INSTDIR\${PROGRAM}"
-  Delete "$INSTDIR\License.txt"
-  Delete "$INSTDIR\README.md"
-  Delete "$INSTDIR\script-language.md"
-  Delete "$INSTDIR\${UNINSTALLER}"
-  RMDir "$INSTDIR"
-  RMDir "$INSTDIR\.."
+  !insertmacro RemoveProgramFolder "$INSTDIR"
 
   Delete "${START_MENU_DIR}\${PRODUCT}.lnk"
   RMDir "${START_MENU_DIR}"

@@ -31,9 +31,8 @@ struct TCloseWatch {
 };
 
 DWORD WINAPI WaitForCloseEvent(void* parameter) {
-  const TCloseWatch watch = *static_cast<TCloseWatch*>(parameter);
-  delete static_cast<TCloseWatch*>(parameter);
-  if (WaitForSingleObject(watch.Event, INFINITE) == WAIT_OBJECT_0) PostMessageW(watch.Window, kCloseRequest, 0, 0);
+  const auto* watch = static_cast<const TCloseWatch*>(parameter);
+  if (WaitForSingleObject(watch->Event, INFINITE) == WAIT_OBJECT_0) PostMessageW(watch->Window, kCloseRequest, 0, 0);
   return 0;
 }
 
@@ -76,13 +75,13 @@ bool RunInstanceCheck(const std::wstring& applicationTitle) {
 
 void AnswerGlobalCloseRequest(HWND applicationWindow) {
   // Manual-reset: one setting reaches the copies of every session. The
-  // handle and the thread live as long as the process.
+  // handle, the watch and the thread live as long as the process.
   const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, GlobalCloseEventName(OwnMutexName()).c_str());
   if (event == nullptr) return;
-  auto* watch = new TCloseWatch{event, applicationWindow};
-  const HANDLE thread = CreateThread(nullptr, 0, WaitForCloseEvent, watch, 0, nullptr);
+  static TCloseWatch watch;
+  watch = {event, applicationWindow};
+  const HANDLE thread = CreateThread(nullptr, 0, WaitForCloseEvent, &watch, 0, nullptr);
   if (thread == nullptr) {
-    delete watch;
     CloseHandle(event);
     return;
   }

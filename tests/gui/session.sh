@@ -30,6 +30,21 @@ start_virtual_display() {
   poll 100 test -e "/tmp/.X11-unix/X$display" || { echo "Xvfb did not start" >&2; cat "$3" >&2; return 1; }
 }
 
+# use_gui_prefix PROGRAM: the GUI prefix for PROGRAM's bitness, exported as
+# WINEPREFIX and WINEARCH, and the Windows version it reports in
+# $gui_windows_version: a 32-bit program in a 32-bit prefix reporting
+# Windows XP, a 64-bit one in a 64-bit prefix reporting Windows 7.
+use_gui_prefix() {
+  local base="${LIRRIN_WINEPREFIX:-${HOME}/.cache/lirrin/wine}"
+  if [ "$(pe_machine "$1")" = x64 ]; then
+    export WINEPREFIX="$base-gui-win7-x64" WINEARCH=win64
+    gui_windows_version=win7
+  else
+    export WINEPREFIX="$base-gui-xp" WINEARCH=win32
+    gui_windows_version=winxp
+  fi
+}
+
 # prepare_gui_prefix LOG: creates $WINEPREFIX when missing, keeps its server
 # running, and makes Wine's windows unmanaged: no window manager runs, and
 # hiding a window then does not wait for one.
