@@ -8,14 +8,23 @@
  * and linked with the rest of the driver. It includes no system header.
  *
  * A fault inside a guarded step (a user page that is not there, RDMSR of a
- * register the processor lacks, RDPMC of a counter it lacks, a reserved
- * control-register bit) unwinds to the guard, and the request fails.
+ * register the processor lacks, RDPMC of a counter it lacks, a kernel
+ * function that a driver host does not implement) unwinds to the guard,
+ * and the request fails.
+ *
+ * The driver writes no model-specific or control register, so this file
+ * holds no instruction that could.
  */
 #include "machine.h"
 
 typedef struct {
   uint32_t Index;
   uint64_t Value;
+  uint16_t Port;
+  unsigned Width;
+  bool Write;
+  void (*Call)(void*);
+  void* Context;
   volatile uint8_t* To;
   const volatile uint8_t* From;
   uint32_t Length;
@@ -63,14 +72,37 @@ STEP OutWord(TStepArgs* a) { __asm__ volatile("outw %w0, %w1" : : "a"((uint16_t)
 
 STEP OutDword(TStepArgs* a) { __asm__ volatile("outl %k0, %w1" : : "a"((uint32_t)a->Value), "Nd"((uint16_t)a->Index)); }
 
+/* Interrupts stay off from the address write to the data access, so no
+ * interrupt handler's configuration cycle on this processor can move the
+ * address in between; the driver serves one request at a time, so no other
+ * processor runs this step meanwhile. Only kernel mode may switch
+ * interrupts off: in a driver host that runs in user mode (Wine's) the
+ * port access itself faults into the guard. */
+STEP ConfigCycle(TStepArgs* a) {
+  uint16_t codeSelector;
+  __asm__ volatile("mov %%cs, %0" : "=r"(codeSelector));
+  const bool kernelMode = (codeSelector & 3) == 0;
+  uintptr_t flags = 0;
+  if (kernelMode) __asm__ volatile("pushf\n\tpop %0\n\tcli" : "=r"(flags) : : "memory");
+  __asm__ volatile("outl %k0, %w1" : : "a"(a->Index), "Nd"((uint16_t)0xCF8));
+  TStepArgs data = {.Index = a->Port, .Value = a->Value};
+  if (a->Write) {
+    if (a->Width == 1) OutByte(&data);
+    else if (a->Width == 2) OutWord(&data);
+    else OutDword(&data);
+  } else {
+    if (a->Width == 1) InByte(&data);
+    else if (a->Width == 2) InWord(&data);
+    else InDword(&data);
+    a->Value = data.Value;
+  }
+  if (kernelMode && (flags & 0x200)) __asm__ volatile("sti" : : : "memory");
+}
+
 STEP Rdmsr(TStepArgs* a) {
   uint32_t low, high;
   __asm__ volatile("rdmsr" : "=a"(low), "=d"(high) : "c"(a->Index));
   a->Value = (uint64_t)high << 32 | low;
-}
-
-STEP Wrmsr(TStepArgs* a) {
-  __asm__ volatile("wrmsr" : : "c"(a->Index), "a"((uint32_t)a->Value), "d"((uint32_t)(a->Value >> 32)) : "memory");
 }
 
 STEP Rdtsc(TStepArgs* a) {
@@ -110,21 +142,15 @@ STEP ReadCr4(TStepArgs* a) {
   a->Value = value;
 }
 
-STEP WriteCr0(TStepArgs* a) { __asm__ volatile("mov %0, %%cr0" : : "r"((uintptr_t)a->Value) : "memory"); }
-
-STEP WriteCr3(TStepArgs* a) { __asm__ volatile("mov %0, %%cr3" : : "r"((uintptr_t)a->Value) : "memory"); }
-
-STEP WriteCr4(TStepArgs* a) { __asm__ volatile("mov %0, %%cr4" : : "r"((uintptr_t)a->Value) : "memory"); }
-
 #if defined(__x86_64__)
 STEP ReadCr8(TStepArgs* a) {
   uintptr_t value;
   __asm__ volatile("mov %%cr8, %0" : "=r"(value));
   a->Value = value;
 }
-
-STEP WriteCr8(TStepArgs* a) { __asm__ volatile("mov %0, %%cr8" : : "r"((uintptr_t)a->Value) : "memory"); }
 #endif
+
+STEP CallThrough(TStepArgs* a) { a->Call(a->Context); }
 
 STEP CopyBytes(TStepArgs* a) {
   for (uint32_t at = 0; at < a->Length; ++at) a->To[at] = a->From[at];
@@ -142,16 +168,18 @@ bool MachinePortOut(uint16_t port, unsigned width, uint32_t value) {
   return Guarded(width == 1 ? OutByte : width == 2 ? OutWord : OutDword, &args);
 }
 
+bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value) {
+  TStepArgs args = {.Index = address, .Value = *value, .Port = dataPort, .Width = width, .Write = write};
+  if (!Guarded(ConfigCycle, &args)) return false;
+  if (!write) *value = (uint32_t)args.Value;
+  return true;
+}
+
 bool MachineReadMsr(uint32_t index, uint64_t* value) {
   TStepArgs args = {.Index = index};
   if (!Guarded(Rdmsr, &args)) return false;
   *value = args.Value;
   return true;
-}
-
-bool MachineWriteMsr(uint32_t index, uint64_t value) {
-  TStepArgs args = {.Index = index, .Value = value};
-  return Guarded(Wrmsr, &args);
 }
 
 bool MachineReadTsc(uint64_t* value) {
@@ -181,30 +209,12 @@ static TStep CrReadStep(unsigned index) {
   }
 }
 
-static TStep CrWriteStep(unsigned index) {
-  switch (index) {
-    case 0: return WriteCr0;
-    case 3: return WriteCr3;
-    case 4: return WriteCr4;
-#if defined(__x86_64__)
-    case 8: return WriteCr8;
-#endif
-    default: return 0;
-  }
-}
-
 bool MachineReadCr(unsigned index, uint64_t* value) {
   TStep step = CrReadStep(index);
   TStepArgs args = {0};
   if (step == 0 || !Guarded(step, &args)) return false;
   *value = args.Value;
   return true;
-}
-
-bool MachineWriteCr(unsigned index, uint64_t value) {
-  TStep step = CrWriteStep(index);
-  TStepArgs args = {.Value = value};
-  return step != 0 && Guarded(step, &args);
 }
 
 bool MachineCopyFromUser(void* to, uint64_t from, uint32_t length) {
@@ -215,4 +225,11 @@ bool MachineCopyFromUser(void* to, uint64_t from, uint32_t length) {
 bool MachineCopyToUser(uint64_t to, const void* from, uint32_t length) {
   TStepArgs args = {.To = (volatile uint8_t*)(uintptr_t)to, .From = from, .Length = length};
   return Guarded(CopyBytes, &args);
+}
+
+/* For the kernel side: a call into the kernel that may fault where a
+ * driver host lacks the function. */
+bool GuardedCall(void (*call)(void*), void* context) {
+  TStepArgs args = {.Call = call, .Context = context};
+  return Guarded(CallThrough, &args);
 }

@@ -21,6 +21,14 @@ _Static_assert(STATUS_PRIVILEGED_INSTRUCTION == (NTSTATUS)NVK_STATUS_PRIVILEGED_
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 
+/* cpu_win.c: runs call(context) under a structured exception guard. */
+bool GuardedCall(void (*call)(void*), void* context);
+
+/* One request at a time, for the policy's memory and for the configuration
+ * mechanism's address register. */
+static KMUTEX RequestLock;
+static TPolicyState Policy;
+
 /* --- memory services ---------------------------------------------------- */
 
 void* MachineMapPhysical(uint64_t address, uint32_t length) {
@@ -47,19 +55,33 @@ void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
   }
 }
 
-bool MachineTouchesRam(uint64_t address, uint64_t length) {
+typedef struct {
+  uint64_t Address;
+  uint64_t Length;
+  bool Known;
+  bool Touches;
+} TRamQuery;
+
+/* Driver hosts that do not know the machine's memory (Wine's) lack the
+ * function and fault in it: the guard makes that "cannot say". */
+static void QueryRam(void* context) {
+  TRamQuery* query = context;
   PPHYSICAL_MEMORY_RANGE ranges = MmGetPhysicalMemoryRanges();
-  if (ranges == NULL) return true;
-  bool touches = false;
+  if (ranges == NULL) return;
+  query->Known = true;
   /* The list ends with an all-zero entry. */
   for (PPHYSICAL_MEMORY_RANGE range = ranges; range->BaseAddress.QuadPart != 0 || range->NumberOfBytes.QuadPart != 0;
        ++range) {
     const uint64_t base = (uint64_t)range->BaseAddress.QuadPart;
     const uint64_t size = (uint64_t)range->NumberOfBytes.QuadPart;
-    if (address < base + size && base < address + length) touches = true;
+    if (query->Address < base + size && base < query->Address + query->Length) query->Touches = true;
   }
   ExFreePool(ranges);
-  return touches;
+}
+
+bool MachineTouchesRam(uint64_t address, uint64_t length) {
+  TRamQuery query = {.Address = address, .Length = length};
+  return !GuardedCall(QueryRam, &query) || !query.Known || query.Touches;
 }
 
 /* Requests run at passive level in the caller's thread, so paged pool. */
@@ -68,6 +90,10 @@ void* MachineAllocate(uint32_t length) { return ExAllocatePoolWithTag(PagedPool,
 void MachineFree(void* block) { ExFreePoolWithTag(block, POOL_TAG); }
 
 uint64_t MachineUserLimit(void) { return (uint64_t)MmUserProbeAddress; }
+
+void MachineLogRefusal(uint32_t code, const char* reason) {
+  DbgPrint("NvkDrv101: request %08lX refused: %s\n", (unsigned long)code, reason);
+}
 
 /* --- requests ---------------------------------------------------------- */
 
@@ -95,7 +121,9 @@ static NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       .OutputLength = stack->Parameters.DeviceIoControl.OutputBufferLength,
   };
   const TProcessorMode mode = sizeof(void*) == 4 ? kMode32 : kMode64;
-  const NTSTATUS status = (NTSTATUS)ServeRequest(&request, mode);
+  KeWaitForSingleObject(&RequestLock, Executive, KernelMode, FALSE, NULL);
+  const NTSTATUS status = (NTSTATUS)ServeRequest(&request, mode, &Policy);
+  KeReleaseMutex(&RequestLock, FALSE);
   return Complete(irp, status, request.Returned);
 }
 
@@ -164,6 +192,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
   driver->MajorFunction[IRP_MJ_CLOSE] = OpenOrClose;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControl;
   driver->DriverUnload = Unload;
+  KeInitializeMutex(&RequestLock, 0);
   UNICODE_STRING deviceName = RTL_CONSTANT_STRING(DEVICE_NAME);
   UNICODE_STRING linkName = RTL_CONSTANT_STRING(LINK_NAME);
   PDEVICE_OBJECT device;

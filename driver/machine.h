@@ -21,14 +21,19 @@ extern "C" {
 /* IN and OUT of 1, 2 or 4 bytes. */
 bool MachinePortIn(uint16_t port, unsigned width, uint32_t* value);
 bool MachinePortOut(uint16_t port, unsigned width, uint32_t value);
+/*
+ * One configuration cycle: `address` to port 0CF8h as a dword, then IN or
+ * OUT of `width` bytes at `dataPort` (*value in or out). Nothing on this
+ * processor comes between the two, so an interrupt handler's own cycle
+ * cannot change the address under the data access.
+ */
+bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value);
 
 bool MachineReadMsr(uint32_t index, uint64_t* value);
-bool MachineWriteMsr(uint32_t index, uint64_t value);
 bool MachineReadTsc(uint64_t* value);
 bool MachineReadPmc(uint32_t index, uint64_t* value);
 /* Control registers 0, 2, 3, 4 and (64-bit mode only) 8, at the mode's width. */
 bool MachineReadCr(unsigned index, uint64_t* value);
-bool MachineWriteCr(unsigned index, uint64_t value);
 
 /* An uncached mapping of [address, address + length), or null. */
 void* MachineMapPhysical(uint64_t address, uint32_t length);
@@ -55,6 +60,9 @@ uint64_t MachineUserLimit(void);
  */
 bool MachineCopyFromUser(void* to, uint64_t from, uint32_t length);
 bool MachineCopyToUser(uint64_t to, const void* from, uint32_t length);
+
+/* A line in the debug log for a refused request. */
+void MachineLogRefusal(uint32_t code, const char* reason);
 
 #ifdef __cplusplus
 }

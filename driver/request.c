@@ -1,35 +1,15 @@
 /*
  * Decoding, checking and carrying out the driver's requests. Every field of
- * a request is checked before the machine is touched; every refusal is an
- * ordinary failed request with the buffer left as it came.
+ * a request is checked, and the request held against the policy, before
+ * the machine is touched; every refusal is an ordinary failed request with
+ * the buffer left as it came and a line in the debug log.
  */
 #include "request.h"
 
 #include <string.h>
 
+#include "config_space.h"
 #include "machine.h"
-
-/* Model-specific registers that hold the system-call entry points and the
- * selectors and flags they run with. Whoever writes them runs their own
- * code in kernel mode at the next system call. */
-enum {
-  kMsrSysenterCs = 0x174,
-  kMsrSysenterEsp = 0x175,
-  kMsrSysenterEip = 0x176,
-  kMsrStar = 0xC0000081u,
-  kMsrLstar = 0xC0000082u,
-  kMsrCstar = 0xC0000083u,
-  kMsrSfmask = 0xC0000084u
-};
-
-/* Control-register bits that keep the kernel from writing read-only pages
- * (CR0.WP) and from running or touching user pages (CR4.SMEP, CR4.SMAP). */
-#define CR0_WRITE_PROTECT (1ull << 16)
-#define CR4_SMEP (1ull << 20)
-#define CR4_SMAP (1ull << 21)
-
-/* Legacy PCI configuration mechanism #1. */
-enum { kConfigAddressPort = 0xCF8, kConfigDataPort = 0xCFC };
 
 static uint16_t Load16(const uint8_t* at) {
   uint16_t value;
@@ -60,6 +40,11 @@ static uint32_t LowBits(uint32_t value, unsigned width) {
   return width == 4 ? value : value & ((1u << (8 * width)) - 1);
 }
 
+static uint32_t Refuse(const TDeviceRequest* request, TPolicyVerdict verdict) {
+  MachineLogRefusal(request->Code, PolicyVerdictText(verdict));
+  return NVK_STATUS_ACCESS_DENIED;
+}
+
 /* --- physical memory ---------------------------------------------------- */
 
 static void CopyFromDevice(uint8_t* to, const volatile uint8_t* mapping, uint32_t length, unsigned unit) {
@@ -82,16 +67,16 @@ static void CopyToDevice(volatile uint8_t* mapping, const uint8_t* from, uint32_
  * touched only by the fault-reporting copies, and a write reaches the
  * device only after all of the caller's data were read.
  */
-static uint32_t MoveMemory(uint64_t address, uint32_t length, unsigned unit, uint64_t user, bool write) {
+static uint32_t MoveMemory(TDeviceRequest* request, uint64_t address, uint32_t length, unsigned unit, uint64_t user,
+                           bool write) {
   uint8_t* scratch = MachineAllocate(length);
   if (scratch == NULL) return NVK_STATUS_INSUFFICIENT_RESOURCES;
   uint32_t status = NVK_STATUS_SUCCESS;
+  TPolicyVerdict verdict;
   if (write && !MachineCopyFromUser(scratch, user, length)) {
     status = NVK_STATUS_ACCESS_VIOLATION;
-  } else if (write && MachineTouchesRam(address, length)) {
-    /* RAM holds the kernel's code and data; the program only ever writes
-     * device memory. */
-    status = NVK_STATUS_ACCESS_DENIED;
+  } else if ((verdict = PolicyCheckMemory(address, length, unit, write, scratch)) != kPolicyAllowed) {
+    status = Refuse(request, verdict);
   } else {
     void* mapping = MachineMapPhysical(address, length);
     if (mapping == NULL) {
@@ -112,10 +97,10 @@ static uint32_t MoveMemory(uint64_t address, uint32_t length, unsigned unit, uin
 
 static uint32_t ServeMemory(TDeviceRequest* request, bool write) {
   const uint8_t* buffer = request->Buffer;
-  const uint64_t address = Load64(buffer + 0);
-  const uint32_t length = Load32(buffer + 8);
-  const uint32_t unitCode = Load32(buffer + 12);
-  const uint64_t user = Load64(buffer + 16);
+  const uint64_t address = Load64(buffer + kMemoryAddressField);
+  const uint32_t length = Load32(buffer + kMemoryLengthField);
+  const uint32_t unitCode = Load32(buffer + kMemoryUnitField);
+  const uint64_t user = Load64(buffer + kMemoryDataField);
   if (unitCode > 2) return NVK_STATUS_INVALID_PARAMETER;
   const unsigned unit = 1u << unitCode;
   if (length % unit != 0 || length > NVK_MEMORY_REQUEST_LIMIT) return NVK_STATUS_INVALID_PARAMETER;
@@ -126,82 +111,63 @@ static uint32_t ServeMemory(TDeviceRequest* request, bool write) {
   if (user > userLimit || length > userLimit - user) return NVK_STATUS_ACCESS_VIOLATION;
   request->Returned = write ? 0 : kMemoryRequestSize;
   if (length == 0) return NVK_STATUS_SUCCESS;
-  return MoveMemory(address, length, unit, user, write);
+  return MoveMemory(request, address, length, unit, user, write);
 }
 
 /* --- ports and PCI configuration space -------------------------------- */
 
 static uint32_t ServePort(TDeviceRequest* request, unsigned width, bool write) {
   uint8_t* buffer = request->Buffer;
-  const uint16_t port = (uint16_t)Load32(buffer + 0);
+  const uint16_t port = (uint16_t)Load32(buffer + kPortNumberField);
+  const TPolicyVerdict verdict = PolicyCheckPort(port, width);
+  if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   if (write) {
     request->Returned = 0;
-    return MachinePortOut(port, width, LowBits(Load32(buffer + 4), width)) ? NVK_STATUS_SUCCESS
-                                                                          : NVK_STATUS_PRIVILEGED_INSTRUCTION;
+    return MachinePortOut(port, width, LowBits(Load32(buffer + kPortValueField), width))
+               ? NVK_STATUS_SUCCESS
+               : NVK_STATUS_PRIVILEGED_INSTRUCTION;
   }
   uint32_t value;
   if (!MachinePortIn(port, width, &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  StoreLow(buffer + 4, value, width);
+  StoreLow(buffer + kPortValueField, value, width);
   request->Returned = kPortRequestSize;
   return NVK_STATUS_SUCCESS;
 }
 
-static uint32_t ServeConfig(TDeviceRequest* request, unsigned width, bool write) {
+static uint32_t ServeConfig(TDeviceRequest* request, TPolicyState* policy, unsigned width, bool write) {
   uint8_t* buffer = request->Buffer;
-  const uint32_t bus = buffer[0], device = buffer[1], function = buffer[2];
-  const uint32_t offset = Load16(buffer + 4);
+  const uint8_t bus = buffer[kConfigBusField], device = buffer[kConfigDeviceField];
+  const uint8_t function = buffer[kConfigFunctionField];
+  const uint16_t offset = Load16(buffer + kConfigOffsetField);
   /* A device above 31 or a function above 7 would spill into the bus and
    * device bits of the address and reach another function. */
   if (device > 31 || function > 7 || offset > 0xFFF) return NVK_STATUS_INVALID_PARAMETER;
-  /* Register bits 8..11 travel in address bits 24..27, the extended form
-   * that processors with that feature enabled accept. */
-  const uint32_t address = 0x80000000u | ((offset >> 8) & 0xF) << 24 | bus << 16 | device << 11 | function << 8 |
-                           (offset & 0xFC);
-  const uint16_t dataPort = (uint16_t)(kConfigDataPort + (offset & 3));
-  if (!MachinePortOut(kConfigAddressPort, 4, address)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
+  const uint32_t value = LowBits(Load32(buffer + kConfigValueField), width);
+  const TPolicyVerdict verdict = PolicyCheckConfig(policy, bus, device, function, offset, width, write, value);
+  if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   if (write) {
     request->Returned = 0;
-    return MachinePortOut(dataPort, width, LowBits(Load32(buffer + 8), width)) ? NVK_STATUS_SUCCESS
-                                                                              : NVK_STATUS_PRIVILEGED_INSTRUCTION;
+    return ConfigWrite(bus, device, function, offset, width, value) ? NVK_STATUS_SUCCESS
+                                                                    : NVK_STATUS_PRIVILEGED_INSTRUCTION;
   }
-  uint32_t value;
-  if (!MachinePortIn(dataPort, width, &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  StoreLow(buffer + 8, value, width);
+  uint32_t read;
+  if (!ConfigRead(bus, device, function, offset, width, &read)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
+  StoreLow(buffer + kConfigValueField, read, width);
   request->Returned = kConfigRequestSize;
   return NVK_STATUS_SUCCESS;
 }
 
 /* --- processor registers ---------------------------------------------- */
 
-static bool IsSystemCallMsr(uint32_t index) {
-  switch (index) {
-    case kMsrSysenterCs:
-    case kMsrSysenterEsp:
-    case kMsrSysenterEip:
-    case kMsrStar:
-    case kMsrLstar:
-    case kMsrCstar:
-    case kMsrSfmask:
-      return true;
-    default:
-      return false;
-  }
-}
-
-/* The register request is Eax at 0, Ebx at 4, Ecx at 8, Edx at 12. */
-static uint32_t ServeMsr(TDeviceRequest* request, bool write) {
+static uint32_t ServeReadMsr(TDeviceRequest* request) {
   uint8_t* buffer = request->Buffer;
-  const uint32_t index = Load32(buffer + 8);
-  if (write) {
-    if (IsSystemCallMsr(index)) return NVK_STATUS_ACCESS_DENIED;
-    const uint64_t value = (uint64_t)Load32(buffer + 12) << 32 | Load32(buffer + 0);
-    request->Returned = 0;
-    return MachineWriteMsr(index, value) ? NVK_STATUS_SUCCESS : NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  }
+  const uint32_t index = Load32(buffer + kRegisterEcxField);
+  const TPolicyVerdict verdict = PolicyCheckMsrRead(index);
+  if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   uint64_t value;
   if (!MachineReadMsr(index, &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  Store32(buffer + 0, (uint32_t)value);
-  Store32(buffer + 12, (uint32_t)(value >> 32));
+  Store32(buffer + kRegisterEaxField, (uint32_t)value);
+  Store32(buffer + kRegisterEdxField, (uint32_t)(value >> 32));
   request->Returned = kRegisterRequestSize;
   return NVK_STATUS_SUCCESS;
 }
@@ -209,15 +175,15 @@ static uint32_t ServeMsr(TDeviceRequest* request, bool write) {
 static uint32_t ServeTsc(TDeviceRequest* request) {
   uint64_t value;
   if (!MachineReadTsc(&value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  Store64(request->Buffer, value);
+  Store64(request->Buffer + kCounterValueField, value);
   request->Returned = kCounterRequestSize;
   return NVK_STATUS_SUCCESS;
 }
 
 static uint32_t ServePmc(TDeviceRequest* request) {
   uint64_t value;
-  if (!MachineReadPmc(Load32(request->Buffer), &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  Store64(request->Buffer + 8, value);
+  if (!MachineReadPmc(Load32(request->Buffer + kIndexField), &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
+  Store64(request->Buffer + kIndexedValueField, value);
   request->Returned = kIndexedRequestSize;
   return NVK_STATUS_SUCCESS;
 }
@@ -228,50 +194,18 @@ static bool IsReadableCr(uint32_t index, TProcessorMode mode) {
   return index == 0 || index == 2 || index == 3 || index == 4 || (index == 8 && mode == kMode64);
 }
 
-static bool IsWritableCr(uint32_t index, TProcessorMode mode) { return index != 2 && IsReadableCr(index, mode); }
-
 static uint32_t ServeReadCr(TDeviceRequest* request, TProcessorMode mode) {
-  const uint32_t index = Load32(request->Buffer);
+  const uint32_t index = Load32(request->Buffer + kIndexField);
   if (!IsReadableCr(index, mode)) return NVK_STATUS_INVALID_PARAMETER;
+  const TPolicyVerdict verdict = PolicyCheckControlRegisterRead(index);
+  if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   uint64_t value;
   if (!MachineReadCr(index, &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
   /* A 32-bit register is handed out sign-extended to 64 bits. */
   if (mode == kMode32) value = (uint64_t)(int64_t)(int32_t)(uint32_t)value;
-  Store64(request->Buffer + 8, value);
+  Store64(request->Buffer + kIndexedValueField, value);
   request->Returned = kIndexedRequestSize;
   return NVK_STATUS_SUCCESS;
-}
-
-static bool ClearsBit(uint64_t current, uint64_t next, uint64_t bit) { return (current & bit) && !(next & bit); }
-
-/*
- * A write may not switch off the protections above, nor change CR3 or CR8:
- * Windows owns the address space (CR3) and keeps the interrupt level in
- * CR8, and a request that returns with either changed brings the system
- * down. Writing back the current value stays allowed.
- */
-static bool IsSafeCrWrite(uint32_t index, uint64_t current, uint64_t next) {
-  switch (index) {
-    case 0:
-      return !ClearsBit(current, next, CR0_WRITE_PROTECT);
-    case 4:
-      return !ClearsBit(current, next, CR4_SMEP) && !ClearsBit(current, next, CR4_SMAP);
-    default:
-      return next == current;
-  }
-}
-
-static uint32_t ServeWriteCr(TDeviceRequest* request, TProcessorMode mode) {
-  const uint32_t index = Load32(request->Buffer);
-  if (!IsWritableCr(index, mode)) return NVK_STATUS_INVALID_PARAMETER;
-  uint64_t next = Load64(request->Buffer + 8);
-  /* The 32-bit driver loads the low half. */
-  if (mode == kMode32) next = (uint32_t)next;
-  uint64_t current;
-  if (!MachineReadCr(index, &current)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  if (!IsSafeCrWrite(index, current, next)) return NVK_STATUS_ACCESS_DENIED;
-  request->Returned = 0;
-  return MachineWriteCr(index, next) ? NVK_STATUS_SUCCESS : NVK_STATUS_PRIVILEGED_INSTRUCTION;
 }
 
 /* --- dispatch ---------------------------------------------------------- */
@@ -310,7 +244,7 @@ static uint32_t RequestSize(uint32_t code) {
   }
 }
 
-uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode) {
+uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode, TPolicyState* policy) {
   request->Returned = 0;
   const uint32_t size = RequestSize(request->Code);
   if (size == 0) return NVK_STATUS_INVALID_PARAMETER;
@@ -328,18 +262,20 @@ uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode) {
     case kWritePort16: status = ServePort(request, 2, true); break;
     case kReadPort32: status = ServePort(request, 4, false); break;
     case kWritePort32: status = ServePort(request, 4, true); break;
-    case kReadConfig8: status = ServeConfig(request, 1, false); break;
-    case kWriteConfig8: status = ServeConfig(request, 1, true); break;
-    case kReadConfig16: status = ServeConfig(request, 2, false); break;
-    case kWriteConfig16: status = ServeConfig(request, 2, true); break;
-    case kReadConfig32: status = ServeConfig(request, 4, false); break;
-    case kWriteConfig32: status = ServeConfig(request, 4, true); break;
-    case kReadMsr: status = ServeMsr(request, false); break;
-    case kWriteMsr: status = ServeMsr(request, true); break;
+    case kReadConfig8: status = ServeConfig(request, policy, 1, false); break;
+    case kWriteConfig8: status = ServeConfig(request, policy, 1, true); break;
+    case kReadConfig16: status = ServeConfig(request, policy, 2, false); break;
+    case kWriteConfig16: status = ServeConfig(request, policy, 2, true); break;
+    case kReadConfig32: status = ServeConfig(request, policy, 4, false); break;
+    case kWriteConfig32: status = ServeConfig(request, policy, 4, true); break;
+    case kReadMsr: status = ServeReadMsr(request); break;
+    /* The program writes no processor register, and these writes are what
+     * attackers use to take the kernel: the driver has no code for them. */
+    case kWriteMsr: status = Refuse(request, kRefusedMsrWrite); break;
     case kReadTsc: status = ServeTsc(request); break;
     case kReadPmc: status = ServePmc(request); break;
     case kReadCr: status = ServeReadCr(request, mode); break;
-    default: status = ServeWriteCr(request, mode); break; /* kWriteCr, the last known code */
+    default: status = Refuse(request, kRefusedControlRegisterWrite); break; /* kWriteCr, the last known code */
   }
   if (status != NVK_STATUS_SUCCESS) request->Returned = 0;
   return status;

@@ -2,7 +2,9 @@
 #define NVK_DRIVER_REQUEST_H
 /*
  * The device-control requests the I/O driver serves: codes, buffer layouts
- * and the checks every request passes before it touches the machine.
+ * and the checks every request passes before it touches the machine. The
+ * driver, the program's transport and the tests all take the contract
+ * from here.
  *
  * This file knows nothing of the kernel. It reaches the hardware and the
  * caller's memory only through the functions of machine.h, so the same
@@ -12,6 +14,8 @@
 
 #include <stdbool.h>
 #include <stdint.h>
+
+#include "policy.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -45,12 +49,43 @@ enum {
 
 /* Buffer sizes; each request's input and output are exactly this long. */
 enum {
-  kMemoryRequestSize = 24,   /* u64 physical address, u32 length, u32 unit, u64 user pointer */
-  kPortRequestSize = 8,      /* u32 port, u32 value */
-  kConfigRequestSize = 12,   /* u8 bus, device, function, pad; u16 offset, pad; u32 value */
-  kRegisterRequestSize = 16, /* u32 Eax, Ebx, Ecx, Edx */
-  kCounterRequestSize = 8,   /* u64 value */
-  kIndexedRequestSize = 16   /* u32 index, pad; u64 value */
+  kMemoryRequestSize = 24,
+  kPortRequestSize = 8,
+  kConfigRequestSize = 12,
+  kRegisterRequestSize = 16,
+  kCounterRequestSize = 8,
+  kIndexedRequestSize = 16
+};
+
+/* Field offsets in the buffers. Values of 1, 2 or 4 bytes fill or take
+ * the low bytes of their field by the access width; the rest of the field
+ * is not touched. */
+enum {
+  /* memory: u64 physical address, u32 length, u32 unit (0 bytes, 1 words,
+   * 2 dwords), u64 address of the data in the calling process */
+  kMemoryAddressField = 0,
+  kMemoryLengthField = 8,
+  kMemoryUnitField = 12,
+  kMemoryDataField = 16,
+  /* port: u32 port (bits 15..0 used), u32 value */
+  kPortNumberField = 0,
+  kPortValueField = 4,
+  /* configuration: u8 bus, device, function, unused; u16 offset (0..0FFFh),
+   * unused; u32 value */
+  kConfigBusField = 0,
+  kConfigDeviceField = 1,
+  kConfigFunctionField = 2,
+  kConfigOffsetField = 4,
+  kConfigValueField = 8,
+  /* register: the processor's Eax, Ebx, Ecx, Edx as u32 each */
+  kRegisterEaxField = 0,
+  kRegisterEbxField = 4,
+  kRegisterEcxField = 8,
+  kRegisterEdxField = 12,
+  /* counter: u64 value at 0; indexed: u32 index, unused, u64 value */
+  kCounterValueField = 0,
+  kIndexField = 0,
+  kIndexedValueField = 8
 };
 
 /* The largest physical range one memory request may copy. */
@@ -65,7 +100,7 @@ enum {
 #define NVK_STATUS_INFO_LENGTH_MISMATCH 0xC0000004u   /* a buffer of the wrong size */
 #define NVK_STATUS_ACCESS_VIOLATION 0xC0000005u       /* the caller's data pointer is bad */
 #define NVK_STATUS_INVALID_PARAMETER 0xC000000Du      /* unknown code, bad field value */
-#define NVK_STATUS_ACCESS_DENIED 0xC0000022u          /* refused to protect the system */
+#define NVK_STATUS_ACCESS_DENIED 0xC0000022u          /* refused by the driver's policy (policy.h) */
 #define NVK_STATUS_INSUFFICIENT_RESOURCES 0xC000009Au /* no memory for the copy */
 #define NVK_STATUS_PRIVILEGED_INSTRUCTION 0xC0000096u /* the processor refused the access */
 
@@ -82,12 +117,19 @@ typedef struct {
 } TDeviceRequest;
 
 /*
- * Serves one request and returns its NT status. On failure the buffer and
- * the caller's memory are left as they were, except that a read whose
- * caller pointer fails part way may have filled the pages before the bad
- * one.
+ * Serves one request and returns its NT status.
+ *
+ * A request that fails, for whatever reason, hands nothing back: the
+ * returned byte count is 0 and the request buffer is left exactly as it
+ * came, so a read that failed gives the caller whatever its buffer held
+ * before. The one exception is a memory read whose data pointer fails part
+ * way: the pages of the caller's data before the bad one may have been
+ * filled.
+ *
+ * `policy` carries what the policy remembers between requests; the driver
+ * keeps one for its lifetime and serves one request at a time.
  */
-uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode);
+uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode, TPolicyState* policy);
 
 #ifdef __cplusplus
 }

@@ -2,26 +2,36 @@
 
 #include <cstdio>
 #include <ostream>
+#include <set>
+#include <string>
+#include <utility>
 
 #include "cli/commands.h"
 #include "hw/board_context.h"
+#include "hw/driver_model.h"
+#include "hw/driver_transport.h"
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
 #ifdef LIRRIN_LINUX_HARDWARE
 #include "hw/linux_hardware_transport.h"
 #endif
 #include "sim/boards.h"
+#include "sim/firmware.h"
 
 namespace lirrin::cli {
 
 namespace {
 
+u32 gDriverRefusals = 0;
+
 constexpr const char* kUsage =
-    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] COMMAND [ARGS]\n"
+    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] [--driver-policy] COMMAND [ARGS]\n"
     "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
     "         +noamp, +stuck, +nomarker, +novendor, +noacpi fault switches,\n"
     "         or hw (real hardware)\n"
     "  --force: skip the platform check before SMBus commands (diagnostics)\n"
+    "  --driver-policy: hold every request against the Windows driver's policy\n"
+    "         first; what the driver refuses fails and is named on standard error\n"
     "commands:\n"
     "  platform                     board identification and ACPI tables\n"
     "  pci                          list the PCI functions present\n"
@@ -62,6 +72,7 @@ struct TOptions {
   std::string StateFile;
   bool Debug = false;
   bool Force = false;
+  bool DriverPolicy = false;
   std::vector<std::string> Command;
 };
 
@@ -74,6 +85,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
       options.Debug = true;
     } else if (arg == "--force") {
       options.Force = true;
+    } else if (arg == "--driver-policy") {
+      options.DriverPolicy = true;
     } else if (arg == "--board" || arg == "--state") {
       if (i + 1 >= args.size()) {
         err << "lirrin-cli: " << arg << " needs a value\n";
@@ -106,6 +119,7 @@ class TBoardSession {
       transport = OpenSimulated(options, err);
       if (!transport) return false;
     }
+    if (options.DriverPolicy && !ThroughDriverPolicy(transport, err)) return false;
     Context.emplace(TBoardSeams{
         .Transport = std::move(transport),
         .Clock = Board ? &Board->Clock() : nullptr,
@@ -152,6 +166,25 @@ class TBoardSession {
 #endif
   }
 
+  // The driver's own request handling in front of the board, with the RAM
+  // that the operating system manages as the driver would learn it.
+  bool ThroughDriverPolicy(std::shared_ptr<TTransport>& transport, [[maybe_unused]] std::ostream& err) {
+    TDriverModelOptions model;
+    if (Board) {
+      model.SystemRam = sim::OsManagedRam(*Board);
+    } else {
+#if defined(LIRRIN_LINUX_HARDWARE)
+      model.SystemRam = LinuxSystemRam();
+#else
+      // Windows: the driver itself is in front of the hardware.
+      err << "lirrin-cli: --driver-policy: the driver checks every request on this system itself\n";
+      return false;
+#endif
+    }
+    transport = MakeDriverModelTransport(std::move(transport), std::move(model));
+    return true;
+  }
+
   std::shared_ptr<TTransport> OpenSimulated(const TOptions& options, std::ostream& err) {
     std::string error;
     Board = sim::MakeBoard(options.Board, options.StateFile, error);
@@ -183,6 +216,8 @@ std::optional<u32> ParseNumber(const std::string& text, u32 max) {
   return static_cast<u32>(value);
 }
 
+u32 DriverRefusals() { return gDriverRefusals; }
+
 std::string HexText(u32 value, int digits) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "0x%0*X", digits, value);
@@ -204,6 +239,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "lirrin-cli: unknown command '" << options.Command[0] << "'\n" << kUsage;
     return kExitUsage;
   }
+  // The driver's refusals are named as they happen; `run` fails the
+  // script that met one.
+  gDriverRefusals = 0;
+  std::set<std::pair<u32, std::string>> named;
+  SetRefusalReporter([&err, &named](u32 code, std::string_view reason) {
+    ++gDriverRefusals;
+    if (!named.emplace(code, reason).second) return;  // once is enough for each kind
+    err << "lirrin-cli: the driver refuses request " << HexText(code, 6) << ": " << reason << "\n";
+  });
+  struct TReporterReset {
+    ~TReporterReset() { SetRefusalReporter(nullptr); }
+  } reporterReset;
   TBoardSession session;
   if (!session.Connect(options, err)) return kExitUsage;
   switch (command->Needs) {

@@ -24,6 +24,9 @@ int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err);
 // A number in decimal or 0x-hexadecimal within [0, max]; nothing else.
 std::optional<u32> ParseNumber(const std::string& text, u32 max);
 
+// The requests the driver has refused in this command line's session.
+u32 DriverRefusals();
+
 // "0x" and `digits` upper-case hexadecimal digits.
 std::string HexText(u32 value, int digits);
 

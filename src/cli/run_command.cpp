@@ -70,7 +70,10 @@ int RunCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   u32 result = 0;
   bool allSucceeded = true;
   for (const std::string& script : scripts) {
-    const bool succeeded = interpreter.RunScript(FromUtf8(script), result);
+    // A request the driver refused fails the script, whatever the script
+    // makes of the value it got.
+    const u32 refusalsBefore = DriverRefusals();
+    const bool succeeded = interpreter.RunScript(FromUtf8(script), result) && DriverRefusals() == refusalsBefore;
     allSucceeded = allSucceeded && succeeded;
     out << "result=" << HexText(result, 8) << " ok=" << (succeeded ? 1 : 0) << "\n";
     out << "message=" << ToUtf8(interpreter.LastMessage()) << "\n";

@@ -33,19 +33,29 @@ void PutValue(u8* field, TAccessWidth width, u32 value) { std::memcpy(field, &va
 u32 GetValue(const u8* field, TAccessWidth width) { return GetU32(field) & WidthMask(width); }
 
 u32 PortCode(bool write, TAccessWidth width) {
-  const u32 read = width == 1 ? kIoctlReadPort8 : width == 2 ? kIoctlReadPort16 : kIoctlReadPort32;
-  return write ? read + 4 : read;
+  if (width == 1) return write ? kWritePort8 : kReadPort8;
+  if (width == 2) return write ? kWritePort16 : kReadPort16;
+  return write ? kWritePort32 : kReadPort32;
 }
 
 u32 ConfigCode(bool write, TAccessWidth width) {
-  const u32 read = width == 1 ? kIoctlReadConfig8 : width == 2 ? kIoctlReadConfig16 : kIoctlReadConfig32;
-  return write ? read + 4 : read;
+  if (width == 1) return write ? kWriteConfig8 : kReadConfig8;
+  if (width == 2) return write ? kWriteConfig16 : kReadConfig16;
+  return write ? kWriteConfig32 : kReadConfig32;
 }
 
-// The CpuRegisters image: Eax at 0, Ebx at 4, Ecx at 8, Edx at 12.
-constexpr std::size_t kEax = 0, kEcx = 8, kEdx = 12;
+TRefusalReporter& RefusalReporter() {
+  static TRefusalReporter reporter;
+  return reporter;
+}
 
 }  // namespace
+
+void SetRefusalReporter(TRefusalReporter reporter) { RefusalReporter() = std::move(reporter); }
+
+void ReportRefusal(u32 code, std::string_view reason) {
+  if (RefusalReporter()) RefusalReporter()(code, reason);
+}
 
 TDriverTransport::TDriverTransport(std::unique_ptr<TDeviceCall> device, std::unique_ptr<TDirectAccess> direct,
                                    u32 family, u32 processorCount)
@@ -66,9 +76,9 @@ bool TDriverTransport::ReadPort(u16 port, TAccessWidth width, u32& value) {
     return true;
   }
   if (Mode == TMode::None) return false;
-  PutU32(PortRequest.data(), port);
+  PutU32(PortRequest.data() + kPortNumberField, port);
   const bool ok = Control(PortCode(false, width), PortRequest.data(), kPortRequestSize);
-  value = GetValue(PortRequest.data() + 4, width);
+  value = GetValue(PortRequest.data() + kPortValueField, width);
   return ok;
 }
 
@@ -77,8 +87,8 @@ bool TDriverTransport::WritePort(u16 port, TAccessWidth width, u32 value) {
     Direct->Out(port, width, value & WidthMask(width));
     return true;
   }
-  PutU32(PortRequest.data(), port);
-  PutValue(PortRequest.data() + 4, width, value);
+  PutU32(PortRequest.data() + kPortNumberField, port);
+  PutValue(PortRequest.data() + kPortValueField, width, value);
   return Control(PortCode(true, width), PortRequest.data(), kPortRequestSize);
 }
 
@@ -91,12 +101,12 @@ bool TDriverTransport::ReadPciConfig(u8 bus, u8 device, u8 function, u16 offset,
     return true;
   }
   if (Mode == TMode::None) return false;
-  ConfigRequest[0] = bus;
-  ConfigRequest[1] = device;
-  ConfigRequest[2] = function;
-  PutU16(ConfigRequest.data() + 4, offset);
+  ConfigRequest[kConfigBusField] = bus;
+  ConfigRequest[kConfigDeviceField] = device;
+  ConfigRequest[kConfigFunctionField] = function;
+  PutU16(ConfigRequest.data() + kConfigOffsetField, offset);
   const bool ok = Control(ConfigCode(false, width), ConfigRequest.data(), kConfigRequestSize);
-  value = GetValue(ConfigRequest.data() + 8, width);
+  value = GetValue(ConfigRequest.data() + kConfigValueField, width);
   return ok;
 }
 
@@ -108,11 +118,11 @@ bool TDriverTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset
     Direct->Out(LegacyDataPort, width, value & WidthMask(width));
     return true;
   }
-  ConfigRequest[0] = bus;
-  ConfigRequest[1] = device;
-  ConfigRequest[2] = function;
-  PutU16(ConfigRequest.data() + 4, offset);
-  PutValue(ConfigRequest.data() + 8, width, value);
+  ConfigRequest[kConfigBusField] = bus;
+  ConfigRequest[kConfigDeviceField] = device;
+  ConfigRequest[kConfigFunctionField] = function;
+  PutU16(ConfigRequest.data() + kConfigOffsetField, offset);
+  PutValue(ConfigRequest.data() + kConfigValueField, width, value);
   return Control(ConfigCode(true, width), ConfigRequest.data(), kConfigRequestSize);
 }
 
@@ -120,10 +130,10 @@ bool TDriverTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset
 // itself, in the calling thread's context; the data do not travel in the
 // request. A 32-bit program's pointer fills the low half of the address.
 bool TDriverTransport::SendMemoryRequest(u32 code, u64 address, const void* buffer, u32 length, u32 unit) {
-  PutU64(MemoryRequest.data(), address);
-  PutU32(MemoryRequest.data() + 8, length);
-  PutU32(MemoryRequest.data() + 12, unit);
-  PutU64(MemoryRequest.data() + 16, static_cast<u64>(reinterpret_cast<std::uintptr_t>(buffer)));
+  PutU64(MemoryRequest.data() + kMemoryAddressField, address);
+  PutU32(MemoryRequest.data() + kMemoryLengthField, length);
+  PutU32(MemoryRequest.data() + kMemoryUnitField, unit);
+  PutU64(MemoryRequest.data() + kMemoryDataField, static_cast<u64>(reinterpret_cast<std::uintptr_t>(buffer)));
   return Control(code, MemoryRequest.data(), kMemoryRequestSize);
 }
 
@@ -152,49 +162,49 @@ bool TDriverTransport::WindowCopy(u64 address, void* readInto, const void* write
 
 bool TDriverTransport::ReadMemory(u64 address, void* buffer, u32 length, u32 unit) {
   if (Mode == TMode::Direct) return WindowCopy(address, buffer, nullptr, length, unit);
-  return SendMemoryRequest(kIoctlReadMemory, address, buffer, length, unit);
+  return SendMemoryRequest(kReadMemory, address, buffer, length, unit);
 }
 
 bool TDriverTransport::WriteMemory(u64 address, const void* buffer, u32 length, u32 unit) {
   if (Mode == TMode::Direct) return WindowCopy(address, nullptr, buffer, length, unit);
-  return SendMemoryRequest(kIoctlWriteMemory, address, buffer, length, unit);
+  return SendMemoryRequest(kWriteMemory, address, buffer, length, unit);
 }
 
 bool TDriverTransport::ReadMsr(u32 index, u64& value) {
-  PutU32(RegisterRequest.data() + kEcx, index);
-  if (!Control(kIoctlReadMsr, RegisterRequest.data(), kRegisterRequestSize)) return false;
-  value = (static_cast<u64>(GetU32(RegisterRequest.data() + kEdx)) << 32) | GetU32(RegisterRequest.data() + kEax);
+  PutU32(RegisterRequest.data() + kRegisterEcxField, index);
+  if (!Control(kReadMsr, RegisterRequest.data(), kRegisterRequestSize)) return false;
+  value = (static_cast<u64>(GetU32(RegisterRequest.data() + kRegisterEdxField)) << 32) | GetU32(RegisterRequest.data() + kRegisterEaxField);
   return true;
 }
 
 bool TDriverTransport::WriteMsr(u32 index, u64 value) {
-  PutU32(RegisterRequest.data() + kEcx, index);
-  PutU32(RegisterRequest.data() + kEax, static_cast<u32>(value));
-  PutU32(RegisterRequest.data() + kEdx, static_cast<u32>(value >> 32));
-  return Control(kIoctlWriteMsr, RegisterRequest.data(), kRegisterRequestSize);
+  PutU32(RegisterRequest.data() + kRegisterEcxField, index);
+  PutU32(RegisterRequest.data() + kRegisterEaxField, static_cast<u32>(value));
+  PutU32(RegisterRequest.data() + kRegisterEdxField, static_cast<u32>(value >> 32));
+  return Control(kWriteMsr, RegisterRequest.data(), kRegisterRequestSize);
 }
 
 bool TDriverTransport::SendIndexedRequest(u32 code, u32 index, u64& value) {
-  PutU32(IndexedRequest.data(), index);
+  PutU32(IndexedRequest.data() + kIndexField, index);
   if (!Control(code, IndexedRequest.data(), kIndexedRequestSize)) return false;
-  value = GetU64(IndexedRequest.data() + 8);
+  value = GetU64(IndexedRequest.data() + kIndexedValueField);
   return true;
 }
 
-bool TDriverTransport::ReadCr(u32 index, u64& value) { return SendIndexedRequest(kIoctlReadCr, index, value); }
+bool TDriverTransport::ReadCr(u32 index, u64& value) { return SendIndexedRequest(kReadCr, index, value); }
 
 bool TDriverTransport::WriteCr(u32 index, u64 value) {
-  PutU32(IndexedRequest.data(), index);
-  PutU64(IndexedRequest.data() + 8, value);
-  return Control(kIoctlWriteCr, IndexedRequest.data(), kIndexedRequestSize);
+  PutU32(IndexedRequest.data() + kIndexField, index);
+  PutU64(IndexedRequest.data() + kIndexedValueField, value);
+  return Control(kWriteCr, IndexedRequest.data(), kIndexedRequestSize);
 }
 
 bool TDriverTransport::ReadTsc(u64& value) {
-  if (!Control(kIoctlReadTsc, CounterRequest.data(), kCounterRequestSize)) return false;
-  value = GetU64(CounterRequest.data());
+  if (!Control(kReadTsc, CounterRequest.data(), kCounterRequestSize)) return false;
+  value = GetU64(CounterRequest.data() + kCounterValueField);
   return true;
 }
 
-bool TDriverTransport::ReadPmc(u32 counter, u64& value) { return SendIndexedRequest(kIoctlReadPmc, counter, value); }
+bool TDriverTransport::ReadPmc(u32 counter, u64& value) { return SendIndexedRequest(kReadPmc, counter, value); }
 
 }  // namespace lirrin

@@ -7,55 +7,28 @@
 // Every request is one synchronous device-control call in which one buffer
 // serves as input and output with the same length. The buffers live in the
 // object and are reused by every request of their kind: a write fills only
-// the bytes of its width, and a port or configuration read whose request
-// failed gives whatever the buffer held (the I/O layer does not examine
-// those outcomes).
+// the bytes of its width, and since a failed request leaves its buffer as
+// it was (request.h), a port or configuration read whose request failed
+// gives whatever the buffer held (the I/O layer does not examine those
+// outcomes).
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string_view>
 
 #include "hw/transport.h"
+#include "request.h"
 
 namespace lirrin {
 
-// Request codes: device type 22h, any access, buffered, function A00h + n;
-// code = 222800h + 4 * n.
+// The legacy driver's memory windows (95/98/Me family). The NT driver's
+// codes, buffer sizes and layouts are the driver's own contract, request.h.
 enum : u32 {
-  kIoctlReadMemory = 0x222808,
-  kIoctlWriteMemory = 0x22280C,
-  kIoctlReadPort8 = 0x222810,
-  kIoctlWritePort8 = 0x222814,
-  kIoctlReadPort16 = 0x222818,
-  kIoctlWritePort16 = 0x22281C,
-  kIoctlReadPort32 = 0x222820,
-  kIoctlWritePort32 = 0x222824,
-  kIoctlReadConfig8 = 0x222830,
-  kIoctlWriteConfig8 = 0x222834,
-  kIoctlReadConfig16 = 0x222838,
-  kIoctlWriteConfig16 = 0x22283C,
-  kIoctlReadConfig32 = 0x222840,
-  kIoctlWriteConfig32 = 0x222844,
-  kIoctlReadMsr = 0x222848,
-  kIoctlWriteMsr = 0x22284C,
-  kIoctlReadTsc = 0x222864,
-  kIoctlReadPmc = 0x222868,
-  kIoctlReadCr = 0x22286C,
-  kIoctlWriteCr = 0x222870,
-  // The legacy driver's memory windows.
   kIoctlMapWindow = 0x222800,
   kIoctlUnmapWindow = 0x222804,
-};
-
-// Request buffer sizes.
-enum : u32 {
-  kPortRequestSize = 8,     // u32 port, u32 value
-  kConfigRequestSize = 12,  // u8 bus, device, function, unused; u16 offset, unused; u32 value
-  kRegisterRequestSize = 16,  // CpuRegisters: Eax, Ebx, Ecx, Edx
-  kCounterRequestSize = 8,  // u64
-  kIndexedRequestSize = 16,  // u32 index, u32 unused, u64 value
-  kMemoryRequestSize = 24,  // u64 address, u32 length, u32 unit, u64 buffer address
-  kWindowRequestSize = 4,   // u32 physical address in, u32 pointer out (legacy)
+  kWindowRequestSize = 4,  // u32 physical address in, u32 pointer out
 };
 
 // Size of one memory window of the legacy driver.
@@ -135,6 +108,13 @@ class TDriverTransport : public TTransport {
 }  // namespace lirrin
 
 namespace lirrin {
+
+// The driver refused a request under its policy (policy.h): whoever
+// SetRefusalReporter named hears the request code and, where the program
+// can know it, the reason. Process-wide; an empty reporter ignores them.
+using TRefusalReporter = std::function<void(u32 code, std::string_view reason)>;
+void SetRefusalReporter(TRefusalReporter reporter);
+void ReportRefusal(u32 code, std::string_view reason);
 
 // The Windows calls (driver_transport_win.cpp): DeviceIoControl on a device
 // handle that stays the caller's, the processor's own port instructions,

@@ -18,7 +18,11 @@ class TWin32DeviceCall final : public TDeviceCall {
   bool Control(u32 code, void* buffer, u32 size) override {
     if (Device == INVALID_HANDLE_VALUE) return false;
     DWORD returned = 0;
-    return DeviceIoControl(Device, code, buffer, size, buffer, size, &returned, nullptr) != FALSE;
+    if (DeviceIoControl(Device, code, buffer, size, buffer, size, &returned, nullptr) != FALSE) return true;
+    // The driver's refusals end as access denied; the device itself was
+    // opened long before, so nothing else fails a request that way.
+    if (GetLastError() == ERROR_ACCESS_DENIED) ReportRefusal(code, "the driver's policy (reason in its debug log)");
+    return false;
   }
 
  private:

@@ -347,6 +347,21 @@ bool TLinuxHardwareTransport::SetAffinity(u64 mask) {
 
 // --- Opening ---------------------------------------------------------------------
 
+std::vector<std::pair<u64, u64>> LinuxSystemRam(const std::string& iomem) {
+  std::vector<std::pair<u64, u64>> ranges;
+  std::ifstream file(iomem);
+  std::string line;
+  // Top-level lines only: "00100000-7ffdffff : System RAM".
+  while (std::getline(file, line)) {
+    unsigned long long first = 0, last = 0;
+    char name[32] = {};
+    if (line.empty() || line[0] == ' ') continue;
+    if (std::sscanf(line.c_str(), "%llx-%llx : %31[^\n]", &first, &last, name) != 3) continue;
+    if (std::strcmp(name, "System RAM") == 0 && last > first) ranges.emplace_back(first, last - first + 1);
+  }
+  return ranges;
+}
+
 std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, const TLinuxDevices& devices) {
   if (geteuid() != 0) {
     reason = "hardware access needs root";

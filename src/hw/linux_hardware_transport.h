@@ -14,6 +14,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "hw/transport.h"
 #include "support/os_handle.h"
@@ -74,6 +76,11 @@ std::string KernelOwnedSMBusController(const TLinuxDevices& devices = {});
 // Opens the machine's hardware, or returns nullptr and sets `reason` to one
 // line saying why it cannot be reached (not root, no physical memory device,
 // no configuration files, port access refused).
+// The RAM the kernel manages, as (base, size), from the "System RAM" lines
+// of /proc/iomem (the firmware's memory map); empty when the file cannot be
+// read or hides the addresses (it shows them to root only).
+std::vector<std::pair<u64, u64>> LinuxSystemRam(const std::string& iomem = "/proc/iomem");
+
 std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, const TLinuxDevices& devices = {});
 
 }  // namespace lirrin

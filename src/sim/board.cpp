@@ -212,6 +212,14 @@ void TSimBoard::AddRam(u64 base, u64 size) {
   AddRegion(std::move(region));
 }
 
+std::vector<std::pair<u64, u64>> TSimBoard::RamRanges() const {
+  std::vector<std::pair<u64, u64>> ranges;
+  for (const auto& region : Regions) {
+    if (region->Type == TRegion::Kind::Ram) ranges.emplace_back(region->Base, region->Size);
+  }
+  return ranges;
+}
+
 void TSimBoard::AddRom(u64 base, std::vector<u8> bytes) {
   auto region = std::make_unique<TRegion>();
   region->Type = TRegion::Kind::Rom;

@@ -92,6 +92,8 @@ class TSimBoard final : public TTransport {
   void AddRam(u64 base, u64 size);
   void AddRom(u64 base, std::vector<u8> bytes);
   void MapMmio(u64 base, u64 size, TMmioHandler* handler);
+  // The RAM regions as (base, size), lowest first.
+  std::vector<std::pair<u64, u64>> RamRanges() const;
   // Raw physical memory access that bypasses request counting (RAM and ROM).
   bool Poke(u64 address, const void* bytes, u32 length);
   void SetMsr(u32 index, u64 value) { Msrs[index] = value; }

@@ -12,6 +12,7 @@ namespace {
 
 constexpr u64 k4GiB = 0x100000000ull;
 constexpr u64 kAcpiAreaSize = 0x10000;
+constexpr u64 kPageSize = 0x1000;
 
 void Put16(std::vector<u8>& bytes, std::size_t at, u16 value) {
   bytes[at] = static_cast<u8>(value);
@@ -325,6 +326,22 @@ std::vector<u8> Rsdp(u8 revision, u32 rsdtAddress, u64 xsdtAddress) {
   SetChecksum(rsdp, 8, 0, 20);
   if (revision != 0) SetChecksum(rsdp, 32, 0, 36);
   return rsdp;
+}
+
+std::vector<std::pair<u64, u64>> OsManagedRam(const TSimBoard& board) {
+  std::vector<std::pair<u64, u64>> ranges = board.RamRanges();
+  const std::pair<u64, u64>* acpi = nullptr;
+  for (const auto& range : ranges) {
+    if (range.second < kAcpiAreaSize || range.first + range.second > k4GiB) continue;
+    if (acpi == nullptr || range.first > acpi->first) acpi = &range;
+  }
+  std::vector<std::pair<u64, u64>> managed;
+  for (const auto& [base, size] : ranges) {
+    const u64 first = std::max<u64>(base, kPageSize);
+    const u64 end = acpi != nullptr && acpi->first == base ? base + size - kAcpiAreaSize : base + size;
+    if (end > first) managed.emplace_back(first, end - first);
+  }
+  return managed;
 }
 
 TAcpiLayout AcpiLayout(const TBoardDescription& board) {

@@ -77,6 +77,12 @@ void SetChecksum(std::vector<u8>& bytes, std::size_t at, std::size_t first, std:
 // highest RAM region that ends at or below 4 GiB.
 TAcpiLayout AcpiLayout(const TBoardDescription& board);
 
+// The RAM an operating system manages on `board`, as its firmware reports
+// the memory map: every RAM region but the first page (the real-mode
+// interrupt table and BIOS data) and the ACPI tables' area, which the
+// firmware keeps for itself (AcpiLayout's rule on the board's regions).
+std::vector<std::pair<u64, u64>> OsManagedRam(const TSimBoard& board);
+
 // Adds the firmware to `board`: the structures of the firmware area go into
 // its ROM at E0000h (added when the board has none), the ACPI tables into its
 // RAM. The MCFG table describes the board's ECAM window; a board without one

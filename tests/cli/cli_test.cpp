@@ -195,6 +195,52 @@ TEST(CliAmp, SetThenGetOnEveryFamily) {
   }
 }
 
+// The Windows driver serves everything the program does on every family's
+// board: each command gives the same output and exit with the driver's
+// policy in front of the board as without it, and the driver refuses
+// nothing. The commands cover the platform check, detection with Init and
+// Restore, and the amplifier's read, write and mute words.
+TEST(CliDriverPolicy, TheDriverRefusesNothingTheProgramDoesOnAnyFamily) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"platform"}, {"detect"},          {"amp", "get"},           {"amp", "set", "40"},
+      {"amp", "mute"}, {"amp", "unmute"}, {"read-word", "0x4A", "2"}, {"write-word", "0x4A", "2", "0x1515"},
+  };
+  for (int family = 1; family <= 18; ++family) {
+    const std::string board = "sim:" + std::to_string(family);
+    StateFile direct("policy-direct-" + std::to_string(family));
+    StateFile throughDriver("policy-driver-" + std::to_string(family));
+    for (const auto& command : commands) {
+      std::vector<std::string> args = {"--board", board, "--state", direct.Path};
+      args.insert(args.end(), command.begin(), command.end());
+      const CliRun expected = Cli(args);
+      args[3] = throughDriver.Path;
+      args.insert(args.begin(), "--driver-policy");
+      const CliRun run = Cli(args);
+      SCOPED_TRACE(board + " " + command[0]);
+      EXPECT_EQ(run.Err, "");
+      EXPECT_EQ(run.Out, expected.Out);
+      EXPECT_EQ(run.Exit, expected.Exit);
+      EXPECT_EQ(run.Exit, kExitOk);
+    }
+  }
+}
+
+// What the driver refuses fails the script that asked for it, and is
+// named; the scripts before and after it are untouched.
+TEST(CliDriverPolicy, RefusedRequestsFailTheirScriptAndAreNamed) {
+  const CliRun run = Cli({"--driver-policy", "run", "-e", "o(0xCF9,6)", "-e", "Wrmsr(0x1B,0,0)", "-e", "Rdtsc"});
+  EXPECT_EQ(run.Exit, kExitFailed);
+  EXPECT_EQ(run.Err,
+            "lirrin-cli: the driver refuses request 0x222814: a legacy platform port or the configuration mechanism's\n"
+            "lirrin-cli: the driver refuses request 0x22284C: a model-specific register write\n");
+  std::istringstream lines(run.Out);
+  std::vector<std::string> results;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("result=")) results.push_back(line.substr(line.find(" ok=")));
+  }
+  EXPECT_EQ(results, (std::vector<std::string>{" ok=0", " ok=0", " ok=1"}));
+}
+
 TEST(CliAmp, MuteKeepsTheVolume) {
   StateFile state("mute");
   const std::vector<std::string> board = {"--state", state.Path, "amp"};

@@ -38,7 +38,10 @@ struct TOutcome {
 
 class DriverRequest : public ::testing::Test {
  protected:
-  void SetUp() override { gMachine = TFakeMachine{}; }
+  void SetUp() override {
+    gMachine = TFakeMachine{};
+    Policy = TPolicyState{};
+  }
   void TearDown() override {
     EXPECT_EQ(gMachine.OpenMappings, 0) << "a mapping was left open";
     EXPECT_EQ(gMachine.OpenAllocations, 0) << "scratch memory was not freed";
@@ -50,9 +53,11 @@ class DriverRequest : public ::testing::Test {
   }
   static TOutcome Serve(uint32_t code, TBytes& buffer, uint32_t in, uint32_t out, TProcessorMode mode = kMode64) {
     TDeviceRequest request{code, buffer.data(), in, out, 0xDEADBEEF};
-    const uint32_t status = ServeRequest(&request, mode);
+    const uint32_t status = ServeRequest(&request, mode, &Policy);
     return {status, request.Returned};
   }
+
+  static inline TPolicyState Policy;
 
   static TBytes MemoryRequest(uint64_t address, uint32_t length, uint32_t unit, uint64_t user) {
     TBytes buffer(24);
@@ -71,8 +76,7 @@ class DriverRequest : public ::testing::Test {
   }
 
   static bool MachineUntouched() {
-    return gMachine.PortLog.empty() && gMachine.MsrWrites.empty() && gMachine.CrWrites.empty() &&
-           gMachine.Mappings == 0;
+    return gMachine.PortLog.empty() && gMachine.ConfigLog.empty() && gMachine.Mappings == 0;
   }
 };
 
@@ -119,8 +123,10 @@ TEST_F(DriverRequest, CodesOutsideTheSetFailWithInvalidParameter) {
   EXPECT_TRUE(MachineUntouched());
 }
 
+// The ports below are the SMBus controller's, which the driver serves.
 TEST_F(DriverRequest, PortReadsFillOnlyTheirWidthOfTheValue) {
-  gMachine.PortValues[0x80] = 0xAABBCCDD;
+  gMachine.AddIch10(0x100000);
+  gMachine.PortValues[0x404] = 0xAABBCCDD;
   const struct {
     uint32_t Code;
     unsigned Width;
@@ -129,18 +135,19 @@ TEST_F(DriverRequest, PortReadsFillOnlyTheirWidthOfTheValue) {
   for (const auto& read : reads) {
     gMachine.PortLog.clear();
     TBytes buffer(8, 0x11);
-    Put32(buffer, 0, 0xFFFF0080);  // the driver takes bits 15..0
+    Put32(buffer, 0, 0xFFFF0404);  // the driver takes bits 15..0
     const TOutcome outcome = Serve(read.Code, buffer);
     EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
     EXPECT_EQ(outcome.Returned, 8u);
     EXPECT_EQ(Get32(buffer, 4), read.Value) << "width " << read.Width;
-    EXPECT_EQ(Get32(buffer, 0), 0xFFFF0080u);
-    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{false, 0x80, read.Width, read.Value & WidthMask(read.Width)}}))
+    EXPECT_EQ(Get32(buffer, 0), 0xFFFF0404u);
+    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{false, 0x404, read.Width, read.Value & WidthMask(read.Width)}}))
         << "width " << read.Width;
   }
 }
 
 TEST_F(DriverRequest, PortWritesSendOnlyTheirWidthOfTheValue) {
+  gMachine.AddIch10(0x100000);
   const struct {
     uint32_t Code;
     unsigned Width;
@@ -149,12 +156,12 @@ TEST_F(DriverRequest, PortWritesSendOnlyTheirWidthOfTheValue) {
   for (const auto& write : writes) {
     gMachine.PortLog.clear();
     TBytes buffer(8);
-    Put32(buffer, 0, 0x10000 | 0xCF9);
+    Put32(buffer, 0, 0x10000 | 0x408);
     Put32(buffer, 4, 0x12345678);
     const TOutcome outcome = Serve(write.Code, buffer);
     EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
     EXPECT_EQ(outcome.Returned, 0u);
-    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0xCF9, write.Width, write.Sent}}));
+    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0x408, write.Width, write.Sent}}));
   }
 }
 
@@ -169,9 +176,9 @@ TBytes ConfigRequest(uint8_t bus, uint8_t device, uint8_t function, uint16_t off
 }
 
 TEST_F(DriverRequest, ConfigurationAccessesUseMechanismOneWithExtendedRegisterBits) {
-  gMachine.PortValues[0xCFF] = 0x000000AB;
-  gMachine.PortValues[0xCFE] = 0x0000BEEF;
-  gMachine.PortValues[0xCFC] = 0x29308086;
+  gMachine.AddFunction(3, 5, 2, 0x29308086, 0x0C0500);
+  gMachine.SetConfig(3, 5, 2, 0x1FC, 0xAB000000);
+  gMachine.SetConfig(3, 5, 2, 0xFFC, 0xBEEF0000);
   const struct {
     uint32_t Code;
     uint16_t Offset;
@@ -186,24 +193,28 @@ TEST_F(DriverRequest, ConfigurationAccessesUseMechanismOneWithExtendedRegisterBi
       {0x222840, 0x000, 4, 0x80000000u + (3 << 16) + (5 << 11) + (2 << 8), 0xCFC, 0x29308086},
   };
   for (const auto& c : cases) {
-    gMachine.PortLog.clear();
+    gMachine.ConfigLog.clear();
     TBytes buffer = ConfigRequest(3, 5, 2, c.Offset);
     const TOutcome outcome = Serve(c.Code, buffer);
     EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
     EXPECT_EQ(outcome.Returned, 12u);
     EXPECT_EQ(Get32(buffer, 8), c.Value) << std::hex << c.Offset;
-    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0xCF8, 4, c.Address},
-                                                          {false, c.DataPort, c.Width, c.Value & WidthMask(c.Width)}}))
+    EXPECT_EQ(gMachine.ConfigLog,
+              (std::vector<TConfigCycle>{{c.Address, c.DataPort, c.Width, false, c.Value & WidthMask(c.Width)}}))
         << std::hex << c.Offset;
   }
 
-  gMachine.PortLog.clear();
-  TBytes write = ConfigRequest(0, 31, 7, 0x0E5, 0x12345678);
-  const TOutcome outcome = Serve(0x22283C, write);
+  // A write the policy allows (a ServerWorks bridge's host enable byte)
+  // takes the byte lane of its register.
+  gMachine.AddFunction(0, 15, 0, 0x02001166, 0x060100);
+  gMachine.ConfigLog.clear();
+  TBytes write = ConfigRequest(0, 15, 0, 0x0D2, 0x12345601);
+  const TOutcome outcome = Serve(0x222834, write);
   EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
   EXPECT_EQ(outcome.Returned, 0u);
-  EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{true, 0xCF8, 4, 0x80000000u + (31 << 11) + (7 << 8) + 0xE4},
-                                                        {true, 0xCFD, 2, 0x5678}}));
+  ASSERT_FALSE(gMachine.ConfigLog.empty());
+  EXPECT_EQ(gMachine.ConfigLog.back(), (TConfigCycle{0x80000000u + (15 << 11) + 0xD0, 0xCFE, 1, true, 0x01}));
+  EXPECT_EQ(gMachine.ConfigDword(0, 15, 0, 0xD0), 0x00010000u);
 }
 
 TEST_F(DriverRequest, ConfigurationFieldsOutOfRangeAreRefusedBeforeAnyPortAccess) {
@@ -219,74 +230,52 @@ TEST_F(DriverRequest, ConfigurationFieldsOutOfRangeAreRefusedBeforeAnyPortAccess
 }
 
 TEST_F(DriverRequest, MsrReadFillsEaxAndEdxFromTheIndexInEcx) {
-  gMachine.Msrs[0x1A0] = 0x0000000400850089;
+  gMachine.Msrs[0x1A2] = 0x0000000400850089;
   TBytes buffer(16);
   Put32(buffer, 0, 0x11111111);
   Put32(buffer, 4, 0x22222222);
-  Put32(buffer, 8, 0x1A0);
+  Put32(buffer, 8, 0x1A2);
   Put32(buffer, 12, 0x44444444);
   const TOutcome outcome = Serve(0x222848, buffer);
   EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
   EXPECT_EQ(outcome.Returned, 16u);
   EXPECT_EQ(Get32(buffer, 0), 0x00850089u);
   EXPECT_EQ(Get32(buffer, 4), 0x22222222u);
-  EXPECT_EQ(Get32(buffer, 8), 0x1A0u);
+  EXPECT_EQ(Get32(buffer, 8), 0x1A2u);
   EXPECT_EQ(Get32(buffer, 12), 0x4u);
 }
 
 TEST_F(DriverRequest, ProcessorFaultsFailTheRequestAndLeaveTheBuffer) {
-  // No MSR 0x1234, no counter 7, no CR4 in this model: the processor faults.
+  // No package thermal MSR, no counter 7, no CR4 in this model, and port
+  // 404h and configuration space fault: the processor refuses.
+  gMachine.AddIch10(0x100000);
   gMachine.Crs = {{0, 0x80050033}};
+  gMachine.FaultingPorts = {0x404};
   TBytes msr(16, 0x21);
-  Put32(msr, 8, 0x1234);
+  Put32(msr, 8, 0x1B1);
   TBytes pmc = IndexedRequest(7);
   TBytes cr = IndexedRequest(4);
-  TBytes crWrite = IndexedRequest(4, 0x6F8);
-  for (const auto& [code, buffer] : {std::pair{0x222848u, &msr}, std::pair{0x22284Cu, &msr},
-                                     std::pair{0x222868u, &pmc}, std::pair{0x22286Cu, &cr},
-                                     std::pair{0x222870u, &crWrite}}) {
+  TBytes port(8, 0x43);
+  Put32(port, 0, 0x404);
+  for (const auto& [code, buffer] : {std::pair{0x222848u, &msr}, std::pair{0x222868u, &pmc},
+                                     std::pair{0x22286Cu, &cr}, std::pair{0x222810u, &port},
+                                     std::pair{0x222818u, &port}, std::pair{0x222814u, &port}}) {
     const TBytes before = *buffer;
     const TOutcome outcome = Serve(code, *buffer);
     EXPECT_EQ(outcome.Status, NVK_STATUS_PRIVILEGED_INSTRUCTION) << std::hex << code;
     EXPECT_EQ(outcome.Returned, 0u);
     EXPECT_EQ(*buffer, before) << std::hex << code;
   }
-}
 
-TEST_F(DriverRequest, MsrWriteTakesEdxColonEax) {
-  gMachine.Msrs[0x199] = 0;
-  TBytes buffer(16);
-  Put32(buffer, 0, 0x00001D00);
-  Put32(buffer, 4, 0xFFFFFFFF);  // Ebx plays no part
-  Put32(buffer, 8, 0x199);
-  Put32(buffer, 12, 0x00000007);
-  const TOutcome outcome = Serve(0x22284C, buffer);
-  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
-  EXPECT_EQ(outcome.Returned, 0u);
-  EXPECT_EQ(gMachine.MsrWrites, (std::vector<std::pair<uint32_t, uint64_t>>{{0x199, 0x0000000700001D00}}));
-}
-
-TEST_F(DriverRequest, SystemCallEntryMsrsAreNeverWritten) {
-  for (const uint32_t index : {0x174u, 0x175u, 0x176u, 0xC0000081u, 0xC0000082u, 0xC0000083u, 0xC0000084u}) {
-    gMachine.Msrs[index] = 0x1000;
-    TBytes buffer(16);
-    Put32(buffer, 8, index);
-    EXPECT_EQ(Serve(0x22284C, buffer).Status, NVK_STATUS_ACCESS_DENIED) << std::hex << index;
+  gMachine.ConfigFaults = true;
+  for (const uint32_t code : {0x222840u, 0x222830u}) {
+    TBytes config = ConfigRequest(0, 0x1F, 3, 0x20);
+    const TBytes before = config;
+    const TOutcome outcome = Serve(code, config);
+    EXPECT_EQ(outcome.Status, NVK_STATUS_PRIVILEGED_INSTRUCTION) << std::hex << code;
+    EXPECT_EQ(outcome.Returned, 0u);
+    EXPECT_EQ(config, before);
   }
-  EXPECT_TRUE(gMachine.MsrWrites.empty());
-
-  // Their neighbours stay writable, and reading the protected ones is fine.
-  for (const uint32_t index : {0x173u, 0x177u, 0xC0000080u, 0xC0000085u}) {
-    gMachine.Msrs[index] = 0;
-    TBytes buffer(16);
-    Put32(buffer, 8, index);
-    EXPECT_EQ(Serve(0x22284C, buffer).Status, NVK_STATUS_SUCCESS) << std::hex << index;
-  }
-  EXPECT_EQ(gMachine.MsrWrites.size(), 4u);
-  TBytes read(16);
-  Put32(read, 8, 0xC0000082);
-  EXPECT_EQ(Serve(0x222848, read).Status, NVK_STATUS_SUCCESS);
-  EXPECT_EQ(Get32(read, 0), 0x1000u);
 }
 
 TEST_F(DriverRequest, CountersAreReadWhole) {
@@ -316,12 +305,13 @@ TEST_F(DriverRequest, ControlRegisterReadsByIndexAndMode) {
   } cases[] = {
       // The 32-bit driver sign-extends its 32-bit registers.
       {kMode32, 0, 0x80050033, NVK_STATUS_SUCCESS, 0xFFFFFFFF80050033},
-      {kMode32, 3, 0x7FFFF000, NVK_STATUS_SUCCESS, 0x7FFFF000},
-      {kMode32, 2, 0xC0001234, NVK_STATUS_SUCCESS, 0xFFFFFFFFC0001234},
       {kMode32, 4, 0x000006F9, NVK_STATUS_SUCCESS, 0x6F9},
       {kMode64, 0, 0x80050033, NVK_STATUS_SUCCESS, 0x80050033},
-      {kMode64, 3, 0x00000001AD000002, NVK_STATUS_SUCCESS, 0x00000001AD000002},
       {kMode64, 8, 0x2, NVK_STATUS_SUCCESS, 0x2},
+      // CR2 and CR3 locate the kernel: refused in both modes.
+      {kMode32, 3, 0x7FFFF000, NVK_STATUS_ACCESS_DENIED, 0x5A5A5A5A5A5A5A5A},
+      {kMode32, 2, 0xC0001234, NVK_STATUS_ACCESS_DENIED, 0x5A5A5A5A5A5A5A5A},
+      {kMode64, 3, 0x00000001AD000002, NVK_STATUS_ACCESS_DENIED, 0x5A5A5A5A5A5A5A5A},
       // CR8 exists only in 64-bit mode; 1, 5, 6, 7 and 9 do not exist.
       {kMode32, 8, 0x2, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
       {kMode64, 1, 0x1, NVK_STATUS_INVALID_PARAMETER, 0x5A5A5A5A5A5A5A5A},
@@ -344,59 +334,6 @@ TEST_F(DriverRequest, ControlRegisterReadsByIndexAndMode) {
   }
 }
 
-constexpr uint64_t kWp = 1ull << 16, kSmep = 1ull << 20, kSmap = 1ull << 21;
-
-TEST_F(DriverRequest, ControlRegisterWritesKeepTheKernelsProtections) {
-  const struct {
-    TProcessorMode Mode;
-    uint32_t Index;
-    uint64_t Current;
-    uint64_t Requested;
-    uint32_t Status;
-    uint64_t Written;
-  } cases[] = {
-      {kMode64, 0, 0x80050033, 0x80050033 & ~kWp, NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode64, 0, 0x80050033, 0x80050033 | 0x20000, NVK_STATUS_SUCCESS, 0x80070033},
-      // A processor already without WP may keep it off.
-      {kMode64, 0, 0x80040033, 0x80040037, NVK_STATUS_SUCCESS, 0x80040037},
-      {kMode64, 4, 0x3506F8, 0x3506F8 & ~kSmep, NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode64, 4, 0x3506F8, 0x3506F8 & ~kSmap, NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode64, 4, 0x3506F8, 0x3506F8 & ~(kSmep | kSmap), NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode64, 4, 0x3506F8, 0x3506F8 & ~0x80ull, NVK_STATUS_SUCCESS, 0x350678},
-      {kMode64, 4, 0x0006F8, 0x0006F8 | kSmep, NVK_STATUS_SUCCESS, 0x1006F8},
-      // CR3 and CR8 only take their own value back.
-      {kMode64, 3, 0x1AD000, 0x1AE000, NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode64, 3, 0x1AD000, 0x1AD000, NVK_STATUS_SUCCESS, 0x1AD000},
-      {kMode64, 8, 0, 15, NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode64, 8, 0, 0, NVK_STATUS_SUCCESS, 0},
-      // The 32-bit driver loads the low half of the value field.
-      {kMode32, 0, 0x80050033, 0xDEADBEEF80050033, NVK_STATUS_SUCCESS, 0x80050033},
-      {kMode32, 0, 0x80050033, 0x0001000080040033, NVK_STATUS_ACCESS_DENIED, 0},
-      {kMode32, 3, 0x00FE0000, 0xFFFFFFFF00FE0000, NVK_STATUS_SUCCESS, 0x00FE0000},
-      {kMode32, 8, 0, 0, NVK_STATUS_INVALID_PARAMETER, 0},
-      // CR2 is read-only for this request; 1 and 5 do not exist.
-      {kMode64, 2, 0x1000, 0x1000, NVK_STATUS_INVALID_PARAMETER, 0},
-      {kMode64, 1, 0, 0, NVK_STATUS_INVALID_PARAMETER, 0},
-      {kMode64, 5, 0, 0, NVK_STATUS_INVALID_PARAMETER, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "mode " << (c.Mode == kMode32 ? 32 : 64) << " CR" << c.Index << std::hex
-                                      << " 0x" << c.Current << " -> 0x" << c.Requested);
-    gMachine.Crs = {{0, 0}, {2, 0}, {3, 0}, {4, 0}, {8, 0}};
-    gMachine.Crs[c.Index] = c.Current;
-    gMachine.CrWrites.clear();
-    TBytes buffer = IndexedRequest(c.Index, c.Requested);
-    const TOutcome outcome = Serve(0x222870, buffer, c.Mode);
-    EXPECT_EQ(outcome.Status, c.Status);
-    EXPECT_EQ(outcome.Returned, 0u);
-    if (c.Status == NVK_STATUS_SUCCESS) {
-      EXPECT_EQ(gMachine.CrWrites, (std::vector<std::pair<unsigned, uint64_t>>{{c.Index, c.Written}}));
-    } else {
-      EXPECT_TRUE(gMachine.CrWrites.empty());
-    }
-  }
-}
-
 TEST_F(DriverRequest, MemoryReadsCopyTheRangeIntoTheCallersBuffer) {
   for (size_t i = 0; i < 64; ++i) gMachine.PhysicalAt(0xF0000)[i] = static_cast<uint8_t>(0x80 + i);
   for (const uint32_t unit : {0u, 1u, 2u}) {
@@ -415,33 +352,36 @@ TEST_F(DriverRequest, MemoryReadsCopyTheRangeIntoTheCallersBuffer) {
   }
 }
 
-TEST_F(DriverRequest, MemoryWritesCopyTheCallersDataToTheRange) {
-  for (const uint32_t unit : {0u, 1u, 2u}) {
-    std::fill(gMachine.Physical.begin(), gMachine.Physical.end(), 0);
-    for (size_t i = 0; i < 16; ++i) gMachine.UserAt(gMachine.UserBase)[i] = static_cast<uint8_t>(i + 1 + unit);
-    TBytes buffer = MemoryRequest(0xD0000, 16, unit, gMachine.UserBase);
-    const TOutcome outcome = Serve(0x22280C, buffer);
-    EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS) << "unit " << unit;
-    EXPECT_EQ(outcome.Returned, 0u);
-    EXPECT_EQ(TBytes(gMachine.PhysicalAt(0xD0000), gMachine.PhysicalAt(0xD0010)),
-              TBytes(gMachine.UserAt(gMachine.UserBase), gMachine.UserAt(gMachine.UserBase + 16)));
-    EXPECT_EQ(*gMachine.PhysicalAt(0xD0010), 0);
-  }
+// The one register the driver writes in device memory: ICH10's Function
+// Disable at RCBA + 3418h, whose bit 3 hides the SMBus function.
+TEST_F(DriverRequest, MemoryWritesReachTheRegisterAsOneDword) {
+  gMachine.AddIch10(0x100000);
+  const uint64_t functionDisable = 0x103418;
+  const uint32_t before = 0x00000009, after = 0x00000001;
+  std::memcpy(gMachine.PhysicalAt(functionDisable), &before, 4);
+  std::memcpy(gMachine.UserAt(gMachine.UserBase), &after, 4);
+  TBytes buffer = MemoryRequest(functionDisable, 4, 2, gMachine.UserBase);
+  const TOutcome outcome = Serve(0x22280C, buffer);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_SUCCESS);
+  EXPECT_EQ(outcome.Returned, 0u);
+  uint32_t stored;
+  std::memcpy(&stored, gMachine.PhysicalAt(functionDisable), 4);
+  EXPECT_EQ(stored, after);
+  // The policy read the register once; the write is one dword access.
+  EXPECT_EQ(gMachine.MappedLog.back(), (TFakeMachine::TMappedAccess{functionDisable - 0xC0000, 4, true}));
 }
 
 // Device registers react to every access: each unit is one access of the
 // unit's width, from the lowest address up.
-TEST_F(DriverRequest, MemoryIsAccessedInUnitsFromTheLowestAddressUp) {
-  for (const bool write : {false, true}) {
-    for (const uint32_t unit : {0u, 1u, 2u}) {
-      gMachine.MappedLog.clear();
-      TBytes buffer = MemoryRequest(0xD0008, 8, unit, gMachine.UserBase);
-      EXPECT_EQ(Serve(write ? 0x22280C : 0x222808, buffer).Status, NVK_STATUS_SUCCESS);
-      const unsigned width = 1u << unit;
-      std::vector<TFakeMachine::TMappedAccess> expected;
-      for (uint64_t offset = 0; offset < 8; offset += width) expected.push_back({0x10008 + offset, width, write});
-      EXPECT_EQ(gMachine.MappedLog, expected) << (write ? "write" : "read") << ", unit " << unit;
-    }
+TEST_F(DriverRequest, MemoryIsReadInUnitsFromTheLowestAddressUp) {
+  for (const uint32_t unit : {0u, 1u, 2u}) {
+    gMachine.MappedLog.clear();
+    TBytes buffer = MemoryRequest(0xD0008, 8, unit, gMachine.UserBase);
+    EXPECT_EQ(Serve(0x222808, buffer).Status, NVK_STATUS_SUCCESS);
+    const unsigned width = 1u << unit;
+    std::vector<TFakeMachine::TMappedAccess> expected;
+    for (uint64_t offset = 0; offset < 8; offset += width) expected.push_back({0x10008 + offset, width, false});
+    EXPECT_EQ(gMachine.MappedLog, expected) << "unit " << unit;
   }
 }
 
@@ -497,7 +437,9 @@ TEST_F(DriverRequest, MemoryRequestsUpToOneMebibyteAreServed) {
 TEST_F(DriverRequest, UnmappableRangeFailsAndLeavesTheCallersBufferUntouched) {
   std::fill(gMachine.User.begin(), gMachine.User.end(), 0xA5);
   TBytes buffer = MemoryRequest(0xFEE00000, 16, 0, gMachine.UserBase);
-  EXPECT_EQ(Serve(0x222808, buffer).Status, NVK_STATUS_UNSUCCESSFUL);
+  const TOutcome outcome = Serve(0x222808, buffer);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(outcome.Returned, 0u);
   EXPECT_TRUE(std::all_of(gMachine.User.begin(), gMachine.User.end(), [](uint8_t byte) { return byte == 0xA5; }));
 }
 
@@ -516,40 +458,56 @@ TEST_F(DriverRequest, BadUserPointersFailWithoutReachingTheDevice) {
   EXPECT_EQ(Serve(0x222808, straddling).Status, NVK_STATUS_ACCESS_VIOLATION);
 }
 
-TEST_F(DriverRequest, WritesToRamAreRefused) {
-  gMachine.RamRanges = {{0x0, 0x9F000}, {0x100000, 0x7FF00000}};
+// RAM holds the kernel, its page tables and every process: neither reads
+// nor writes reach it, and where the system cannot list its RAM no memory
+// request does.
+TEST_F(DriverRequest, RamIsNeitherReadNorWritten) {
+  gMachine.RamRanges = {{0x1000, 0x9E000}, {0x100000, 0x7FF00000}};
   gMachine.PhysicalBase = 0x0;
   gMachine.Physical.assign(0x200000, 0x11);
   std::fill(gMachine.User.begin(), gMachine.User.end(), 0x22);
   const struct {
     uint64_t Address;
     uint32_t Length;
-    uint32_t Status;
+    bool Refused;
   } cases[] = {
-      {0x1000, 4, NVK_STATUS_ACCESS_DENIED},
-      {0x9EFFC, 4, NVK_STATUS_ACCESS_DENIED},  // last dword of the low range
-      {0x9EFFC, 8, NVK_STATUS_ACCESS_DENIED},  // from RAM into the hole
-      {0x9F000, 4, NVK_STATUS_SUCCESS},        // first dword after it
-      {0xFFFF8, 8, NVK_STATUS_SUCCESS},        // last bytes before the next range
-      {0xFFFFC, 8, NVK_STATUS_ACCESS_DENIED},  // into the next range
-      {0x150000, 16, NVK_STATUS_ACCESS_DENIED},
+      {0x1000, 4, true},
+      {0x9EFFC, 4, true},   // last dword of the low range
+      {0x9EFFC, 8, true},   // from RAM into the hole
+      {0x9F000, 4, false},  // first dword after it
+      {0xFFFF8, 8, false},  // last bytes before the next range
+      {0xFFFFC, 8, true},   // into the next range
+      {0x150000, 16, true},
   };
   for (const auto& c : cases) {
     TBytes buffer = MemoryRequest(c.Address, c.Length, 0, gMachine.UserBase);
-    EXPECT_EQ(Serve(0x22280C, buffer).Status, c.Status) << std::hex << c.Address;
-    const uint8_t expected = c.Status == NVK_STATUS_SUCCESS ? 0x22 : 0x11;
-    EXPECT_EQ(gMachine.Physical[c.Address + c.Length - 1], expected) << std::hex << c.Address;
+    EXPECT_EQ(Serve(0x222808, buffer).Status, c.Refused ? NVK_STATUS_ACCESS_DENIED : NVK_STATUS_SUCCESS)
+        << std::hex << c.Address;
+    EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase), c.Refused ? 0x22 : 0x11) << std::hex << c.Address;
+    std::fill(gMachine.User.begin(), gMachine.User.end(), 0x22);
+    EXPECT_EQ(Serve(0x22280C, buffer).Status, NVK_STATUS_ACCESS_DENIED) << std::hex << c.Address;
+    EXPECT_EQ(gMachine.Physical[c.Address + c.Length - 1], 0x11) << std::hex << c.Address;
   }
-  // Reading RAM stays allowed.
-  TBytes read = MemoryRequest(0x1000, 4, 0, gMachine.UserBase);
-  EXPECT_EQ(Serve(0x222808, read).Status, NVK_STATUS_SUCCESS);
-  EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase), 0x11);
+
+  gMachine.RamKnown = false;
+  TBytes firmware = MemoryRequest(0xF0000, 4, 0, gMachine.UserBase);
+  EXPECT_EQ(Serve(0x222808, firmware).Status, NVK_STATUS_ACCESS_DENIED);
+  EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase), 0x22);
 }
 
-TEST_F(DriverRequest, WritesAreRefusedWhenTheSystemCannotListItsRam) {
-  gMachine.RamKnown = false;
-  TBytes buffer = MemoryRequest(0xD0000, 4, 0, gMachine.UserBase);
-  EXPECT_EQ(Serve(0x22280C, buffer).Status, NVK_STATUS_ACCESS_DENIED);
+// Conditions the kernel can meet: no buffer, no scratch memory.
+TEST_F(DriverRequest, MissingBufferAndScratchMemoryFailCleanly) {
+  TDeviceRequest noBuffer{0x222864, nullptr, 8, 8, 0xDEADBEEF};
+  EXPECT_EQ(ServeRequest(&noBuffer, kMode64, &Policy), NVK_STATUS_INFO_LENGTH_MISMATCH);
+  EXPECT_EQ(noBuffer.Returned, 0u);
+
+  gMachine.AllocationFails = true;
+  std::fill(gMachine.User.begin(), gMachine.User.end(), 0x22);
+  TBytes read = MemoryRequest(0xF0000, 16, 0, gMachine.UserBase);
+  const TOutcome outcome = Serve(0x222808, read);
+  EXPECT_EQ(outcome.Status, NVK_STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(outcome.Returned, 0u);
+  EXPECT_EQ(*gMachine.UserAt(gMachine.UserBase), 0x22);
   EXPECT_EQ(gMachine.Mappings, 0);
 }
 

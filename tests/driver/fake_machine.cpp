@@ -30,6 +30,7 @@ bool InUserSpace(uint64_t address, uint32_t length) {
 extern "C" {
 
 bool MachinePortIn(uint16_t port, unsigned width, uint32_t* value) {
+  if (gMachine.FaultingPorts.contains(port)) return false;
   const auto found = gMachine.PortValues.find(port);
   *value = Cut(found == gMachine.PortValues.end() ? gMachine.PortDefault : found->second, width);
   gMachine.PortLog.push_back({false, port, width, *value});
@@ -37,18 +38,28 @@ bool MachinePortIn(uint16_t port, unsigned width, uint32_t* value) {
 }
 
 bool MachinePortOut(uint16_t port, unsigned width, uint32_t value) {
+  if (gMachine.FaultingPorts.contains(port)) return false;
   gMachine.PortLog.push_back({true, port, width, value});
   return true;
 }
 
-bool MachineReadMsr(uint32_t index, uint64_t* value) { return Lookup(gMachine.Msrs, index, value); }
-
-bool MachineWriteMsr(uint32_t index, uint64_t value) {
-  if (!gMachine.Msrs.contains(index)) return false;
-  gMachine.Msrs[index] = value;
-  gMachine.MsrWrites.emplace_back(index, value);
+bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value) {
+  if (gMachine.ConfigFaults) return false;
+  const uint32_t key = (address >> 8) & 0xFFFF;
+  const uint32_t offset = ((address >> 24) & 0xF) << 8 | (address & 0xFC) | (dataPort & 3u);
+  const auto found = gMachine.Config.find(key);
+  if (write) {
+    if (found != gMachine.Config.end()) std::memcpy(found->second.data() + offset, value, width);
+  } else {
+    uint32_t read = 0xFFFFFFFF;
+    if (found != gMachine.Config.end()) std::memcpy(&read, found->second.data() + offset, 4);
+    *value = Cut(read, width);
+  }
+  gMachine.ConfigLog.push_back({address, dataPort, width, write, *value});
   return true;
 }
+
+bool MachineReadMsr(uint32_t index, uint64_t* value) { return Lookup(gMachine.Msrs, index, value); }
 
 bool MachineReadTsc(uint64_t* value) {
   *value = gMachine.Tsc;
@@ -58,13 +69,6 @@ bool MachineReadTsc(uint64_t* value) {
 bool MachineReadPmc(uint32_t index, uint64_t* value) { return Lookup(gMachine.Pmcs, index, value); }
 
 bool MachineReadCr(unsigned index, uint64_t* value) { return Lookup(gMachine.Crs, index, value); }
-
-bool MachineWriteCr(unsigned index, uint64_t value) {
-  if (!gMachine.Crs.contains(index)) return false;
-  gMachine.Crs[index] = value;
-  gMachine.CrWrites.emplace_back(index, value);
-  return true;
-}
 
 void* MachineMapPhysical(uint64_t address, uint32_t length) {
   if (address < gMachine.PhysicalBase || address - gMachine.PhysicalBase > gMachine.Physical.size() ||
@@ -101,6 +105,7 @@ bool MachineTouchesRam(uint64_t address, uint64_t length) {
 }
 
 void* MachineAllocate(uint32_t length) {
+  if (gMachine.AllocationFails) return nullptr;
   ++gMachine.OpenAllocations;
   return std::malloc(length);
 }
@@ -124,4 +129,40 @@ bool MachineCopyToUser(uint64_t to, const void* from, uint32_t length) {
   return true;
 }
 
+void MachineLogRefusal(uint32_t code, const char* reason) { gMachine.Refusals.push_back({code, reason}); }
+
 }  // extern "C"
+
+namespace {
+uint32_t FunctionKey(uint8_t bus, uint8_t device, uint8_t function) {
+  return uint32_t{bus} << 8 | uint32_t{device} << 3 | function;
+}
+}  // namespace
+
+void TFakeMachine::AddFunction(uint8_t bus, uint8_t device, uint8_t function, uint32_t id, uint32_t classCode,
+                               bool multiFunction) {
+  auto& space = Config[FunctionKey(bus, device, function)];
+  space.fill(0);
+  SetConfig(bus, device, function, 0x00, id);
+  SetConfig(bus, device, function, 0x08, classCode << 8);
+  SetConfig(bus, device, function, 0x0C, multiFunction ? 0x00800000 : 0);
+}
+
+void TFakeMachine::SetConfig(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, uint32_t value) {
+  std::memcpy(Config.at(FunctionKey(bus, device, function)).data() + offset, &value, 4);
+}
+
+uint32_t TFakeMachine::ConfigDword(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset) const {
+  uint32_t value;
+  std::memcpy(&value, Config.at(FunctionKey(bus, device, function)).data() + offset, 4);
+  return value;
+}
+
+void TFakeMachine::AddIch10(uint32_t rcba) {
+  AddFunction(0, 0x1F, 0, 0x3A188086, 0x060100, true);
+  SetConfig(0, 0x1F, 0, 0x40, kPmBase | 1);
+  SetConfig(0, 0x1F, 0, 0xF0, rcba | 1);
+  AddFunction(0, 0x1F, 3, 0x3A308086, 0x0C0500);
+  SetConfig(0, 0x1F, 3, 0x04, 0x00000001);
+  SetConfig(0, 0x1F, 3, 0x20, kSMBusBase | 1);
+}

@@ -1,13 +1,17 @@
 #pragma once
 // A model of the machine behind the driver's request handling: ports,
-// model-specific, control and counter registers that fault when absent,
-// a window of physical memory, the system's RAM ranges, and the calling
-// process's user space as one block of memory at a chosen address. Every
-// access is recorded so tests can check what reached the hardware.
+// PCI configuration space, model-specific, control and counter registers
+// that fault when absent, a window of physical memory, the system's RAM
+// ranges, and the calling process's user space as one block of memory at a
+// chosen address. Every access is recorded so tests can check what reached
+// the hardware, and faults can be switched on where a real processor or
+// kernel could refuse.
 
 #include <cstdint>
+#include <array>
 #include <map>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,18 +23,39 @@ struct TPortAccess {
   bool operator==(const TPortAccess&) const = default;
 };
 
+// One configuration cycle: the address dword sent to 0CF8h and the data
+// port access that followed it.
+struct TConfigCycle {
+  uint32_t Address;
+  uint16_t DataPort;
+  unsigned Width;
+  bool Write;
+  uint32_t Value;
+  bool operator==(const TConfigCycle&) const = default;
+};
+
+struct TRefusal {
+  uint32_t Code;
+  std::string Reason;
+};
+
 struct TFakeMachine {
   // Ports answer with this value (cut to the access width) unless listed.
   uint32_t PortDefault = 0xFFFFFFFF;
   std::map<uint16_t, uint32_t> PortValues;
+  std::set<uint16_t> FaultingPorts;  // IN or OUT there faults
   std::vector<TPortAccess> PortLog;
 
+  // Configuration space of the functions present, by bus << 8 | device << 3
+  // | function; absent functions read as all ones and ignore writes.
+  std::map<uint32_t, std::array<uint8_t, 4096>> Config;
+  bool ConfigFaults = false;  // the processor refuses the address write
+  std::vector<TConfigCycle> ConfigLog;
+
   std::map<uint32_t, uint64_t> Msrs;  // absent indexes fault
-  std::vector<std::pair<uint32_t, uint64_t>> MsrWrites;
   uint64_t Tsc = 0;
   std::map<uint32_t, uint64_t> Pmcs;  // absent counters fault
   std::map<unsigned, uint64_t> Crs;   // absent registers fault
-  std::vector<std::pair<unsigned, uint64_t>> CrWrites;
 
   // Physical memory that can be mapped: [PhysicalBase, PhysicalBase + size).
   uint64_t PhysicalBase = 0xC0000;
@@ -51,6 +76,10 @@ struct TFakeMachine {
   bool RamKnown = true;
 
   int OpenAllocations = 0;
+  bool AllocationFails = false;
+
+  // The debug log's refusals.
+  std::vector<TRefusal> Refusals;
 
   // The calling process's user space and the one block mapped in it.
   uint64_t UserLimit = 0x7FFF0000;
@@ -60,6 +89,19 @@ struct TFakeMachine {
   // The host address of physical address `address` in the model.
   uint8_t* PhysicalAt(uint64_t address) { return Physical.data() + (address - PhysicalBase); }
   uint8_t* UserAt(uint64_t address) { return User.data() + (address - UserBase); }
+
+  // A function with its identity and class (base class, subclass and
+  // programming interface), single-function unless `multiFunction`.
+  void AddFunction(uint8_t bus, uint8_t device, uint8_t function, uint32_t id, uint32_t classCode,
+                   bool multiFunction = false);
+  void SetConfig(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, uint32_t value);
+  uint32_t ConfigDword(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset) const;
+
+  // An ICH10 desktop chipset: LPC bridge 0:1F.0 (PMBASE 800h, RCBA at
+  // `rcba`) and SMBus function 0:1F.3 with its registers at 400h..41Fh.
+  static constexpr uint16_t kSMBusBase = 0x400;
+  static constexpr uint16_t kPmBase = 0x800;
+  void AddIch10(uint32_t rcba);
 };
 
 // The model the driver code talks to; each test starts from a fresh one.

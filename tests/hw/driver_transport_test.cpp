@@ -95,8 +95,8 @@ TEST_F(DriverTransportTest, PortWriteFillsOnlyItsWidth) {
 
 TEST_F(DriverTransportTest, ByteReadChangesOnlyByteFour) {
   Device->Answer = [](u32 code, u8* buffer, u32) {
-    if (code == kIoctlReadPort32) PutValue(buffer + 4, 0xAABBCCDD);
-    if (code == kIoctlReadPort8) buffer[4] = 0x5A;  // the driver fills its width only
+    if (code == kReadPort32) PutValue(buffer + 4, 0xAABBCCDD);
+    if (code == kReadPort8) buffer[4] = 0x5A;  // the driver fills its width only
     return true;
   };
   u32 value = 0;
@@ -110,7 +110,7 @@ TEST_F(DriverTransportTest, ByteReadChangesOnlyByteFour) {
 
 TEST_F(DriverTransportTest, FailedReadGivesWhatTheBufferHolds) {
   Device->Answer = [](u32 code, u8* buffer, u32) {
-    if (code == kIoctlReadConfig32) {
+    if (code == kReadConfig32) {
       PutValue(buffer + 8, 0x11223344);
       return true;
     }
@@ -164,7 +164,7 @@ TEST_F(DriverTransportTest, MemoryRequestCarriesTheProgramsBuffer) {
     std::memcpy(&address, buffer, 8);
     std::memcpy(&length, buffer + 8, 4);
     std::memcpy(&target, buffer + 16, 8);
-    if (code != kIoctlReadMemory || address != 0xF0000) return false;
+    if (code != kReadMemory || address != 0xF0000) return false;
     // The driver writes into the program's own buffer.
     std::memset(reinterpret_cast<void*>(static_cast<std::uintptr_t>(target)), 0x5C, length);
     return true;
@@ -205,15 +205,15 @@ TEST_F(DriverTransportTest, WriteMemoryRequest) {
 TEST_F(DriverTransportTest, RegisterCounterAndIndexedRequests) {
   Device->Answer = [](u32 code, u8* buffer, u32) {
     const u64 value = 0x8000000012345678ull;
-    if (code == kIoctlReadMsr) {
+    if (code == kReadMsr) {
       PutValue(buffer + 0, 0x89ABCDEF);  // Eax
       PutValue(buffer + 12, 0x01234567);  // Edx
     }
-    if (code == kIoctlReadTsc) std::memcpy(buffer, &value, 8);
-    if (code == kIoctlReadPmc || code == kIoctlReadCr) {
+    if (code == kReadTsc) std::memcpy(buffer, &value, 8);
+    if (code == kReadPmc || code == kReadCr) {
       u32 index;
       std::memcpy(&index, buffer, 4);
-      if (index == 1 && code == kIoctlReadCr) return false;  // no CR1
+      if (index == 1 && code == kReadCr) return false;  // no CR1
       std::memcpy(buffer + 8, &value, 8);
     }
     return true;

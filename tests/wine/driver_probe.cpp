@@ -19,11 +19,11 @@
 #include <cstring>
 #include <string>
 
+#include "request.h"
+
 namespace {
 
 constexpr wchar_t kServiceName[] = L"NvkDrv101";
-constexpr DWORD kReadMemory = 0x222808, kWriteMemory = 0x22280C, kReadPort8 = 0x222810, kReadConfig32 = 0x222840,
-                kReadTsc = 0x222864, kReadPmc = 0x222868, kReadCr = 0x22286C, kWriteMsr = 0x22284C;
 
 int failures = 0;
 
@@ -102,18 +102,6 @@ void CheckRequests(HANDLE device) {
     Check(untouched, "refused control-register read leaves the buffer");
   }
 
-  // Wine never maps physical memory: the request fails before it copies.
-  {
-    uint8_t data[16];
-    std::memset(data, 0xA5, sizeof data);
-    TMemoryRequest request{0xF0000, sizeof data, 0, reinterpret_cast<uintptr_t>(data)};
-    ExpectFailure(Request(device, kReadMemory, &request, sizeof request), ERROR_GEN_FAILURE,
-                  "unmappable memory read fails");
-    bool untouched = true;
-    for (const uint8_t byte : data) untouched = untouched && byte == 0xA5;
-    Check(untouched, "unmappable memory read leaves the data buffer");
-  }
-
   // Wrong buffer sizes: short, long, and output unlike input.
   {
     uint8_t buffer[32] = {};
@@ -141,18 +129,20 @@ void CheckRequests(HANDLE device) {
     Check(outcome.Succeeded, "driver still serves after the fault");
   }
 
-  // Wine's driver host runs in user mode, where IN and RDPMC fault: the
-  // driver's exception guard must turn that into a failed request.
-  for (const DWORD code : {kReadPort8, kReadPmc}) {
+  // Wine's driver host runs in user mode, where the configuration cycle's
+  // CLI and RDPMC fault: the driver's exception guard must turn that into
+  // a failed request.
+  for (const DWORD code : {static_cast<DWORD>(kReadConfig32), static_cast<DWORD>(kReadPmc)}) {
+    // Counter 0, or register 0 of function 0:0.0; the rest is a pattern.
     uint8_t buffer[16];
     std::memset(buffer, 0x3C, sizeof buffer);
-    buffer[0] = 0x80;
-    const DWORD length = code == kReadPort8 ? 8 : 16;
+    std::memset(buffer, 0, 8);
+    const DWORD length = code == kReadPmc ? kIndexedRequestSize : kConfigRequestSize;
     outcome = Request(device, code, buffer, length);
-    bool untouched = buffer[0] == 0x80;
-    for (DWORD i = 1; i < length; ++i) untouched = untouched && buffer[i] == 0x3C;
-    Check(!outcome.Succeeded && untouched, code == kReadPort8 ? "faulting port read fails cleanly"
-                                                              : "faulting counter read fails cleanly",
+    bool untouched = true;
+    for (DWORD i = 0; i < length; ++i) untouched = untouched && buffer[i] == (i < 8 ? 0 : 0x3C);
+    Check(!outcome.Succeeded && outcome.Error != ERROR_ACCESS_DENIED && untouched,
+          code == kReadPmc ? "faulting counter read fails cleanly" : "faulting configuration read fails cleanly",
           Describe(outcome).c_str());
   }
   ReadTsc(device, outcome);
@@ -171,12 +161,30 @@ void CheckRequests(HANDLE device) {
   }
 #endif
 
-  // Refused before the processor is touched, so it fails the same way here
-  // as on a real machine.
+  // Wine's kernel cannot list the machine's RAM (its function for that is
+  // a stub that raises): the driver must survive asking, and then refuses
+  // every memory request, as it does wherever the system cannot say.
+  {
+    uint8_t data[16];
+    std::memset(data, 0xA5, sizeof data);
+    TMemoryRequest request{0xF0000, sizeof data, 0, reinterpret_cast<uintptr_t>(data)};
+    ExpectFailure(Request(device, kReadMemory, &request, sizeof request), ERROR_ACCESS_DENIED,
+                  "memory read refused where RAM is unknown");
+    bool untouched = true;
+    for (const uint8_t byte : data) untouched = untouched && byte == 0xA5;
+    Check(untouched, "refused memory read leaves the data buffer");
+  }
+
+  // Refused by the policy before the machine is touched, so they fail the
+  // same way here as on a real machine.
   {
     uint32_t registers[4] = {0, 0, 0xC0000082, 0};  // LSTAR
     ExpectFailure(Request(device, kWriteMsr, registers, sizeof registers), ERROR_ACCESS_DENIED,
                   "system-call entry register write refused");
+    uint8_t cr3[16] = {3};
+    ExpectFailure(Request(device, kReadCr, cr3, sizeof cr3), ERROR_ACCESS_DENIED, "CR3 read refused");
+    uint32_t reset[2] = {0xCF9, 0x06};
+    ExpectFailure(Request(device, kWritePort8, reset, sizeof reset), ERROR_ACCESS_DENIED, "reset port write refused");
   }
 }
 

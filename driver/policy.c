@@ -1,0 +1,397 @@
+/*
+ * The rules of what the driver serves, as tables: the register blocks of
+ * the SMBus controllers and of their bridges that the controller texts
+ * reach, found on the board at the time of the request.
+ */
+#include "policy.h"
+
+#include <stddef.h>
+
+#include "config_space.h"
+#include "machine.h"
+
+#define COUNT(table) (sizeof(table) / sizeof((table)[0]))
+
+/* --- which function a rule is about ------------------------------------ */
+
+/* A function by its identity dword (device << 16 | vendor) under a mask,
+ * and its base class and subclass (0: any). */
+typedef struct {
+  uint32_t Id;
+  uint32_t IdMask;
+  uint16_t ClassCode;
+} TIdentity;
+
+enum { kClassIsaBridge = 0x0601, kClassSMBus = 0x0C05 };
+
+/* The functions of bus 0 as the board shows them. Every chipset the
+ * controller texts know keeps its SMBus controller and its bridges there,
+ * so the driver never walks further buses for a request. */
+typedef struct {
+  uint8_t Device;
+  uint8_t Function;
+  uint32_t Id;
+  uint16_t ClassCode;
+} TFunction;
+
+static bool ReadIdentity(uint8_t bus, uint8_t device, uint8_t function, uint32_t* id, uint16_t* classCode) {
+  uint32_t classDword;
+  if (!ConfigRead(bus, device, function, 0x00, 4, id) || !ConfigRead(bus, device, function, 0x08, 4, &classDword)) {
+    return false;
+  }
+  *classCode = (uint16_t)(classDword >> 16);
+  const uint16_t vendor = (uint16_t)*id;
+  return vendor != 0xFFFF && vendor != 0x0000;
+}
+
+/* Starts with *cursor == 0; false when bus 0 has no further function. A
+ * device that is not multi-function is asked only for its function 0,
+ * since some decode the same registers at every function number. */
+static bool NextFunction(unsigned* cursor, TFunction* found) {
+  while (*cursor < 32 * 8) {
+    const uint8_t device = (uint8_t)(*cursor / 8), function = (uint8_t)(*cursor % 8);
+    ++*cursor;
+    if (!ReadIdentity(0, device, function, &found->Id, &found->ClassCode)) {
+      if (function == 0) *cursor = (device + 1u) * 8;
+      continue;
+    }
+    uint32_t header;
+    if (function == 0 && (!ConfigRead(0, device, 0, 0x0C, 4, &header) || (header & 0x00800000u) == 0)) {
+      *cursor = (device + 1u) * 8;
+    }
+    found->Device = device;
+    found->Function = function;
+    return true;
+  }
+  return false;
+}
+
+static bool Matches(const TIdentity* who, uint32_t id, uint16_t classCode) {
+  return (id & who->IdMask) == who->Id && (who->ClassCode == 0 || who->ClassCode == classCode);
+}
+
+/* --- ports ------------------------------------------------------------- */
+
+/* Ports no SMBus controller is ever decoded at, whatever a base register
+ * says: DMA, the interrupt controllers, the timer, the keyboard controller
+ * (and its reset line), CMOS, POST, fast A20 and reset at 92h, the SMI
+ * command port at B2h; the legacy ATA command and control blocks; the
+ * interrupt edge/level registers; and the configuration mechanism with the
+ * reset control register at CF9h. A window over any of them is not a
+ * controller's and allows nothing. */
+static const struct {
+  uint16_t First, Last;
+} kProtectedPorts[] = {
+    {0x0000, 0x00FF}, {0x0170, 0x0177}, {0x01F0, 0x01F7}, {0x0376, 0x0376},
+    {0x03F6, 0x03F6}, {0x04D0, 0x04D1}, {0x0CF8, 0x0CFF},
+};
+
+static bool Overlaps(uint32_t first, uint32_t last, uint32_t otherFirst, uint32_t otherLast) {
+  return first <= otherLast && otherFirst <= last;
+}
+
+static bool TouchesProtectedPort(uint32_t first, uint32_t last) {
+  for (size_t i = 0; i < COUNT(kProtectedPorts); ++i) {
+    if (Overlaps(first, last, kProtectedPorts[i].First, kProtectedPorts[i].Last)) return true;
+  }
+  return false;
+}
+
+/*
+ * An I/O window: Length ports from First above the base that the function
+ * holds in its 16-bit register BaseRegister under BaseMask, or, where
+ * BaseRegister is 0, in the dword of device memory at BaseMemory.
+ */
+typedef struct {
+  TIdentity Who;
+  uint16_t BaseRegister;
+  uint32_t BaseMemory;
+  uint16_t BaseMask;
+  uint16_t First;
+  uint16_t Length;
+} TPortWindow;
+
+static const TPortWindow kPortWindows[] = {
+    /* ATI SB400-SB800 and AMD Hudson SMBus: base at 90h; the SB800 keeps
+     * it in its ACPI MMIO block instead (PM register 2Ch at FED80300h). */
+    {{0x43721002, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16},
+    {{0x43851002, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16},
+    {{0x780B1022, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16},
+    {{0x43851002, 0xFFFFFFFF, kClassSMBus}, 0, 0xFED8032C, 0xFFF0, 0, 16},
+    {{0x780B1022, 0xFFFFFFFF, kClassSMBus}, 0, 0xFED8032C, 0xFFF0, 0, 16},
+    /* Intel ICH and PCH SMBus functions: 32 ports at BAR 20h. */
+    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 32},
+    /* Intel ICH LPC bridges: TCO1_CNT's high byte and TCO2_CNT's low byte
+     * (PMBASE + 69h, 6Ah), which halt the TCO timer's SMBus use. */
+    {{0x24008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
+    {{0x26008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
+    {{0x27008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
+    {{0x28008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
+    {{0x29008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
+    {{0x3A008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
+    /* Intel SCH: a 64-port SMBus block at LPC 40h. */
+    {{0x81198086, 0xFFFFFFFF, kClassIsaBridge}, 0x40, 0, 0xFFC0, 0, 64},
+    /* ServerWorks OSB4/CSB5: base at 90h of the south bridge. */
+    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0x90, 0, 0xFFF0, 0, 16},
+    /* SiS 962/963: SMBus function 1039:0016, BAR 20h. */
+    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 32},
+    /* SiS 964-966: the SMBus registers inside the ACPI block (LPC 74h). */
+    {{0x09641039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xE0, 32},
+    {{0x09651039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xD0, 32},
+    {{0x09661039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xD0, 32},
+    /* SiS 968: base in the high byte of LPC 9Ah. */
+    {{0x09681039, 0xFFFFFFFF, kClassIsaBridge}, 0x9A, 0, 0xFF00, 0, 32},
+    /* ULi M1563/M1573/M1575: base at 80h of the south bridge. */
+    {{0x156310B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16},
+    {{0x157310B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16},
+    {{0x157510B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16},
+    /* VIA VT8235-VT8251 and VX900: base at D0h of the south bridge. */
+    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 0, 0xFFF0, 0, 16},
+    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 0, 0xFFF0, 0, 16},
+    /* nVidia nForce2, nForce3 and CK804: two controllers at 50h and 54h;
+     * the later MCPs at BARs 20h and 24h of their SMBus-class function. */
+    {{0x008410DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64},
+    {{0x008410DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64},
+    {{0x00E410DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64},
+    {{0x00E410DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64},
+    {{0x005210DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64},
+    {{0x005210DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64},
+    {{0x000010DE, 0x0000FFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 64},
+    {{0x000010DE, 0x0000FFFF, kClassSMBus}, 0x24, 0, 0xFFF0, 0, 64},
+};
+
+static bool ReadDeviceDword(uint32_t address, uint32_t* value) {
+  void* mapping = MachineMapPhysical(address, 4);
+  if (mapping == NULL) return false;
+  *value = MachineReadMapped(mapping, 4);
+  MachineUnmapPhysical(mapping, 4);
+  return true;
+}
+
+/* The window's first port on this function, or 0 when it has none. */
+static uint32_t WindowStart(const TPortWindow* window, const TFunction* function) {
+  uint32_t base;
+  const bool known = window->BaseRegister != 0
+                         ? ConfigRead(0, function->Device, function->Function, window->BaseRegister, 2, &base)
+                         : !MachineTouchesRam(window->BaseMemory, 4) && ReadDeviceDword(window->BaseMemory, &base);
+  if (!known || (base &= window->BaseMask) == 0) return 0;
+  const uint32_t first = base + window->First, last = first + window->Length - 1u;
+  return last <= 0xFFFF && !TouchesProtectedPort(first, last) ? first : 0;
+}
+
+TPolicyVerdict PolicyCheckPort(uint16_t port, unsigned width) {
+  const uint32_t last = (uint32_t)port + width - 1u;
+  if (TouchesProtectedPort(port, last)) return kRefusedProtectedPort;
+  unsigned cursor = 0;
+  TFunction function;
+  while (NextFunction(&cursor, &function)) {
+    for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
+      const TPortWindow* window = &kPortWindows[i];
+      if (!Matches(&window->Who, function.Id, function.ClassCode)) continue;
+      const uint32_t first = WindowStart(window, &function);
+      if (first != 0 && port >= first && last < first + window->Length) return kPolicyAllowed;
+    }
+  }
+  return kRefusedPortOutsideSMBus;
+}
+
+/* --- configuration space ----------------------------------------------- */
+
+typedef enum {
+  kAnyValue,    /* an enable register of the controller itself */
+  kBaseValue,   /* Bits hold a base: only 0, the default base, the current one or the firmware's */
+  kNoBusMaster, /* a command register: the controller never masters the bus */
+  kOnlyBits     /* a register shared with other devices: only Bits may change */
+} TValueRule;
+
+typedef struct {
+  TIdentity Who;
+  uint16_t Offset;
+  uint8_t Width;
+  TValueRule Rule;
+  uint32_t Bits;
+} TConfigWriteRule;
+
+/* The base the controller texts give a controller that the firmware left
+ * without one. */
+enum { kDefaultBase = 0x0C00 };
+
+static const TConfigWriteRule kConfigWrites[] = {
+    /* Intel SMBus functions: host configuration, command, BAR 20h. */
+    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x40, 1, kAnyValue, 0},
+    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x04, 1, kNoBusMaster, 0},
+    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x20, 2, kBaseValue, 0xFFF0},
+    /* ICH2-ICH6 LPC: the function-disable byte F2h, SMBus bit only. */
+    {{0x24008086, 0xFF00FFFF, kClassIsaBridge}, 0xF2, 1, kOnlyBits, 0x08},
+    {{0x26008086, 0xFF00FFFF, kClassIsaBridge}, 0xF2, 1, kOnlyBits, 0x08},
+    /* Intel SCH: SMBASE with its decode-enable bit 31. */
+    {{0x81198086, 0xFFFFFFFF, kClassIsaBridge}, 0x40, 4, kBaseValue, 0xFFC0},
+    /* ServerWorks: host enable D2h, base 90h. */
+    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0xD2, 1, kAnyValue, 0},
+    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0x90, 2, kBaseValue, 0xFFF0},
+    /* SiS 962/963: the LPC bridge's SMBus-hiding bit 4 of 77h, and the
+     * SMBus function's host enable, BAR and command register. */
+    {{0x00081039, 0xFFFFFFFF, kClassIsaBridge}, 0x77, 1, kOnlyBits, 0x10},
+    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x40, 1, kAnyValue, 0},
+    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x20, 2, kBaseValue, 0xFFF0},
+    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x04, 1, kNoBusMaster, 0},
+    /* SiS 964-968: the SMBus enable bits of the LPC bridge. */
+    {{0x09641039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kAnyValue, 0},
+    {{0x09651039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kAnyValue, 0},
+    {{0x09661039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kAnyValue, 0},
+    {{0x09681039, 0xFFFFFFFF, kClassIsaBridge}, 0x9A, 1, kAnyValue, 0},
+    /* ULi: base and enable bits in one word at 80h. */
+    {{0x156310B9, 0xFFFFFFFF, 0}, 0x80, 2, kBaseValue, 0xFFF0},
+    {{0x157310B9, 0xFFFFFFFF, 0}, 0x80, 2, kBaseValue, 0xFFF0},
+    {{0x157510B9, 0xFFFFFFFF, 0}, 0x80, 2, kBaseValue, 0xFFF0},
+    /* VIA: host enable D2h, base D0h. */
+    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD2, 1, kAnyValue, 0},
+    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 2, kBaseValue, 0xFFF0},
+    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD2, 1, kAnyValue, 0},
+    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 2, kBaseValue, 0xFFF0},
+};
+
+enum { kCommandBusMaster = 0x04 };
+
+static const uint32_t* RememberedBase(const TPolicyState* state, uint32_t key) {
+  for (unsigned i = 0; i < state->Count; ++i) {
+    if (state->Bases[i].Register == key) return &state->Bases[i].Value;
+  }
+  return NULL;
+}
+
+static bool AllowedBase(TPolicyState* state, uint32_t key, uint32_t current, uint32_t value, uint32_t mask) {
+  const uint32_t* remembered = RememberedBase(state, key);
+  if (remembered == NULL && state->Count < NVK_POLICY_REMEMBERED_BASES) {
+    /* The first write the driver sees finds the firmware's base. */
+    state->Bases[state->Count].Register = key;
+    state->Bases[state->Count].Value = current;
+    remembered = &state->Bases[state->Count++].Value;
+  }
+  const uint32_t base = value & mask;
+  return base == 0 || base == kDefaultBase || base == (current & mask) ||
+         (remembered != NULL && base == (*remembered & mask));
+}
+
+static TPolicyVerdict CheckConfigValue(TPolicyState* state, const TConfigWriteRule* rule, uint8_t bus, uint8_t device,
+                                       uint8_t function, uint32_t value) {
+  if (rule->Rule == kAnyValue) return kPolicyAllowed;
+  if (rule->Rule == kNoBusMaster) return value & kCommandBusMaster ? kRefusedConfigValue : kPolicyAllowed;
+  uint32_t current;
+  if (!ConfigRead(bus, device, function, rule->Offset, rule->Width, &current)) return kRefusedConfigValue;
+  if (rule->Rule == kOnlyBits) return ((value ^ current) & ~rule->Bits) != 0 ? kRefusedConfigValue : kPolicyAllowed;
+  const uint32_t key = ConfigAddress(bus, device, function, rule->Offset);
+  return AllowedBase(state, key, current, value, rule->Bits) ? kPolicyAllowed : kRefusedConfigValue;
+}
+
+TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
+                                 unsigned width, bool write, uint32_t value) {
+  /* An access past its register's dword would reach data ports beyond
+   * CFFh, which belong to other devices. */
+  if (offset % width != 0) return kRefusedUnalignedConfig;
+  if (!write) return kPolicyAllowed;
+  uint32_t id;
+  uint16_t classCode;
+  if (!ReadIdentity(bus, device, function, &id, &classCode)) return kRefusedConfigWrite;
+  for (size_t i = 0; i < COUNT(kConfigWrites); ++i) {
+    const TConfigWriteRule* rule = &kConfigWrites[i];
+    if (rule->Offset == offset && rule->Width == width && Matches(&rule->Who, id, classCode)) {
+      return CheckConfigValue(state, rule, bus, device, function, value);
+    }
+  }
+  return kRefusedConfigWrite;
+}
+
+/* --- memory ------------------------------------------------------------ */
+
+/*
+ * A register in a chipset's memory-mapped block: the dword at Offset above
+ * the block's base, which the function holds in config dword BaseRegister
+ * under BaseMask. Only ChangeableBits may change.
+ */
+typedef struct {
+  TIdentity Who;
+  uint16_t BaseRegister;
+  uint32_t BaseMask;
+  uint32_t Offset;
+  uint32_t ChangeableBits;
+} TMemoryWriteRule;
+
+static const TMemoryWriteRule kMemoryWrites[] = {
+    /* ICH7-ICH10: Function Disable in the root complex register block
+     * (RCBA at LPC F0h); bit 3 hides the SMBus function. */
+    {{0x27008086, 0xFF00FFFF, kClassIsaBridge}, 0xF0, 0xFFFFC000, 0x3418, 0x08},
+    {{0x28008086, 0xFF00FFFF, kClassIsaBridge}, 0xF0, 0xFFFFC000, 0x3418, 0x08},
+    {{0x29008086, 0xFF00FFFF, kClassIsaBridge}, 0xF0, 0xFFFFC000, 0x3418, 0x08},
+    {{0x3A008086, 0xFF00FFFF, kClassIsaBridge}, 0xF0, 0xFFFFC000, 0x3418, 0x08},
+};
+
+static TPolicyVerdict CheckMemoryWrite(uint64_t address, uint32_t length, unsigned unit, const uint8_t* data) {
+  unsigned cursor = 0;
+  TFunction function;
+  while (NextFunction(&cursor, &function)) {
+    for (size_t i = 0; i < COUNT(kMemoryWrites); ++i) {
+      const TMemoryWriteRule* rule = &kMemoryWrites[i];
+      uint32_t base;
+      if (!Matches(&rule->Who, function.Id, function.ClassCode) ||
+          !ConfigRead(0, function.Device, function.Function, rule->BaseRegister, 4, &base) ||
+          (base & rule->BaseMask) == 0 || (uint64_t)(base & rule->BaseMask) + rule->Offset != address) {
+        continue;
+      }
+      if (length != 4 || unit != 4) return kRefusedMemoryWrite;
+      uint32_t current;
+      if (!ReadDeviceDword((uint32_t)address, &current)) return kRefusedMemoryWriteBits;
+      const uint32_t value = (uint32_t)data[0] | (uint32_t)data[1] << 8 | (uint32_t)data[2] << 16 |
+                             (uint32_t)data[3] << 24;
+      return ((value ^ current) & ~rule->ChangeableBits) != 0 ? kRefusedMemoryWriteBits : kPolicyAllowed;
+    }
+  }
+  return kRefusedMemoryWrite;
+}
+
+TPolicyVerdict PolicyCheckMemory(uint64_t address, uint32_t length, unsigned unit, bool write, const uint8_t* data) {
+  /* RAM holds the kernel, its page tables and every process: the program
+   * reads only firmware areas and tables, which Windows leaves alone. */
+  if (MachineTouchesRam(address, length)) return kRefusedManagedMemory;
+  return write ? CheckMemoryWrite(address, length, unit, data) : kPolicyAllowed;
+}
+
+/* --- processor registers ----------------------------------------------- */
+
+/* Counters and thermal and frequency readings, which monitoring tools show:
+ * the time-stamp counter, platform ID and information, MPERF and APERF,
+ * performance status, thermal status, temperature target, and package
+ * thermal status. */
+static const uint32_t kReadableMsrs[] = {0x010, 0x017, 0x0CE, 0x0E7, 0x0E8, 0x198, 0x19C, 0x1A2, 0x1B1};
+
+TPolicyVerdict PolicyCheckMsrRead(uint32_t index) {
+  for (size_t i = 0; i < COUNT(kReadableMsrs); ++i) {
+    if (kReadableMsrs[i] == index) return kPolicyAllowed;
+  }
+  return kRefusedMsrRead;
+}
+
+TPolicyVerdict PolicyCheckControlRegisterRead(uint32_t index) {
+  /* CR2 holds the last faulting address and CR3 the page tables' root:
+   * both locate the kernel for an attacker. */
+  return index == 2 || index == 3 ? kRefusedControlRegisterRead : kPolicyAllowed;
+}
+
+const char* PolicyVerdictText(TPolicyVerdict verdict) {
+  switch (verdict) {
+    case kPolicyAllowed: return "allowed";
+    case kRefusedProtectedPort: return "a legacy platform port or the configuration mechanism's";
+    case kRefusedPortOutsideSMBus: return "a port outside the SMBus controllers' registers";
+    case kRefusedUnalignedConfig: return "a configuration access not aligned to its width";
+    case kRefusedConfigWrite: return "a configuration register the controller texts never write";
+    case kRefusedConfigValue: return "a configuration value that moves a base or enables bus mastering";
+    case kRefusedManagedMemory: return "memory that Windows manages";
+    case kRefusedMemoryWrite: return "device memory the controller texts never write";
+    case kRefusedMemoryWriteBits: return "a chipset register's bits beyond the SMBus ones";
+    case kRefusedMsrRead: return "a model-specific register outside the readable few";
+    case kRefusedMsrWrite: return "a model-specific register write";
+    case kRefusedControlRegisterRead: return "a control register that locates the kernel";
+    case kRefusedControlRegisterWrite: return "a control register write";
+  }
+  return "unknown";
+}

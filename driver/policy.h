@@ -1,0 +1,79 @@
+#ifndef NVK_DRIVER_POLICY_H
+#define NVK_DRIVER_POLICY_H
+/*
+ * What the driver agrees to do. The program needs little of the machine:
+ * it reads the firmware area and the firmware tables, finds and drives the
+ * chipset's SMBus host controller through its I/O registers, and while it
+ * drives one it switches the controller on and back through a handful of
+ * configuration registers, one memory-mapped chipset register and two TCO
+ * ports. Everything else a kernel I/O driver could do for its caller
+ * (reset ports, SMI, the BIOS write-enable, RAM, MMIO of DMA-capable
+ * devices, processor registers) is refused here, so that the driver is no
+ * general path from an administrator into the kernel or the firmware.
+ *
+ * Where the allowed registers are depends on the board (an SMBus base in a
+ * bridge register, a chipset's register block at an address in another
+ * register), the driver reads those registers itself at the time of the
+ * request; it never takes a range from the caller.
+ *
+ * The rules are the tables in policy.c, one row for each register block or
+ * register that some controller's texts use; this file knows nothing of the
+ * kernel and is tested on the host like request.c.
+ */
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Why a request was refused; each has its own line in the debug log. */
+typedef enum {
+  kPolicyAllowed = 0,
+  kRefusedProtectedPort,       /* a legacy platform port or the configuration mechanism's */
+  kRefusedPortOutsideSMBus,    /* no SMBus controller of this board decodes it */
+  kRefusedUnalignedConfig,     /* a configuration access that crosses its register */
+  kRefusedConfigWrite,         /* a configuration register no controller text writes */
+  kRefusedConfigValue,         /* moves a controller's base or turns on bus mastering */
+  kRefusedManagedMemory,       /* RAM that Windows manages, read or write */
+  kRefusedMemoryWrite,         /* device memory no controller text writes */
+  kRefusedMemoryWriteBits,     /* changes bits of a chipset register beyond the SMBus ones */
+  kRefusedMsrRead,             /* a model-specific register outside the harmless few */
+  kRefusedMsrWrite,            /* the driver writes no model-specific register */
+  kRefusedControlRegisterRead, /* CR2 and CR3 reveal the kernel's address space */
+  kRefusedControlRegisterWrite /* the driver writes no control register */
+} TPolicyVerdict;
+
+/* The debug log's text for a verdict. */
+const char* PolicyVerdictText(TPolicyVerdict verdict);
+
+/*
+ * The controller bases that the driver has seen before the first write
+ * that changed them. A controller text may move a base to its default
+ * and later put back the one the firmware chose; nothing else may put a
+ * base anywhere. One state lives as long as the driver.
+ */
+#define NVK_POLICY_REMEMBERED_BASES 16
+
+typedef struct {
+  struct {
+    uint32_t Register; /* bus, device, function and offset, as a configuration address */
+    uint32_t Value;
+  } Bases[NVK_POLICY_REMEMBERED_BASES];
+  unsigned Count;
+} TPolicyState;
+
+TPolicyVerdict PolicyCheckPort(uint16_t port, unsigned width);
+TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
+                                 unsigned width, bool write, uint32_t value);
+/* `data` holds the bytes a write would store (ignored for reads). */
+TPolicyVerdict PolicyCheckMemory(uint64_t address, uint32_t length, unsigned unit, bool write, const uint8_t* data);
+TPolicyVerdict PolicyCheckMsrRead(uint32_t index);
+TPolicyVerdict PolicyCheckControlRegisterRead(uint32_t index);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
