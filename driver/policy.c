@@ -24,9 +24,9 @@ typedef struct {
 
 enum { kClassIsaBridge = 0x0601, kClassSMBus = 0x0C05 };
 
-/* The functions of bus 0 as the board shows them. Every chipset the
- * controller texts know keeps its SMBus controller and its bridges there,
- * so the driver never walks further buses for a request. */
+/* A function of bus 0. Every chipset the controller texts know keeps its
+ * SMBus controller and its bridges there, so the driver never walks
+ * further buses for a request. */
 typedef struct {
   uint8_t Device;
   uint8_t Function;
@@ -44,24 +44,49 @@ static bool ReadIdentity(uint8_t bus, uint8_t device, uint8_t function, uint32_t
   return vendor != 0xFFFF && vendor != 0x0000;
 }
 
-/* Starts with *cursor == 0; false when bus 0 has no further function. A
- * device that is not multi-function is asked only for its function 0,
- * since some decode the same registers at every function number. */
-static bool NextFunction(unsigned* cursor, TFunction* found) {
-  while (*cursor < 32 * 8) {
-    const uint8_t device = (uint8_t)(*cursor / 8), function = (uint8_t)(*cursor % 8);
-    ++*cursor;
-    if (!ReadIdentity(0, device, function, &found->Id, &found->ClassCode)) {
-      if (function == 0) *cursor = (device + 1u) * 8;
-      continue;
+/* Lists the functions of bus 0 into the state. A device that is not
+ * multi-function is asked only for its function 0, since some decode the
+ * same registers at every function number. */
+static void ListFunctions(TPolicyState* state) {
+  state->FunctionCount = 0;
+  for (uint8_t device = 0; device < 32; ++device) {
+    for (uint8_t function = 0; function < 8; ++function) {
+      uint32_t id;
+      uint16_t classCode;
+      if (!ReadIdentity(0, device, function, &id, &classCode)) {
+        if (function == 0) break;
+        continue;
+      }
+      if (state->FunctionCount < NVK_POLICY_FUNCTIONS) {
+        state->Functions[state->FunctionCount].Device = device;
+        state->Functions[state->FunctionCount].Function = function;
+        state->Functions[state->FunctionCount].Id = id;
+        state->Functions[state->FunctionCount].ClassCode = classCode;
+        ++state->FunctionCount;
+      }
+      uint32_t header;
+      if (function == 0 && (!ConfigRead(0, device, 0, 0x0C, 4, &header) || (header & 0x00800000u) == 0)) break;
     }
-    uint32_t header;
-    if (function == 0 && (!ConfigRead(0, device, 0, 0x0C, 4, &header) || (header & 0x00800000u) == 0)) {
-      *cursor = (device + 1u) * 8;
+  }
+  state->FunctionsKnown = true;
+}
+
+/* Starts with *cursor == 0; false when the list has no further function
+ * that still shows the identity it was listed with. */
+static bool NextFunction(TPolicyState* state, unsigned* cursor, TFunction* found) {
+  if (*cursor == 0 && !state->FunctionsKnown) ListFunctions(state);
+  while (*cursor < state->FunctionCount) {
+    const unsigned at = (*cursor)++;
+    found->Device = state->Functions[at].Device;
+    found->Function = state->Functions[at].Function;
+    uint32_t id;
+    uint16_t classCode;
+    if (ReadIdentity(0, found->Device, found->Function, &id, &classCode) && id == state->Functions[at].Id &&
+        classCode == state->Functions[at].ClassCode) {
+      found->Id = id;
+      found->ClassCode = classCode;
+      return true;
     }
-    found->Device = device;
-    found->Function = function;
-    return true;
   }
   return false;
 }
@@ -179,12 +204,12 @@ static uint32_t WindowStart(const TPortWindow* window, const TFunction* function
   return last <= 0xFFFF && !TouchesProtectedPort(first, last) ? first : 0;
 }
 
-TPolicyVerdict PolicyCheckPort(uint16_t port, unsigned width) {
+TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width) {
   const uint32_t last = (uint32_t)port + width - 1u;
   if (TouchesProtectedPort(port, last)) return kRefusedProtectedPort;
   unsigned cursor = 0;
   TFunction function;
-  while (NextFunction(&cursor, &function)) {
+  while (NextFunction(state, &cursor, &function)) {
     for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
       const TPortWindow* window = &kPortWindows[i];
       if (!Matches(&window->Who, function.Id, function.ClassCode)) continue;
@@ -254,7 +279,7 @@ static const TConfigWriteRule kConfigWrites[] = {
 enum { kCommandBusMaster = 0x04 };
 
 static const uint32_t* RememberedBase(const TPolicyState* state, uint32_t key) {
-  for (unsigned i = 0; i < state->Count; ++i) {
+  for (unsigned i = 0; i < state->BaseCount; ++i) {
     if (state->Bases[i].Register == key) return &state->Bases[i].Value;
   }
   return NULL;
@@ -262,11 +287,11 @@ static const uint32_t* RememberedBase(const TPolicyState* state, uint32_t key) {
 
 static bool AllowedBase(TPolicyState* state, uint32_t key, uint32_t current, uint32_t value, uint32_t mask) {
   const uint32_t* remembered = RememberedBase(state, key);
-  if (remembered == NULL && state->Count < NVK_POLICY_REMEMBERED_BASES) {
+  if (remembered == NULL && state->BaseCount < NVK_POLICY_REMEMBERED_BASES) {
     /* The first write the driver sees finds the firmware's base. */
-    state->Bases[state->Count].Register = key;
-    state->Bases[state->Count].Value = current;
-    remembered = &state->Bases[state->Count++].Value;
+    state->Bases[state->BaseCount].Register = key;
+    state->Bases[state->BaseCount].Value = current;
+    remembered = &state->Bases[state->BaseCount++].Value;
   }
   const uint32_t base = value & mask;
   return base == 0 || base == kDefaultBase || base == (current & mask) ||
@@ -296,7 +321,9 @@ TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t devic
   for (size_t i = 0; i < COUNT(kConfigWrites); ++i) {
     const TConfigWriteRule* rule = &kConfigWrites[i];
     if (rule->Offset == offset && rule->Width == width && Matches(&rule->Who, id, classCode)) {
-      return CheckConfigValue(state, rule, bus, device, function, value);
+      const TPolicyVerdict verdict = CheckConfigValue(state, rule, bus, device, function, value);
+      if (verdict == kPolicyAllowed) state->FunctionsKnown = false;
+      return verdict;
     }
   }
   return kRefusedConfigWrite;
@@ -326,10 +353,11 @@ static const TMemoryWriteRule kMemoryWrites[] = {
     {{0x3A008086, 0xFF00FFFF, kClassIsaBridge}, 0xF0, 0xFFFFC000, 0x3418, 0x08},
 };
 
-static TPolicyVerdict CheckMemoryWrite(uint64_t address, uint32_t length, unsigned unit, const uint8_t* data) {
+static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit,
+                                       const uint8_t* data) {
   unsigned cursor = 0;
   TFunction function;
-  while (NextFunction(&cursor, &function)) {
+  while (NextFunction(state, &cursor, &function)) {
     for (size_t i = 0; i < COUNT(kMemoryWrites); ++i) {
       const TMemoryWriteRule* rule = &kMemoryWrites[i];
       uint32_t base;
@@ -343,17 +371,20 @@ static TPolicyVerdict CheckMemoryWrite(uint64_t address, uint32_t length, unsign
       if (!ReadDeviceDword((uint32_t)address, &current)) return kRefusedMemoryWriteBits;
       const uint32_t value = (uint32_t)data[0] | (uint32_t)data[1] << 8 | (uint32_t)data[2] << 16 |
                              (uint32_t)data[3] << 24;
-      return ((value ^ current) & ~rule->ChangeableBits) != 0 ? kRefusedMemoryWriteBits : kPolicyAllowed;
+      if (((value ^ current) & ~rule->ChangeableBits) != 0) return kRefusedMemoryWriteBits;
+      state->FunctionsKnown = false;
+      return kPolicyAllowed;
     }
   }
   return kRefusedMemoryWrite;
 }
 
-TPolicyVerdict PolicyCheckMemory(uint64_t address, uint32_t length, unsigned unit, bool write, const uint8_t* data) {
+TPolicyVerdict PolicyCheckMemory(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit, bool write,
+                                 const uint8_t* data) {
   /* RAM holds the kernel, its page tables and every process: the program
    * reads only firmware areas and tables, which Windows leaves alone. */
   if (MachineTouchesRam(address, length)) return kRefusedManagedMemory;
-  return write ? CheckMemoryWrite(address, length, unit, data) : kPolicyAllowed;
+  return write ? CheckMemoryWrite(state, address, length, unit, data) : kPolicyAllowed;
 }
 
 /* --- processor registers ----------------------------------------------- */

@@ -49,26 +49,45 @@ typedef enum {
 const char* PolicyVerdictText(TPolicyVerdict verdict);
 
 /*
- * The controller bases that the driver has seen before the first write
- * that changed them. A controller text may move a base to its default
- * and later put back the one the firmware chose; nothing else may put a
- * base anywhere. One state lives as long as the driver.
+ * What the policy keeps between requests; one state lives as long as the
+ * driver, starting zeroed.
+ *
+ * Bases: the controller bases that the driver saw before the first write
+ * that changed them. A controller text may move a base to its default and
+ * later put back the one the firmware chose; nothing else may put a base
+ * anywhere.
+ *
+ * Functions: the functions of bus 0 with their identity, so that a port
+ * request does not walk the bus each time (an SMBus transaction is dozens
+ * of port requests). A served write to configuration space or to device
+ * memory may show or hide a function, so it makes the list stale; each
+ * use checks the function's identity again.
  */
 #define NVK_POLICY_REMEMBERED_BASES 16
+#define NVK_POLICY_FUNCTIONS 64
 
 typedef struct {
   struct {
     uint32_t Register; /* bus, device, function and offset, as a configuration address */
     uint32_t Value;
   } Bases[NVK_POLICY_REMEMBERED_BASES];
-  unsigned Count;
+  unsigned BaseCount;
+  struct {
+    uint8_t Device;
+    uint8_t Function;
+    uint32_t Id;
+    uint16_t ClassCode;
+  } Functions[NVK_POLICY_FUNCTIONS];
+  unsigned FunctionCount;
+  bool FunctionsKnown;
 } TPolicyState;
 
-TPolicyVerdict PolicyCheckPort(uint16_t port, unsigned width);
+TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width);
 TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
                                  unsigned width, bool write, uint32_t value);
 /* `data` holds the bytes a write would store (ignored for reads). */
-TPolicyVerdict PolicyCheckMemory(uint64_t address, uint32_t length, unsigned unit, bool write, const uint8_t* data);
+TPolicyVerdict PolicyCheckMemory(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit, bool write,
+                                 const uint8_t* data);
 TPolicyVerdict PolicyCheckMsrRead(uint32_t index);
 TPolicyVerdict PolicyCheckControlRegisterRead(uint32_t index);
 

@@ -67,15 +67,15 @@ static void CopyToDevice(volatile uint8_t* mapping, const uint8_t* from, uint32_
  * touched only by the fault-reporting copies, and a write reaches the
  * device only after all of the caller's data were read.
  */
-static uint32_t MoveMemory(TDeviceRequest* request, uint64_t address, uint32_t length, unsigned unit, uint64_t user,
-                           bool write) {
+static uint32_t MoveMemory(TDeviceRequest* request, TPolicyState* policy, uint64_t address, uint32_t length,
+                           unsigned unit, uint64_t user, bool write) {
   uint8_t* scratch = MachineAllocate(length);
   if (scratch == NULL) return NVK_STATUS_INSUFFICIENT_RESOURCES;
   uint32_t status = NVK_STATUS_SUCCESS;
   TPolicyVerdict verdict;
   if (write && !MachineCopyFromUser(scratch, user, length)) {
     status = NVK_STATUS_ACCESS_VIOLATION;
-  } else if ((verdict = PolicyCheckMemory(address, length, unit, write, scratch)) != kPolicyAllowed) {
+  } else if ((verdict = PolicyCheckMemory(policy, address, length, unit, write, scratch)) != kPolicyAllowed) {
     status = Refuse(request, verdict);
   } else {
     void* mapping = MachineMapPhysical(address, length);
@@ -95,7 +95,7 @@ static uint32_t MoveMemory(TDeviceRequest* request, uint64_t address, uint32_t l
   return status;
 }
 
-static uint32_t ServeMemory(TDeviceRequest* request, bool write) {
+static uint32_t ServeMemory(TDeviceRequest* request, TPolicyState* policy, bool write) {
   const uint8_t* buffer = request->Buffer;
   const uint64_t address = Load64(buffer + kMemoryAddressField);
   const uint32_t length = Load32(buffer + kMemoryLengthField);
@@ -111,15 +111,15 @@ static uint32_t ServeMemory(TDeviceRequest* request, bool write) {
   if (user > userLimit || length > userLimit - user) return NVK_STATUS_ACCESS_VIOLATION;
   request->Returned = write ? 0 : kMemoryRequestSize;
   if (length == 0) return NVK_STATUS_SUCCESS;
-  return MoveMemory(request, address, length, unit, user, write);
+  return MoveMemory(request, policy, address, length, unit, user, write);
 }
 
 /* --- ports and PCI configuration space -------------------------------- */
 
-static uint32_t ServePort(TDeviceRequest* request, unsigned width, bool write) {
+static uint32_t ServePort(TDeviceRequest* request, TPolicyState* policy, unsigned width, bool write) {
   uint8_t* buffer = request->Buffer;
   const uint16_t port = (uint16_t)Load32(buffer + kPortNumberField);
-  const TPolicyVerdict verdict = PolicyCheckPort(port, width);
+  const TPolicyVerdict verdict = PolicyCheckPort(policy, port, width);
   if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   if (write) {
     request->Returned = 0;
@@ -254,14 +254,14 @@ uint32_t ServeRequest(TDeviceRequest* request, TProcessorMode mode, TPolicyState
   /* A refused request hands nothing back, whatever a handler set. */
   uint32_t status;
   switch (request->Code) {
-    case kReadMemory: status = ServeMemory(request, false); break;
-    case kWriteMemory: status = ServeMemory(request, true); break;
-    case kReadPort8: status = ServePort(request, 1, false); break;
-    case kWritePort8: status = ServePort(request, 1, true); break;
-    case kReadPort16: status = ServePort(request, 2, false); break;
-    case kWritePort16: status = ServePort(request, 2, true); break;
-    case kReadPort32: status = ServePort(request, 4, false); break;
-    case kWritePort32: status = ServePort(request, 4, true); break;
+    case kReadMemory: status = ServeMemory(request, policy, false); break;
+    case kWriteMemory: status = ServeMemory(request, policy, true); break;
+    case kReadPort8: status = ServePort(request, policy, 1, false); break;
+    case kWritePort8: status = ServePort(request, policy, 1, true); break;
+    case kReadPort16: status = ServePort(request, policy, 2, false); break;
+    case kWritePort16: status = ServePort(request, policy, 2, true); break;
+    case kReadPort32: status = ServePort(request, policy, 4, false); break;
+    case kWritePort32: status = ServePort(request, policy, 4, true); break;
     case kReadConfig8: status = ServeConfig(request, policy, 1, false); break;
     case kWriteConfig8: status = ServeConfig(request, policy, 1, true); break;
     case kReadConfig16: status = ServeConfig(request, policy, 2, false); break;

@@ -12,12 +12,15 @@ namespace lirrin {
 
 namespace {
 
-// A physical range "mapped" for the driver: its accesses go one by one to
-// the machine's memory requests, so a device register sees each access at
-// its width, as through a real uncached mapping.
+// A physical range "mapped" for the driver. The driver reads a mapping
+// once, unit by unit from the lowest address at one width: the first read
+// takes the whole range in one memory request of that width, which
+// reaches each unit exactly as those accesses would. Writes go to the
+// machine one by one.
 struct TMapping {
   std::vector<u8> Shadow;
   u64 Physical;
+  bool Read = false;
 };
 
 // The machine behind the driver's C side, while a model transport lives.
@@ -35,11 +38,14 @@ TModelMachine* gModel = nullptr;
 
 TModelMachine& Model() { return *gModel; }
 
-u64 PhysicalOf(const volatile void* at) {
+TMapping& MappingOf(const volatile void* at, u64& offset) {
   const auto* byte = static_cast<const volatile u8*>(at);
   for (const auto& mapping : Model().Mappings) {
     const u8* first = mapping->Shadow.data();
-    if (byte >= first && byte < first + mapping->Shadow.size()) return mapping->Physical + (byte - first);
+    if (byte >= first && byte < first + mapping->Shadow.size()) {
+      offset = static_cast<u64>(byte - first);
+      return *mapping;
+    }
   }
   throw std::logic_error("access outside every mapping");
 }
@@ -126,15 +132,24 @@ void MachineUnmapPhysical(void* at, uint32_t) {
 }
 
 uint32_t MachineReadMapped(const volatile void* at, unsigned width) {
-  uint32_t value = 0;
-  if (!Model().Machine->ReadMemory(lirrin::PhysicalOf(at), &value, width, lirrin::UnitCode(width))) {
-    Model().MappedAccessFailed = true;
+  lirrin::u64 offset = 0;
+  lirrin::TMapping& mapping = lirrin::MappingOf(at, offset);
+  if (!mapping.Read) {
+    mapping.Read = true;
+    const auto length = static_cast<lirrin::u32>(mapping.Shadow.size());
+    if (!Model().Machine->ReadMemory(mapping.Physical, mapping.Shadow.data(), length, lirrin::UnitCode(width))) {
+      Model().MappedAccessFailed = true;
+    }
   }
+  uint32_t value = 0;
+  std::memcpy(&value, mapping.Shadow.data() + offset, width);
   return value;
 }
 
 void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
-  if (!Model().Machine->WriteMemory(lirrin::PhysicalOf(at), &value, width, lirrin::UnitCode(width))) {
+  lirrin::u64 offset = 0;
+  lirrin::TMapping& mapping = lirrin::MappingOf(at, offset);
+  if (!Model().Machine->WriteMemory(mapping.Physical + offset, &value, width, lirrin::UnitCode(width))) {
     Model().MappedAccessFailed = true;
   }
 }
