@@ -16,7 +16,7 @@ std::string Hex(u32 value, int digits) { return HexText(value, digits).substr(2)
 
 // One line per function: bus:device.function vendor:device class
 // subsystem-vendor:subsystem-device.
-int PciCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+int PciCommand(const TSession&, const TArgs& args, std::ostream& out, std::ostream& err) {
   if (!args.empty()) {
     err << "lirrin-cli: pci takes no arguments\n";
     return kExitUsage;

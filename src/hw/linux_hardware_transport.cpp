@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <x86intrin.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -117,13 +116,6 @@ TEcamWindow ReadMcfg(const std::string& path) {
 
 bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
   return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
-}
-
-std::string ReadLine(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  return line;
 }
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
@@ -389,39 +381,6 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     return nullptr;
   }
   return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices);
-}
-
-std::string KernelOwnedSMBusController(const TLinuxDevices& devices) {
-  DIR* functions = opendir(devices.PciDirectory.c_str());
-  if (functions == nullptr) return {};
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(functions)) names.emplace_back(entry->d_name);
-  closedir(functions);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    u32 bus = 0, device = 0, function = 0;
-    if (!PciFunctionName(name, bus, device, function)) continue;
-    const std::string directory = devices.PciDirectory + "/" + name;
-    char target[256];
-    const ssize_t length = readlink((directory + "/driver").c_str(), target, sizeof target - 1);
-    if (length <= 0) continue;
-    const std::string driver = std::string(target, static_cast<std::size_t>(length));
-    const u32 classCode = static_cast<u32>(std::strtoul(ReadLine(directory + "/class").c_str(), nullptr, 16));
-    bool smbus = (classCode >> 8) == 0x0C05;
-    if (!smbus && (classCode >> 8) == 0x0601) {
-      // Bridges whose SMBus host lives in the bridge itself (PIIX4 style):
-      // the driver's I2C adapter is a child of the function.
-      DIR* children = opendir(directory.c_str());
-      while (children != nullptr && !smbus) {
-        const dirent* child = readdir(children);
-        if (child == nullptr) break;
-        smbus = std::strncmp(child->d_name, "i2c-", 4) == 0;
-      }
-      if (children != nullptr) closedir(children);
-    }
-    if (smbus) return driver.substr(driver.rfind('/') + 1) + " at " + name;
-  }
-  return {};
 }
 
 }  // namespace lirrin

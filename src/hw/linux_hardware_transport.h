@@ -26,6 +26,8 @@ struct TLinuxDevices {
   std::string CpuDirectory = "/dev/cpu";
   std::string PciDirectory = "/sys/bus/pci/devices";     // 0000:BB:DD.F/config
   std::string McfgTable = "/sys/firmware/acpi/tables/MCFG";  // the firmware's table, as the kernel copied it
+  std::string DeviceDirectory = "/dev";                    // i2c-N, the kernel's SMBus adapters
+  std::string GroupFile = "/etc/group";                    // who may open them
 };
 
 class TLinuxHardwareTransport final : public TTransport {
@@ -64,12 +66,6 @@ class TLinuxHardwareTransport final : public TTransport {
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
 };
-
-// The first SMBus controller (an SMBus-class function, or an ISA bridge that
-// carries an I2C adapter) that a kernel driver owns, as "DRIVER at
-// 0000:BB:DD.F"; empty when the kernel drives none. Two masters on one bus
-// corrupt each other's transactions.
-std::string KernelOwnedSMBusController(const TLinuxDevices& devices = {});
 
 // Opens the machine's hardware, or returns nullptr and sets `reason` to one
 // line saying why it cannot be reached (not root, no physical memory device,

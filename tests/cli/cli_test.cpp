@@ -55,6 +55,11 @@ TEST(Cli, UsageErrorsExitWithTwo) {
       {{"frobnicate"}, "unknown command 'frobnicate'"},
       {{"pci", "extra"}, "pci takes no arguments"},
       {{"--board", "sim:99x", "pci"}, "unknown board 'sim:99x'"},
+      {{"--via"}, "--via needs a value"},
+      {{"--via", "i2c", "amp", "get"}, "--via takes kernel or raw, not 'i2c'"},
+      // Simulated boards have no kernel driver to go through.
+      {{"--via", "kernel", "amp", "get"},
+       "--via kernel: the kernel's SMBus drivers are reached on Linux with --board hw"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args);
@@ -261,6 +266,7 @@ TEST(CliSMBus, WordsReachTheEepromAndReadsStepTheCommand) {
   EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "6", "0x1234"}).Exit, kExitOk);
   EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
   EXPECT_EQ(Cli({"--state", state.Path, "read-word", "160", "5"}).Out, "0x34BE\n");  // bytes 5 and 6
+  EXPECT_EQ(Cli({"--state", state.Path, "--via", "raw", "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
   const CliRun bad = Cli({"read-word", "0x100", "4"});
   EXPECT_EQ(bad.Exit, kExitUsage);
   EXPECT_EQ(Cli({"write-word", "0xA0", "4", "0x10000"}).Exit, kExitUsage);
