@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "cli/commands.h"
 #include "cli/word_paths.h"
@@ -37,7 +38,9 @@ constexpr const char* kUsage =
     "  read-word ADDR CMD           read one SMBus word\n"
     "  write-word ADDR CMD WORD     write one SMBus word\n"
     "  amp get | set V | mute | unmute\n"
-    "                               the headphone amplifier (volume 0..63)\n";
+    "                               the headphone amplifier (volume 0..63)\n"
+    "  report [FILE]                a support report of this machine\n"
+    "  doctor                       what is wrong and what to do\n";
 
 // What a command needs before it runs, as the program's start provides it.
 enum class TPrerequisite {
@@ -45,6 +48,7 @@ enum class TPrerequisite {
   PcieBase,       // the ECAM base from the ACPI tables, for enhanced configuration access
   PlatformCheck,  // a supported board (unless --force) and a detected controller
   WordPath,       // the platform check, and a route to the bus (raw I/O or the kernel's adapter)
+  Facts,          // whatever can be reached: a board out of reach is a fact to report
 };
 
 struct TCommandEntry {
@@ -61,6 +65,8 @@ constexpr TCommandEntry kCommands[] = {
     {"read-word", ReadWordCommand, TPrerequisite::WordPath},
     {"write-word", WriteWordCommand, TPrerequisite::WordPath},
     {"amp", AmpCommand, TPrerequisite::WordPath},
+    {"report", ReportCommand, TPrerequisite::Facts},
+    {"doctor", DoctorCommand, TPrerequisite::Facts},
 };
 
 // How word commands reach the bus: as the machine suggests, or as chosen.
@@ -242,7 +248,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "lirrin-cli: unknown command '" << options.Command[0] << "'\n" << kUsage;
     return kExitUsage;
   }
-  TSession session{.Board = options.Board};
+  TSession session{.Board = options.Board, .Force = options.Force, .ViaRaw = options.Via == TVia::Raw};
   std::unique_ptr<TWordPath> words;
   if (command->Needs == TPrerequisite::WordPath) {
     words = ChooseWordPath(options, err);
@@ -251,9 +257,21 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   const bool rawIo = !(words && words->ThroughKernel() && options.Force);
   TBoardSession board;
-  if (!board.Connect(options, rawIo, err)) return kExitUsage;
+  std::ostringstream met;
+  if (command->Needs == TPrerequisite::Facts) {
+    // The hardware's failure and the error boxes become the report's lines;
+    // out of reach, it is reported with what needs no access.
+    session.Met = &met;
+    if (!board.Connect(options, true, met) && (options.Board != "hw" || !board.Connect(options, false, met))) {
+      err << met.str();
+      return kExitUsage;
+    }
+  } else if (!board.Connect(options, rawIo, err)) {
+    return kExitUsage;
+  }
   switch (command->Needs) {
     case TPrerequisite::None:
+    case TPrerequisite::Facts:
       break;
     case TPrerequisite::PcieBase:
       TAcpiBase::Instance()->HandPcieBaseToIo();
