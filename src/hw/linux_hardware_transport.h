@@ -12,6 +12,7 @@
 // MCFG table reports go to the same files, so enhanced configuration works
 // on kernels that refuse /dev/mem mappings of that window.
 
+#include <bitset>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,7 @@ class TLinuxHardwareTransport final : public TTransport {
   TOsHandle Memory;
   std::string CpuDirectory;
   std::string PciDirectory;
+  std::bitset<65536> Present;  // the functions that have configuration files, by bus << 8 | device << 3 | function
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
 };

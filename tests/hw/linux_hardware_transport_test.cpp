@@ -258,6 +258,8 @@ TEST_F(LinuxTransportFiles, ConfigurationSpaceThroughTheFunctionsFile) {
 // guessed and nothing written.
 TEST_F(LinuxTransportFiles, ConfigurationFileThatCannotBeOpenedFails) {
   std::filesystem::create_directories(Directory + "/pci/0000:00:02.0/config");  // a directory, not a file
+  TOsHandle memoryDevice(open(MemoryPath().c_str(), O_RDWR | O_CLOEXEC));
+  Transport = std::make_unique<TLinuxHardwareTransport>(std::move(memoryDevice), Devices());
   u32 value = 7;
   EXPECT_FALSE(Transport->ReadPciConfig(0, 2, 0, 0, 4, value));
   EXPECT_EQ(value, 7u);
