@@ -32,19 +32,34 @@ constexpr u64 kPageSize = 4096;
 // pages are mapped before the first byte moves: a refused page fails the
 // request with nothing copied. mmap reaches ranges above RAM where pread of
 // /dev/mem fails with EFAULT; without O_SYNC the kernel picks the caching the
-// range already has (uncached for MMIO).
+// range already has (uncached for MMIO). Read-only mappings are kept for
+// the transport's life: the start-up searches read the same firmware pages
+// several times, and each mapping, fault and unmapping is a costly trip
+// into the kernel (most of all in an emulated machine).
 class TMappedPages {
  public:
-  TMappedPages(int fd, u64 address, u32 length, int protection) : FirstPage(address / kPageSize) {
+  // Read-only pages come from and go to `readable`, the transport's kept
+  // mappings; writable ones are mapped for this request alone.
+  TMappedPages(int fd, u64 address, u32 length, int protection, TPageMappings& readable)
+      : FirstPage(address / kPageSize), Owned(protection != PROT_READ) {
     const u64 lastPage = (address + length - 1) / kPageSize;
+    if (!Owned && readable.size() + (lastPage - FirstPage + 1) > kKeptPages) ForgetAll(readable);
     for (u64 page = FirstPage; page <= lastPage; ++page) {
+      if (!Owned) {
+        if (const auto kept = readable.find(page); kept != readable.end()) {
+          Pages.push_back(kept->second);
+          continue;
+        }
+      }
       void* mapped = mmap(nullptr, kPageSize, protection, MAP_SHARED, fd, static_cast<off_t>(page * kPageSize));
       if (mapped == MAP_FAILED) return;
       Pages.push_back(static_cast<u8*>(mapped));
+      if (!Owned) readable.emplace(page, static_cast<u8*>(mapped));
     }
     AllMapped = true;
   }
   ~TMappedPages() {
+    if (!Owned) return;
     for (u8* page : Pages) munmap(page, kPageSize);
   }
   TMappedPages(const TMappedPages&) = delete;
@@ -56,8 +71,17 @@ class TMappedPages {
   // wherever they are not aligned, so no access crosses a page.
   u8* At(u64 address) const { return Pages[address / kPageSize - FirstPage] + address % kPageSize; }
 
+  static void ForgetAll(TPageMappings& readable) {
+    for (const auto& [page, mapped] : readable) munmap(mapped, kPageSize);
+    readable.clear();
+  }
+
  private:
+  // Read-only mappings kept at most: 16 MiB of address space.
+  static constexpr std::size_t kKeptPages = 4096;
+
   u64 FirstPage;
+  bool Owned;
   std::vector<u8*> Pages;
   bool AllMapped = false;
 };
@@ -139,6 +163,8 @@ TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxD
     closedir(functions);
   }
 }
+
+TLinuxHardwareTransport::~TLinuxHardwareTransport() { TMappedPages::ForgetAll(ReadablePages); }
 
 
 // --- Ports and configuration space -----------------------------------------------
@@ -251,7 +277,7 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
   if (length == 0) return true;
   unit = EffectiveUnit(address, unit);
   if (InEcamWindow(address, length)) return EcamTransfer(address, buffer, length, unit, false);
-  const TMappedPages pages(Memory.Native(), address, length, PROT_READ);
+  const TMappedPages pages(Memory.Native(), address, length, PROT_READ, ReadablePages);
   if (!pages.Complete()) return false;
   u8* bytes = static_cast<u8*>(buffer);
   switch (unit) {
@@ -276,7 +302,7 @@ bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 l
     std::vector<u8> bytes(static_cast<const u8*>(buffer), static_cast<const u8*>(buffer) + length);
     return EcamTransfer(address, bytes.data(), length, unit, true);
   }
-  const TMappedPages pages(Memory.Native(), address, length, PROT_READ | PROT_WRITE);
+  const TMappedPages pages(Memory.Native(), address, length, PROT_READ | PROT_WRITE, ReadablePages);
   if (!pages.Complete()) return false;
   const u8* bytes = static_cast<const u8*>(buffer);
   switch (unit) {

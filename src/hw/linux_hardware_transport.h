@@ -15,6 +15,7 @@
 #include <bitset>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "hw/transport.h"
 #include "support/os_handle.h"
@@ -31,6 +32,9 @@ struct TLinuxDevices {
   std::string GroupFile = "/etc/group";                    // who may open them
 };
 
+// Physical pages mapped read-only, by page number.
+using TPageMappings = std::unordered_map<u64, u8*>;
+
 class TLinuxHardwareTransport final : public TTransport {
  public:
   // Takes over `memory`, an open read-write descriptor of the physical
@@ -38,6 +42,9 @@ class TLinuxHardwareTransport final : public TTransport {
   // it cannot be read). Port requests need the I/O privilege the factory
   // below acquires for the process.
   TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices);
+  ~TLinuxHardwareTransport() override;
+  TLinuxHardwareTransport(const TLinuxHardwareTransport&) = delete;
+  TLinuxHardwareTransport& operator=(const TLinuxHardwareTransport&) = delete;
 
   bool ReadPort(u16 port, TAccessWidth width, u32& value) override;
   bool WritePort(u16 port, TAccessWidth width, u32 value) override;
@@ -64,6 +71,7 @@ class TLinuxHardwareTransport final : public TTransport {
   TOsHandle Memory;
   std::string CpuDirectory;
   std::string PciDirectory;
+  TPageMappings ReadablePages;  // kept for the transport's life
   std::bitset<65536> Present;  // the functions that have configuration files, by bus << 8 | device << 3 | function
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
