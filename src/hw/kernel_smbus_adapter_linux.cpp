@@ -31,11 +31,6 @@ std::vector<std::string> DirectoryEntries(const std::string& directory) {
   return names;
 }
 
-bool IsPciFunctionName(const std::string& name) {
-  unsigned bus = 0, device = 0, function = 0;
-  return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
-}
-
 // The number of an adapter entry "i2c-N"; -1 for any other name.
 int AdapterNumber(const std::string& name) {
   if (!name.starts_with("i2c-") || name.size() == 4) return -1;
@@ -98,7 +93,8 @@ std::string PermissionText(const std::string& node, const TLinuxDevices& devices
 
 std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices& devices) {
   for (const std::string& name : DirectoryEntries(devices.PciDirectory)) {
-    if (!IsPciFunctionName(name)) continue;
+    u32 bus = 0, device = 0, function = 0;
+    if (!PciFunctionName(name, bus, device, function)) continue;
     const std::string directory = devices.PciDirectory + "/" + name;
     const std::string driver = LinkTargetName(directory + "/driver");
     if (driver.empty()) continue;

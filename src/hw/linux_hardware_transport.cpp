@@ -138,13 +138,13 @@ TEcamWindow ReadMcfg(const std::string& path) {
   return {};
 }
 
-bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
-  return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
-}
-
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 }  // namespace
+
+bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
+  return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
+}
 
 TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices)
     : Memory(std::move(memory)), CpuDirectory(devices.CpuDirectory), PciDirectory(devices.PciDirectory) {

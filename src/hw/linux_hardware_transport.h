@@ -77,6 +77,10 @@ class TLinuxHardwareTransport final : public TTransport {
   u32 EcamFirstBus = 0, EcamLastBus = 0;
 };
 
+// Whether `name` is a PCI function's sysfs name, "0000:BB:DD.F" (segment 0),
+// and its bus, device and function.
+bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function);
+
 // Opens the machine's hardware, or returns nullptr and sets `reason` to one
 // line saying why it cannot be reached (not root, no physical memory device,
 // no configuration files, port access refused).
