@@ -3,16 +3,19 @@
 #include <cstdio>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include "cli/commands.h"
+#include "cli/word_paths.h"
 #include "hw/board_context.h"
 #include "hw/driver_model.h"
 #include "hw/driver_transport.h"
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
 #ifdef LIRRIN_LINUX_HARDWARE
+#include "hw/kernel_smbus_adapter.h"
 #include "hw/linux_hardware_transport.h"
 #endif
 #include "sim/boards.h"
@@ -25,11 +28,15 @@ namespace {
 u32 gDriverRefusals = 0;
 
 constexpr const char* kUsage =
-    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] [--driver-policy] COMMAND [ARGS]\n"
+    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] [--via kernel|raw]\n"
+    "                  [--driver-policy] COMMAND [ARGS]\n"
     "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
     "         +noamp, +stuck, +nomarker, +novendor, +noacpi fault switches,\n"
     "         or hw (real hardware)\n"
     "  --force: skip the platform check before SMBus commands (diagnostics)\n"
+    "  --via: how read-word, write-word and amp reach the bus: the kernel's\n"
+    "         SMBus driver (/dev/i2c-N; the default while it owns the\n"
+    "         controller) or raw I/O\n"
     "  --driver-policy: hold every request against the Windows driver's policy\n"
     "         first; what the driver refuses fails and is named on standard error\n"
     "commands:\n"
@@ -41,19 +48,22 @@ constexpr const char* kUsage =
     "  read-word ADDR CMD           read one SMBus word\n"
     "  write-word ADDR CMD WORD     write one SMBus word\n"
     "  amp get | set V | mute | unmute\n"
-    "                               the headphone amplifier (volume 0..63)\n";
+    "                               the headphone amplifier (volume 0..63)\n"
+    "  report [FILE]                a support report of this machine\n"
+    "  doctor                       what is wrong and what to do\n";
 
 // What a command needs before it runs, as the program's start provides it.
 enum class TPrerequisite {
   None,
   PcieBase,       // the ECAM base from the ACPI tables, for enhanced configuration access
   PlatformCheck,  // a supported board (unless --force) and a detected controller
-  BusOfOurOwn,    // the platform check, and no kernel driver on the controller (unless --force)
+  WordPath,       // the platform check, and a route to the bus (raw I/O or the kernel's adapter)
+  Facts,          // whatever can be reached: a board out of reach is a fact to report
 };
 
 struct TCommandEntry {
   const char* Name;
-  int (*Run)(const TArgs& args, std::ostream& out, std::ostream& err);
+  int (*Run)(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
   TPrerequisite Needs;
 };
 
@@ -62,10 +72,15 @@ constexpr TCommandEntry kCommands[] = {
     {"pci", PciCommand, TPrerequisite::None},
     {"run", RunCommand, TPrerequisite::PcieBase},
     {"detect", DetectCommand, TPrerequisite::PlatformCheck},
-    {"read-word", ReadWordCommand, TPrerequisite::BusOfOurOwn},
-    {"write-word", WriteWordCommand, TPrerequisite::BusOfOurOwn},
-    {"amp", AmpCommand, TPrerequisite::BusOfOurOwn},
+    {"read-word", ReadWordCommand, TPrerequisite::WordPath},
+    {"write-word", WriteWordCommand, TPrerequisite::WordPath},
+    {"amp", AmpCommand, TPrerequisite::WordPath},
+    {"report", ReportCommand, TPrerequisite::Facts},
+    {"doctor", DoctorCommand, TPrerequisite::Facts},
 };
+
+// How word commands reach the bus: as the machine suggests, or as chosen.
+enum class TVia { Default, Kernel, Raw };
 
 struct TOptions {
   std::string Board = "sim";
@@ -73,6 +88,7 @@ struct TOptions {
   bool Debug = false;
   bool Force = false;
   bool DriverPolicy = false;
+  TVia Via = TVia::Default;
   std::vector<std::string> Command;
 };
 
@@ -87,12 +103,21 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
       options.Force = true;
     } else if (arg == "--driver-policy") {
       options.DriverPolicy = true;
-    } else if (arg == "--board" || arg == "--state") {
+    } else if (arg == "--board" || arg == "--state" || arg == "--via") {
       if (i + 1 >= args.size()) {
         err << "lirrin-cli: " << arg << " needs a value\n";
         return false;
       }
-      (arg == "--board" ? options.Board : options.StateFile) = args[++i];
+      const std::string& value = args[++i];
+      if (arg == "--via") {
+        if (value != "kernel" && value != "raw") {
+          err << "lirrin-cli: --via takes kernel or raw, not '" << value << "'\n";
+          return false;
+        }
+        options.Via = value == "kernel" ? TVia::Kernel : TVia::Raw;
+      } else {
+        (arg == "--board" ? options.Board : options.StateFile) = value;
+      }
     } else {
       err << "lirrin-cli: unknown option '" << arg << "'\n";
       return false;
@@ -111,10 +136,17 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
 // boxes as lines on standard error, and the debug console as --debug asks.
 class TBoardSession {
  public:
-  bool Connect(const TOptions& options, std::ostream& err) {
+  // `rawIo`: whether the command reaches the machine's registers at all;
+  // a word command through the kernel's adapter without the platform check
+  // needs no more than the adapter's device.
+  bool Connect(const TOptions& options, bool rawIo, std::ostream& err) {
     std::shared_ptr<TTransport> transport;
     if (options.Board == "hw") {
-      if (!OpenHardware(transport, err)) return false;
+      if (!rawIo) {
+        transport = std::make_shared<TUnavailableTransport>();
+      } else if (!OpenHardware(transport, err)) {
+        return false;
+      }
     } else {
       transport = OpenSimulated(options, err);
       if (!transport) return false;
@@ -127,24 +159,6 @@ class TBoardSession {
         .Debug = options.Debug,
     });
     return true;
-  }
-
-  // Two masters on one bus corrupt each other's transactions: while a kernel
-  // driver owns the SMBus controller of the real machine, transactions are
-  // refused. Simulated boards have no kernel driver.
-  static bool KernelLeavesTheBus(const TOptions& options, std::ostream& err) {
-#ifdef LIRRIN_LINUX_HARDWARE
-    if (options.Board != "hw") return true;
-    const std::string owner = KernelOwnedSMBusController();
-    if (owner.empty()) return true;
-    err << "lirrin-cli: the kernel driver " << owner
-        << " owns the SMBus controller; unload it first (or use --force)\n";
-    return false;
-#else
-    (void)options;
-    (void)err;
-    return true;
-#endif
   }
 
  private:
@@ -196,6 +210,36 @@ class TBoardSession {
   std::shared_ptr<sim::TSimBoard> Board;
   std::optional<TBoardContext> Context;
 };
+
+// The route of the word commands. Two masters on one bus corrupt each
+// other's transactions: while a kernel driver owns the SMBus controller of
+// the real machine, the words go through that driver's adapter, and raw I/O
+// is refused unless forced. Simulated boards have no kernel driver. Null
+// after a one-line refusal.
+std::unique_ptr<TWordPath> ChooseWordPath(const TOptions& options, std::ostream& err) {
+#ifdef LIRRIN_LINUX_HARDWARE
+  if (options.Board == "hw") {
+    const std::optional<TKernelSMBusOwner> owner = KernelOwnedSMBusController();
+    if (options.Via == TVia::Kernel || (options.Via == TVia::Default && owner)) {
+      if (owner) return MakeKernelWordPath(*owner);
+      err << "lirrin-cli: --via kernel: no kernel driver owns an SMBus controller (load the controller's driver, "
+             "such as i2c-i801 or i2c-piix4)\n";
+      return nullptr;
+    }
+    if (owner && !options.Force) {
+      err << "lirrin-cli: the kernel driver " << owner->Text()
+          << " owns the SMBus controller; unload it first (or use --force)\n";
+      return nullptr;
+    }
+    return MakeEngineWordPath();
+  }
+#endif
+  if (options.Via == TVia::Kernel) {
+    err << "lirrin-cli: --via kernel: the kernel's SMBus drivers are reached on Linux with --board hw only\n";
+    return nullptr;
+  }
+  return MakeEngineWordPath();
+}
 
 }  // namespace
 
@@ -251,28 +295,44 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   struct TReporterReset {
     ~TReporterReset() { SetRefusalReporter(nullptr); }
   } reporterReset;
-  TBoardSession session;
-  if (!session.Connect(options, err)) return kExitUsage;
+  TSession session{.Board = options.Board, .Force = options.Force, .ViaRaw = options.Via == TVia::Raw};
+  std::unique_ptr<TWordPath> words;
+  if (command->Needs == TPrerequisite::WordPath) {
+    words = ChooseWordPath(options, err);
+    if (!words) return kExitUsage;
+    session.Words = words.get();
+  }
+  const bool rawIo = !(words && words->ThroughKernel() && options.Force);
+  TBoardSession board;
+  std::ostringstream met;
+  if (command->Needs == TPrerequisite::Facts) {
+    // The hardware's failure and the error boxes become the report's lines;
+    // out of reach, it is reported with what needs no access.
+    session.Met = &met;
+    if (!board.Connect(options, true, met) && (options.Board != "hw" || !board.Connect(options, false, met))) {
+      err << met.str();
+      return kExitUsage;
+    }
+  } else if (!board.Connect(options, rawIo, err)) {
+    return kExitUsage;
+  }
   switch (command->Needs) {
     case TPrerequisite::None:
+    case TPrerequisite::Facts:
       break;
     case TPrerequisite::PcieBase:
       TAcpiBase::Instance()->HandPcieBaseToIo();
       break;
     case TPrerequisite::PlatformCheck:
-    case TPrerequisite::BusOfOurOwn:
+    case TPrerequisite::WordPath:
       // As at the program's start: identify the board (its error text goes
       // to standard error), then the engine detects the controller.
       // A board the program does not support cannot be used: the usage code.
       if (!options.Force && !TInitializer::Instance()->Supported()) return kExitUsage;
-      if (command->Needs == TPrerequisite::BusOfOurOwn && !options.Force &&
-          !TBoardSession::KernelLeavesTheBus(options, err)) {
-        return kExitUsage;
-      }
       break;
   }
   const TArgs commandArgs(options.Command.begin() + 1, options.Command.end());
-  return command->Run(commandArgs, out, err);
+  return command->Run(session, commandArgs, out, err);
 }
 
 }  // namespace lirrin::cli

@@ -10,7 +10,7 @@
 
 namespace lirrin::cli {
 
-int PlatformCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+int PlatformCommand(const TSession&, const TArgs& args, std::ostream& out, std::ostream& err) {
   if (!args.empty()) {
     err << "lirrin-cli: platform takes no arguments\n";
     return kExitUsage;

@@ -32,7 +32,7 @@ bool ReadScriptFile(const std::string& path, std::string& text) {
 
 }  // namespace
 
-int RunCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+int RunCommand(const TSession&, const TArgs& args, std::ostream& out, std::ostream& err) {
   u32 stepLimit = kDefaultStepLimit;
   std::vector<std::string> scripts;
   for (std::size_t i = 0; i < args.size(); ++i) {

@@ -1,9 +1,11 @@
 // SMBus commands: controller detection, single-word transactions and the
-// amplifier register, through the same engine and scripts as the program.
+// amplifier register, through the same engine and scripts as the program or
+// through the kernel's adapter (the session's word path).
 #include <ostream>
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/word_paths.h"
 #include "smbus/amp_word.h"
 #include "smbus/smbus.h"
 
@@ -11,35 +13,18 @@ namespace lirrin::cli {
 
 namespace {
 
-// The engine answers true or false; the reason for a false is beside it,
-// and goes into the one-line error.
-void ReportFailure(const TSMBus& smbus, const char* what, std::ostream& err) {
-  err << "lirrin-cli: " << what << ": " << FailureText(smbus.LastFailure());
-  if (smbus.LastFailure() == TSMBusFailure::LockNotHad && !smbus.LockProblem().empty()) {
-    err << ": " << smbus.LockProblem();
-  }
-  err << "\n";
+bool ReadWord(TWordPath& words, u8 address, u8 command, u16& word, const char* what, std::ostream& err) {
+  std::string failure;
+  if (words.ReadWord(address, command, word, failure)) return true;
+  err << "lirrin-cli: " << what << ": " << failure << "\n";
+  return false;
 }
 
-bool ReadWord(u8 address, u8 command, u16& word, const char* what, std::ostream& err) {
-  u8 bytes[2] = {};
-  TSMBus& smbus = *TSMBus::Instance();
-  if (!smbus.ReadWords(address, bytes, command, 1)) {
-    ReportFailure(smbus, what, err);
-    return false;
-  }
-  word = static_cast<u16>(bytes[0] | bytes[1] << 8);
-  return true;
-}
-
-bool WriteWord(u8 address, u8 command, u16 word, const char* what, std::ostream& err) {
-  const u8 bytes[2] = {static_cast<u8>(word), static_cast<u8>(word >> 8)};
-  TSMBus& smbus = *TSMBus::Instance();
-  if (!smbus.WriteWords(address, command, bytes, 1)) {
-    ReportFailure(smbus, what, err);
-    return false;
-  }
-  return true;
+bool WriteWord(TWordPath& words, u8 address, u8 command, u16 word, const char* what, std::ostream& err) {
+  std::string failure;
+  if (words.WriteWord(address, command, word, failure)) return true;
+  err << "lirrin-cli: " << what << ": " << failure << "\n";
+  return false;
 }
 
 void PrintAmplifierState(u16 word, std::ostream& out) {
@@ -66,7 +51,7 @@ bool ParseArgs(const TArgs& args, const char* usage, std::initializer_list<u32> 
 
 }  // namespace
 
-int DetectCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+int DetectCommand(const TSession&, const TArgs& args, std::ostream& out, std::ostream& err) {
   if (!args.empty()) {
     err << "lirrin-cli: detect takes no arguments\n";
     return kExitUsage;
@@ -81,27 +66,28 @@ int DetectCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-int ReadWordCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+int ReadWordCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err) {
   std::vector<u32> values;
   if (!ParseArgs(args, "read-word ADDR CMD", {0xFF, 0xFF}, values, err)) return kExitUsage;
   u16 word = 0;
-  if (!ReadWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), word, "read-word", err)) return kExitFailed;
+  const u8 address = static_cast<u8>(values[0]), command = static_cast<u8>(values[1]);
+  if (!ReadWord(*session.Words, address, command, word, "read-word", err)) return kExitFailed;
   out << HexText(word, 4) << "\n";
   return kExitOk;
 }
 
-int WriteWordCommand(const TArgs& args, std::ostream&, std::ostream& err) {
+int WriteWordCommand(const TSession& session, const TArgs& args, std::ostream&, std::ostream& err) {
   std::vector<u32> values;
   if (!ParseArgs(args, "write-word ADDR CMD WORD", {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
-  const bool written =
-      WriteWord(static_cast<u8>(values[0]), static_cast<u8>(values[1]), static_cast<u16>(values[2]), "write-word", err);
+  const u8 address = static_cast<u8>(values[0]), command = static_cast<u8>(values[1]);
+  const bool written = WriteWord(*session.Words, address, command, static_cast<u16>(values[2]), "write-word", err);
   return written ? kExitOk : kExitFailed;
 }
 
 // amp get | set V | mute | unmute. Muting and unmuting change only the mute
 // bits of the word the amplifier holds, as the panel's button does. Every
 // form prints the state line of the word it read or wrote.
-int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
+int AmpCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err) {
   constexpr const char* kUsage = "amp get | amp set V (0..63) | amp mute | amp unmute";
   const std::string verb = args.empty() ? "" : args[0];
   const bool takesValue = verb == "set";
@@ -119,13 +105,13 @@ int AmpCommand(const TArgs& args, std::ostream& out, std::ostream& err) {
       return kExitUsage;
     }
     word = amp::WordForVolume(*volume);
-  } else if (!ReadWord(amp::kAddress, amp::kCommand, word, "amp", err)) {
+  } else if (!ReadWord(*session.Words, amp::kAddress, amp::kCommand, word, "amp", err)) {
     return kExitFailed;
   }
 
   if (verb == "mute") word = amp::Muted(word);
   if (verb == "unmute") word = amp::Unmuted(word);
-  if (verb != "get" && !WriteWord(amp::kAddress, amp::kCommand, word, "amp", err)) return kExitFailed;
+  if (verb != "get" && !WriteWord(*session.Words, amp::kAddress, amp::kCommand, word, "amp", err)) return kExitFailed;
   PrintAmplifierState(word, out);
   return kExitOk;
 }

@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <x86intrin.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,19 +32,34 @@ constexpr u64 kPageSize = 4096;
 // pages are mapped before the first byte moves: a refused page fails the
 // request with nothing copied. mmap reaches ranges above RAM where pread of
 // /dev/mem fails with EFAULT; without O_SYNC the kernel picks the caching the
-// range already has (uncached for MMIO).
+// range already has (uncached for MMIO). Read-only mappings are kept for
+// the transport's life: the start-up searches read the same firmware pages
+// several times, and each mapping, fault and unmapping is a costly trip
+// into the kernel (most of all in an emulated machine).
 class TMappedPages {
  public:
-  TMappedPages(int fd, u64 address, u32 length, int protection) : FirstPage(address / kPageSize) {
+  // Read-only pages come from and go to `readable`, the transport's kept
+  // mappings; writable ones are mapped for this request alone.
+  TMappedPages(int fd, u64 address, u32 length, int protection, TPageMappings& readable)
+      : FirstPage(address / kPageSize), Owned(protection != PROT_READ) {
     const u64 lastPage = (address + length - 1) / kPageSize;
+    if (!Owned && readable.size() + (lastPage - FirstPage + 1) > kKeptPages) ForgetAll(readable);
     for (u64 page = FirstPage; page <= lastPage; ++page) {
+      if (!Owned) {
+        if (const auto kept = readable.find(page); kept != readable.end()) {
+          Pages.push_back(kept->second);
+          continue;
+        }
+      }
       void* mapped = mmap(nullptr, kPageSize, protection, MAP_SHARED, fd, static_cast<off_t>(page * kPageSize));
       if (mapped == MAP_FAILED) return;
       Pages.push_back(static_cast<u8*>(mapped));
+      if (!Owned) readable.emplace(page, static_cast<u8*>(mapped));
     }
     AllMapped = true;
   }
   ~TMappedPages() {
+    if (!Owned) return;
     for (u8* page : Pages) munmap(page, kPageSize);
   }
   TMappedPages(const TMappedPages&) = delete;
@@ -57,8 +71,17 @@ class TMappedPages {
   // wherever they are not aligned, so no access crosses a page.
   u8* At(u64 address) const { return Pages[address / kPageSize - FirstPage] + address % kPageSize; }
 
+  static void ForgetAll(TPageMappings& readable) {
+    for (const auto& [page, mapped] : readable) munmap(mapped, kPageSize);
+    readable.clear();
+  }
+
  private:
+  // Read-only mappings kept at most: 16 MiB of address space.
+  static constexpr std::size_t kKeptPages = 4096;
+
   u64 FirstPage;
+  bool Owned;
   std::vector<u8*> Pages;
   bool AllMapped = false;
 };
@@ -115,20 +138,13 @@ TEcamWindow ReadMcfg(const std::string& path) {
   return {};
 }
 
-bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
-  return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
-}
-
-std::string ReadLine(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  return line;
-}
-
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 }  // namespace
+
+bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
+  return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
+}
 
 TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices)
     : Memory(std::move(memory)), CpuDirectory(devices.CpuDirectory), PciDirectory(devices.PciDirectory) {
@@ -136,7 +152,19 @@ TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxD
   EcamBase = window.Base;
   EcamFirstBus = window.FirstBus;
   EcamLastBus = window.LastBus;
+  // The functions present, listed once: the searches probe every bus and
+  // device slot, and opening each of 8192 files that do not exist costs
+  // every start of the program a noticeable time, under emulation most.
+  if (DIR* functions = opendir(PciDirectory.c_str())) {
+    while (const dirent* entry = readdir(functions)) {
+      u32 bus = 0, device = 0, function = 0;
+      if (PciFunctionName(entry->d_name, bus, device, function)) Present.set(bus << 8 | device << 3 | function);
+    }
+    closedir(functions);
+  }
 }
+
+TLinuxHardwareTransport::~TLinuxHardwareTransport() { TMappedPages::ForgetAll(ReadablePages); }
 
 
 // --- Ports and configuration space -----------------------------------------------
@@ -181,11 +209,16 @@ std::string TLinuxHardwareTransport::ConfigFile(u8 bus, u8 device, u8 function) 
 
 // One access through the function's configuration file; the kernel turns an
 // aligned access of 1, 2 or 4 bytes into one configuration cycle of that
-// size, under its own lock. A function that does not exist has no file and
-// reads all ones, as the bus answers for it; writes to it go nowhere. Bytes
+// size, under its own lock. A function that does not exist (none was listed
+// when the transport was made, or its file has gone) reads all ones, as the
+// bus answers for it; writes to it go nowhere. Bytes
 // beyond the file (a function without extended space) read all ones too.
 bool TLinuxHardwareTransport::ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length,
                                              bool write) {
+  if (!Present.test(u32{bus} << 8 | (device & 0x1Fu) << 3 | (function & 7u))) {
+    if (!write) std::memset(bytes, 0xFF, length);
+    return true;
+  }
   const TOsHandle file(open(ConfigFile(bus, device, function).c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC));
   if (!file.Valid()) {
     if (errno != ENOENT) return false;
@@ -244,7 +277,7 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
   if (length == 0) return true;
   unit = EffectiveUnit(address, unit);
   if (InEcamWindow(address, length)) return EcamTransfer(address, buffer, length, unit, false);
-  const TMappedPages pages(Memory.Native(), address, length, PROT_READ);
+  const TMappedPages pages(Memory.Native(), address, length, PROT_READ, ReadablePages);
   if (!pages.Complete()) return false;
   u8* bytes = static_cast<u8*>(buffer);
   switch (unit) {
@@ -269,7 +302,7 @@ bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 l
     std::vector<u8> bytes(static_cast<const u8*>(buffer), static_cast<const u8*>(buffer) + length);
     return EcamTransfer(address, bytes.data(), length, unit, true);
   }
-  const TMappedPages pages(Memory.Native(), address, length, PROT_READ | PROT_WRITE);
+  const TMappedPages pages(Memory.Native(), address, length, PROT_READ | PROT_WRITE, ReadablePages);
   if (!pages.Complete()) return false;
   const u8* bytes = static_cast<const u8*>(buffer);
   switch (unit) {
@@ -404,39 +437,6 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     return nullptr;
   }
   return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices);
-}
-
-std::string KernelOwnedSMBusController(const TLinuxDevices& devices) {
-  DIR* functions = opendir(devices.PciDirectory.c_str());
-  if (functions == nullptr) return {};
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(functions)) names.emplace_back(entry->d_name);
-  closedir(functions);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    u32 bus = 0, device = 0, function = 0;
-    if (!PciFunctionName(name, bus, device, function)) continue;
-    const std::string directory = devices.PciDirectory + "/" + name;
-    char target[256];
-    const ssize_t length = readlink((directory + "/driver").c_str(), target, sizeof target - 1);
-    if (length <= 0) continue;
-    const std::string driver = std::string(target, static_cast<std::size_t>(length));
-    const u32 classCode = static_cast<u32>(std::strtoul(ReadLine(directory + "/class").c_str(), nullptr, 16));
-    bool smbus = (classCode >> 8) == 0x0C05;
-    if (!smbus && (classCode >> 8) == 0x0601) {
-      // Bridges whose SMBus host lives in the bridge itself (PIIX4 style):
-      // the driver's I2C adapter is a child of the function.
-      DIR* children = opendir(directory.c_str());
-      while (children != nullptr && !smbus) {
-        const dirent* child = readdir(children);
-        if (child == nullptr) break;
-        smbus = std::strncmp(child->d_name, "i2c-", 4) == 0;
-      }
-      if (children != nullptr) closedir(children);
-    }
-    if (smbus) return driver.substr(driver.rfind('/') + 1) + " at " + name;
-  }
-  return {};
 }
 
 }  // namespace lirrin

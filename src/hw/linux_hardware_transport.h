@@ -12,8 +12,10 @@
 // MCFG table reports go to the same files, so enhanced configuration works
 // on kernels that refuse /dev/mem mappings of that window.
 
+#include <bitset>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,7 +30,12 @@ struct TLinuxDevices {
   std::string CpuDirectory = "/dev/cpu";
   std::string PciDirectory = "/sys/bus/pci/devices";     // 0000:BB:DD.F/config
   std::string McfgTable = "/sys/firmware/acpi/tables/MCFG";  // the firmware's table, as the kernel copied it
+  std::string DeviceDirectory = "/dev";                    // i2c-N, the kernel's SMBus adapters
+  std::string GroupFile = "/etc/group";                    // who may open them
 };
+
+// Physical pages mapped read-only, by page number.
+using TPageMappings = std::unordered_map<u64, u8*>;
 
 class TLinuxHardwareTransport final : public TTransport {
  public:
@@ -37,6 +44,9 @@ class TLinuxHardwareTransport final : public TTransport {
   // it cannot be read). Port requests need the I/O privilege the factory
   // below acquires for the process.
   TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices);
+  ~TLinuxHardwareTransport() override;
+  TLinuxHardwareTransport(const TLinuxHardwareTransport&) = delete;
+  TLinuxHardwareTransport& operator=(const TLinuxHardwareTransport&) = delete;
 
   bool ReadPort(u16 port, TAccessWidth width, u32& value) override;
   bool WritePort(u16 port, TAccessWidth width, u32 value) override;
@@ -63,15 +73,15 @@ class TLinuxHardwareTransport final : public TTransport {
   TOsHandle Memory;
   std::string CpuDirectory;
   std::string PciDirectory;
+  TPageMappings ReadablePages;  // kept for the transport's life
+  std::bitset<65536> Present;  // the functions that have configuration files, by bus << 8 | device << 3 | function
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
 };
 
-// The first SMBus controller (an SMBus-class function, or an ISA bridge that
-// carries an I2C adapter) that a kernel driver owns, as "DRIVER at
-// 0000:BB:DD.F"; empty when the kernel drives none. Two masters on one bus
-// corrupt each other's transactions.
-std::string KernelOwnedSMBusController(const TLinuxDevices& devices = {});
+// Whether `name` is a PCI function's sysfs name, "0000:BB:DD.F" (segment 0),
+// and its bus, device and function.
+bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function);
 
 // Opens the machine's hardware, or returns nullptr and sets `reason` to one
 // line saying why it cannot be reached (not root, no physical memory device,

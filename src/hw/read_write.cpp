@@ -381,13 +381,15 @@ u64 TReadWrite::FindMem(u32 length, u32 step, u64 address, u32 index, const void
   if (patternLength == 0 || patternLength > Settings.MaxPatternLength || pattern == nullptr) return kMemNotFound;
   if (step == 0) step = 1;
   std::vector<u8> chunk(Settings.MemSearchChunk);
+  const u8 first = *static_cast<const u8*>(pattern);
   u64 current = address;
   u32 remaining = length;
   while (remaining >= patternLength) {
     const u32 size = std::min(Settings.MemSearchChunk, remaining);
     const bool readable = ReadMemBlock(chunk.data(), size, current);
     for (u32 i = 0; i + patternLength <= size; i += step) {
-      if (readable && std::memcmp(chunk.data() + i, pattern, patternLength) == 0) {
+      // The first byte decides most candidates without a call.
+      if (readable && chunk[i] == first && std::memcmp(chunk.data() + i, pattern, patternLength) == 0) {
         if (index == 0) return current;
         --index;
       }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,8 @@
 
 #include "hw/load_driver.h"
 #include "sim/boards.h"
+#include "smbus/smbus.h"
+#include "smbus/system_lock.h"
 #include "support/text.h"
 
 namespace lirrin::cli {
@@ -55,6 +58,11 @@ TEST(Cli, UsageErrorsExitWithTwo) {
       {{"frobnicate"}, "unknown command 'frobnicate'"},
       {{"pci", "extra"}, "pci takes no arguments"},
       {{"--board", "sim:99x", "pci"}, "unknown board 'sim:99x'"},
+      {{"--via"}, "--via needs a value"},
+      {{"--via", "i2c", "amp", "get"}, "--via takes kernel or raw, not 'i2c'"},
+      // Simulated boards have no kernel driver to go through.
+      {{"--via", "kernel", "amp", "get"},
+       "--via kernel: the kernel's SMBus drivers are reached on Linux with --board hw"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args);
@@ -307,6 +315,7 @@ TEST(CliSMBus, WordsReachTheEepromAndReadsStepTheCommand) {
   EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "6", "0x1234"}).Exit, kExitOk);
   EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
   EXPECT_EQ(Cli({"--state", state.Path, "read-word", "160", "5"}).Out, "0x34BE\n");  // bytes 5 and 6
+  EXPECT_EQ(Cli({"--state", state.Path, "--via", "raw", "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
   const CliRun bad = Cli({"read-word", "0x100", "4"});
   EXPECT_EQ(bad.Exit, kExitUsage);
   EXPECT_EQ(Cli({"write-word", "0xA0", "4", "0x10000"}).Exit, kExitUsage);
@@ -356,6 +365,207 @@ TEST(CliPlatform, UnsupportedBoardsAndTheCheckBeforeSMBusCommands) {
   EXPECT_EQ(refused.Err, "This utility is not for this platform!\n");
   EXPECT_EQ(Cli({"--board", "sim+novendor", "--force", "amp", "get"}).Exit, kExitOk);
 }
+
+}  // namespace
+}  // namespace lirrin::cli
+
+namespace lirrin::cli {
+namespace {
+
+// The value of the report's line "KEY: value"; "(missing)" without one.
+std::string ReportValue(const std::string& report, const std::string& key) {
+  for (const std::string& line : Lines(report)) {
+    if (line.starts_with(key + ": ")) return line.substr(key.size() + 2);
+  }
+  return "(missing)";
+}
+
+// The lines of one "[section]" of the report.
+std::vector<std::string> ReportSection(const std::string& report, const std::string& name) {
+  std::vector<std::string> section;
+  bool inside = false;
+  for (const std::string& line : Lines(report)) {
+    if (line.starts_with("[")) {
+      inside = line == "[" + name + "]";
+    } else if (inside && !line.empty()) {
+      section.push_back(line);
+    }
+  }
+  return section;
+}
+
+// One report per kind of simulated board: what the platform check, the
+// detection and the amplifier's probe found, and every failure met.
+TEST(CliReport, SaysWhatEachBoardIs) {
+  struct Case {
+    const char* board;
+    const char* check;
+    const char* controller;
+    const char* amplifier;
+    std::vector<std::string> failures;
+  };
+  const Case cases[] = {
+      {"sim", "supported (the board information block and the maker's PCI function are present)",
+       "Intel ICH7/ICH8/ICH9/ICH10", "volume=0 mute=0 word=0x0000 (through the program's own controller access)",
+       {"none"}},
+      {"sim+novendor", "not supported (no PCI function carries the board maker's subsystem vendor ID)",
+       "Intel ICH7/ICH8/ICH9/ICH10", "not probed: the board is not supported",
+       {"platform check: no PCI function carries the board maker's subsystem vendor ID"}},
+      {"sim+nomarker", "not supported (no valid board information block in the firmware area (E0000h..FFFFFh))",
+       "Intel ICH7/ICH8/ICH9/ICH10", "not probed: the board is not supported",
+       {"platform check: no valid board information block in the firmware area (E0000h..FFFFFh)"}},
+      {"sim:0", "supported (the board information block and the maker's PCI function are present)", "none",
+       "not probed: no SMBus controller", {"no SMBus controller family of the table matches"}},
+      {"sim:14+noamp", "supported (the board information block and the maker's PCI function are present)",
+       "VIA 8235/8237/8237A/8251", "no answer: no acknowledge (through the program's own controller access)",
+       {"amplifier at 0x4A: no acknowledge"}},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli({"--board", c.board, "report"});
+    EXPECT_EQ(run.Exit, kExitOk) << c.board << ": " << run.Err;
+    EXPECT_EQ(run.Err, "") << c.board;
+    EXPECT_TRUE(run.Out.starts_with("Norvik Lirrin support report\n")) << run.Out;
+    EXPECT_EQ(ReportValue(run.Out, "board"), c.board);
+    EXPECT_EQ(ReportValue(run.Out, "platform check"), c.check) << c.board;
+    EXPECT_EQ(ReportValue(run.Out, "controller"), c.controller) << c.board;
+    EXPECT_EQ(ReportValue(run.Out, "amplifier"), c.amplifier) << c.board;
+    EXPECT_EQ(ReportValue(run.Out, "lock"), "free") << c.board;
+    EXPECT_EQ(ReportSection(run.Out, "failures"), c.failures) << c.board;
+  }
+}
+
+// Everything the program's start reads, as the other commands show it.
+TEST(CliReport, CarriesTheProgramSystemAndBoardFacts) {
+  const std::string report = Cli({"report"}).Out;
+  EXPECT_EQ(ReportValue(report, "version"), LIRRIN_PROJECT_VERSION);
+  EXPECT_NE(ReportValue(report, "build").find(ProgramIs64Bit() ? "64-bit" : "32-bit"), std::string::npos);
+#ifdef _WIN32
+  EXPECT_TRUE(ReportValue(report, "os").starts_with("Windows ")) << report;
+  EXPECT_NE(ReportValue(report, "driver service NvkDrv101"), "(missing)") << report;
+#else
+  EXPECT_TRUE(ReportValue(report, "os").starts_with("Linux ")) << report;
+#endif
+  EXPECT_EQ(ReportValue(report, "model"), "NV-P45 Deluxe");
+  EXPECT_EQ(ReportValue(report, "bios"), "V2.07");
+  EXPECT_EQ(ReportValue(report, "smbios"), "2.4 at 0x000F0820, 189 bytes");
+  EXPECT_EQ(ReportValue(report, "smbios system"), "Norvik / NV-P45 Deluxe / 1.0");
+  EXPECT_EQ(ReportValue(report, "smbios board"), "Norvik / NV-P45 Deluxe / Rev 1.xx");
+  EXPECT_EQ(report.find("NVKBB000001"), std::string::npos) << "serial numbers stay out";
+  EXPECT_EQ(ReportValue(report, "acpi tables"), "RSDT FACP APIC MCFG FACS DSDT");
+  EXPECT_EQ(ReportValue(report, "base"), "0x0400 (I/O BAR at 0x20 of the SMBus function)");
+  EXPECT_EQ(ReportSection(report, "pci"), Lines(Cli({"pci"}).Out));
+}
+
+// The amplifier's word is read, never written, and the state file's path
+// (a path of the user's) does not appear.
+TEST(CliReport, WritesNothingAndNamesNoPathOfTheUser) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "lirrin-report-user-Qx7";
+  std::filesystem::create_directories(folder);
+  const std::string state = (folder / "amp.state").string();
+  ASSERT_EQ(Cli({"--state", state, "amp", "set", "40"}).Exit, kExitOk);
+  const auto stateBytes = [&] {
+    std::ifstream file(state, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  const std::string before = stateBytes();
+
+  const std::string reportFile = (folder / "report.txt").string();
+  const CliRun run = Cli({"--state", state, "report", reportFile});
+  EXPECT_EQ(run.Exit, kExitOk) << run.Err;
+  EXPECT_EQ(run.Out, "");
+  std::ifstream file(reportFile, std::ios::binary);
+  const std::string report(std::istreambuf_iterator<char>(file), {});
+  file.close();
+  EXPECT_EQ(ReportValue(report, "amplifier"),
+            "volume=40 mute=0 word=0x2828 (through the program's own controller access)");
+  EXPECT_EQ(stateBytes(), before);
+  EXPECT_EQ(report.find("lirrin-report-user-Qx7"), std::string::npos) << report;
+  for (const char* variable : {"HOME", "USERPROFILE", "TEMP", "TMPDIR"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && std::string(value).size() > 1) {
+      EXPECT_EQ(report.find(value), std::string::npos) << value;
+    }
+  }
+  std::filesystem::remove_all(folder);
+
+  const CliRun unwritable = Cli({"report", (folder / "no-such-folder" / "report.txt").string()});
+  EXPECT_EQ(unwritable.Exit, kExitFailed);
+  EXPECT_NE(unwritable.Err.find("lirrin-cli: report: cannot write"), std::string::npos);
+  EXPECT_EQ(Cli({"report", "a", "b"}).Exit, kExitUsage);
+}
+
+// While another process holds the SMBus lock the amplifier is not read, so
+// the report does not wait for the lock, and says who stands in the way.
+TEST(CliReport, HeldLockIsReportedWithoutWaitingForIt) {
+  TSystemLock holder(TSMBus::kDefaultLockName);
+  ASSERT_TRUE(holder.Acquire(TSMBus::kLockTimeoutMs));
+  const CliRun report = Cli({"report"});
+  const CliRun doctor = Cli({"doctor"});
+  holder.Release();
+  EXPECT_EQ(report.Exit, kExitOk);
+  EXPECT_EQ(ReportValue(report.Out, "lock"), "held by another process");
+  EXPECT_EQ(ReportValue(report.Out, "amplifier"), "not probed: another process holds the SMBus lock");
+  EXPECT_EQ(ReportSection(report.Out, "failures"), std::vector<std::string>{"SMBus lock: held by another process"});
+  EXPECT_EQ(doctor.Exit, kExitFailed);
+  EXPECT_EQ(Lines(doctor.Out).at(0), "wrong: another process holds the SMBus lock");
+}
+
+// Each finding on a board that has it, and nothing on one that has none.
+TEST(CliDoctor, NamesWhatIsWrongAndWhatToDo) {
+  struct Case {
+    const char* board;
+    int exit;
+    const char* first;
+  };
+  const Case cases[] = {
+      {"sim", kExitOk,
+       "nothing wrong: the amplifier answers, volume=0 mute=0 word=0x0000 (through the program's own controller "
+       "access)"},
+      {"sim:7", kExitOk, "nothing wrong: the amplifier answers, volume=0 mute=0 word=0x0000"},
+      {"sim+novendor", kExitFailed,
+       "wrong: this board is not supported: no PCI function carries the board maker's subsystem vendor ID"},
+      {"sim:0", kExitFailed, "wrong: no SMBus controller of the program's families was found"},
+      {"sim+noamp", kExitFailed,
+       "wrong: the amplifier at 0x4A gives no answer: no acknowledge (through the program's own controller access)"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli({"--board", c.board, "doctor"});
+    EXPECT_EQ(run.Exit, c.exit) << c.board << ": " << run.Out;
+    ASSERT_FALSE(run.Out.empty()) << c.board;
+    EXPECT_TRUE(Lines(run.Out)[0].starts_with(c.first)) << c.board << ": " << run.Out;
+    // Every finding comes with what to do.
+    const std::vector<std::string> lines = Lines(run.Out);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].starts_with("wrong: ")) {
+        EXPECT_TRUE(i + 1 < lines.size() && lines[i + 1].starts_with("  do: ")) << lines[i];
+      }
+    }
+  }
+  EXPECT_EQ(Cli({"doctor", "now"}).Exit, kExitUsage);
+}
+
+#ifdef _WIN32
+// Under Wine the 32-bit build runs under WOW64 and installs the x64 image,
+// which the 32-bit driver host cannot load; the report keeps the driver's
+// message and the service's state, and the doctor says that 64-bit Windows
+// wants a signed driver. The 64-bit build's image loads, but no port
+// instruction runs in Wine's driver host, so nothing of the board is found.
+TEST(CliReport, HardwareBoardUnderWine) {
+  const CliRun report = Cli({"--board", "hw", "report"});
+  EXPECT_EQ(report.Exit, kExitOk) << report.Err;
+  EXPECT_NE(ReportValue(report.Out, "driver service NvkDrv101"), "(missing)") << report.Out;
+  EXPECT_TRUE(ReportValue(report.Out, "os").starts_with("Windows ")) << report.Out;
+  const CliRun doctor = Cli({"--board", "hw", "doctor"});
+  EXPECT_EQ(doctor.Exit, kExitFailed) << doctor.Out;
+  if (ProgramIs64Bit()) {
+    EXPECT_TRUE(Lines(doctor.Out).at(0).starts_with("wrong: this board is not supported")) << doctor.Out;
+  } else {
+    EXPECT_EQ(ReportSection(report.Out, "failures").at(0), ToUtf8(kDriverLoadFailedText)) << report.Out;
+    EXPECT_TRUE(Lines(doctor.Out).at(0).starts_with("wrong: 64-bit Windows loads only signed kernel drivers"))
+        << doctor.Out;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace lirrin::cli

@@ -258,6 +258,8 @@ TEST_F(LinuxTransportFiles, ConfigurationSpaceThroughTheFunctionsFile) {
 // guessed and nothing written.
 TEST_F(LinuxTransportFiles, ConfigurationFileThatCannotBeOpenedFails) {
   std::filesystem::create_directories(Directory + "/pci/0000:00:02.0/config");  // a directory, not a file
+  TOsHandle memoryDevice(open(MemoryPath().c_str(), O_RDWR | O_CLOEXEC));
+  Transport = std::make_unique<TLinuxHardwareTransport>(std::move(memoryDevice), Devices());
   u32 value = 7;
   EXPECT_FALSE(Transport->ReadPciConfig(0, 2, 0, 0, 4, value));
   EXPECT_EQ(value, 7u);
@@ -278,33 +280,6 @@ TEST_F(LinuxTransportFiles, EcamWindowIsServedFromTheConfigurationFiles) {
   const u32 written = 0xCAFEF00D;
   ASSERT_TRUE(Transport->WriteMemory(0xF0200400, &written, 4, kMemUnitDword));
   EXPECT_EQ(ReadFileAt(ConfigPath("0000:02:00.0"), 0x400, 4), (std::vector<u8>{0x0D, 0xF0, 0xFE, 0xCA}));
-}
-
-// The SMBus controller a kernel driver owns: an SMBus-class function with a
-// driver, or an ISA bridge with a driver and an I2C adapter of its own.
-TEST_F(LinuxTransportFiles, NamesTheKernelDriverThatOwnsTheSMBusController) {
-  const TLinuxDevices devices = Devices();
-  auto function = [&](const std::string& name, const char* classCode, const char* driver) {
-    const std::string directory = devices.PciDirectory + "/" + name;
-    std::filesystem::create_directories(directory);
-    std::ofstream(directory + "/class") << classCode << "\n";
-    if (driver != nullptr) {
-      std::filesystem::create_directories(Directory + "/drivers/" + driver);
-      std::filesystem::create_directory_symlink(Directory + "/drivers/" + driver, directory + "/driver");
-    }
-    return directory;
-  };
-  function("0000:00:1f.3", "0x0c0500", nullptr);
-  function("0000:00:02.0", "0x030000", "i915");
-  std::filesystem::create_directories(devices.PciDirectory + "/0000:00:02.0/i2c-3");  // a display's bus
-  EXPECT_EQ(KernelOwnedSMBusController(devices), "");
-  const std::string bridge = function("0000:00:11.0", "0x060100", "vt596_smbus");
-  EXPECT_EQ(KernelOwnedSMBusController(devices), "");  // a bridge without an adapter
-  std::filesystem::create_directories(bridge + "/i2c-0");
-  EXPECT_EQ(KernelOwnedSMBusController(devices), "vt596_smbus at 0000:00:11.0");
-  std::filesystem::remove_all(bridge);
-  function("0000:00:1f.4", "0x0c0500", "i801_smbus");
-  EXPECT_EQ(KernelOwnedSMBusController(devices), "i801_smbus at 0000:00:1f.4");
 }
 
 // The last page below 2^63 cannot be mapped (its end lies beyond the largest

@@ -1,0 +1,267 @@
+#include "cli/report_facts.h"
+
+#include <cstdlib>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "cli/word_paths.h"
+#include "hw/load_driver.h"
+#include "hw/read_write.h"
+#include "platform/acpi_base.h"
+#include "platform/nvk_bios_info.h"
+#include "platform/platform_check.h"
+#include "platform/smbios_base.h"
+#include "smbus/amp_word.h"
+#include "smbus/smbus.h"
+#include "smbus/system_lock.h"
+#include "support/module_info.h"
+#ifdef LIRRIN_LINUX_HARDWARE
+#include "hw/kernel_smbus_adapter.h"
+#endif
+
+namespace lirrin::cli {
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  std::string utf8;
+  for (wchar_t wide : text) {
+    const u32 c = static_cast<u32>(wide);
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | c >> 6);
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xE0 | c >> 12);
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+// The program's folder; inside the user's home folder it starts with "~",
+// so the user's name does not appear.
+std::string ProgramFolder() {
+  const std::string path = Utf8(ModulePath());
+  const std::size_t slash = path.find_last_of("/\\");
+  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
+#ifdef _WIN32
+  const char* home = std::getenv("USERPROFILE");
+#else
+  const char* home = std::getenv("HOME");
+#endif
+  const std::string homeFolder = home != nullptr ? home : "";
+  if (homeFolder.size() > 1 && folder.starts_with(homeFolder) &&
+      (folder.size() == homeFolder.size() || folder[homeFolder.size()] == '/' || folder[homeFolder.size()] == '\\')) {
+    folder.replace(0, homeFolder.size(), "~");
+  }
+  return folder.empty() ? "unknown" : folder;
+}
+
+std::string BuildText() {
+  std::string text = std::to_string(sizeof(void*) * 8) + "-bit";
+#ifdef _WIN32
+  text += " Windows";
+#else
+  text += " Linux";
+#endif
+#ifdef __VERSION__
+  text += ", compiler " __VERSION__;
+#endif
+#ifdef NDEBUG
+  text += ", optimised";
+#else
+  text += ", debug";
+#endif
+  return text;
+}
+
+// String `index` (1-based) of the SMBIOS structure that starts at `at`.
+std::string StructureString(const std::vector<u8>& table, std::size_t at, u8 index) {
+  if (index == 0) return "";
+  std::size_t position = at + table[at + 1];
+  for (u8 current = 1; position < table.size() && table[position] != 0; ++current) {
+    std::size_t end = position;
+    while (end < table.size() && table[end] != 0) ++end;
+    if (current == index) return std::string(table.begin() + static_cast<std::ptrdiff_t>(position),
+                                             table.begin() + static_cast<std::ptrdiff_t>(end));
+    position = end + 1;
+  }
+  return "";
+}
+
+// Manufacturer, product and version (string fields 04h, 05h, 06h) of the
+// first structure of `type`; serial numbers are left out.
+std::string SmbiosStrings(const std::vector<u8>& table, u8 type) {
+  for (std::size_t at = 0; at + 4 <= table.size() && table[at + 1] >= 4;) {
+    if (table[at] == 127) break;
+    if (table[at] == type && table[at + 1] >= 7 && at + table[at + 1] <= table.size()) {
+      std::string text;
+      for (std::size_t field = 4; field <= 6; ++field) {
+        const std::string value = StructureString(table, at, table[at + field]);
+        text += (field > 4 ? " / " : "") + (value.empty() ? std::string("-") : value);
+      }
+      return text;
+    }
+    // The formatted area, then the strings up to a double zero byte.
+    std::size_t next = at + table[at + 1];
+    while (next + 1 < table.size() && (table[next] != 0 || table[next + 1] != 0)) ++next;
+    at = next + 2;
+  }
+  return "none";
+}
+
+std::string VerdictReason(const TNvkSpec& platform, const TNvkBiosInfo& info) {
+  if (platform.IsSupported()) return "the board information block and the maker's PCI function are present";
+  if (!info.MakerDevicePresent()) return "no PCI function carries the board maker's subsystem vendor ID";
+  if (!info.BlockValid()) return "no valid board information block in the firmware area (E0000h..FFFFFh)";
+  return "the board information block's marker is not where the program looks for it";
+}
+
+// The I/O base of the first SMBus-class function, as its BARs read; some
+// families keep the base in another register, which only their base text
+// (run in a transaction) knows.
+std::string SMBusBase() {
+  TReadWrite& io = *TReadWrite::Instance();
+  for (PciAddress address : io.PciFunctions()) {
+    if ((io.ReadPciDword(address, 0x08) >> 16) != 0x0C05) continue;
+    for (u16 bar = 0x10; bar <= 0x24; bar += 4) {
+      const u32 value = io.ReadPciDword(address, bar);
+      if ((value & 1) != 0 && (value & 0xFFFC) != 0) {
+        return HexText(value & 0xFFFC, 4) + " (I/O BAR at " + HexText(bar, 2) + " of the SMBus function)";
+      }
+    }
+    return "not in an I/O BAR of the SMBus function";
+  }
+  return "not in a BAR (no SMBus-class PCI function; the family's own register holds it)";
+}
+
+// Another process holds the lock when a try without waiting fails for that
+// reason rather than for a lock that cannot be opened.
+void ProbeLock(TReportFacts& facts) {
+  TSystemLock lock(TSMBus::kDefaultLockName);
+  if (lock.Acquire(0)) {
+    lock.Release();
+    facts.Lock = "free";
+    return;
+  }
+  facts.LockHeld = lock.Problem().empty() || lock.Problem().find("held") != std::string::npos;
+  facts.Lock = facts.LockHeld ? "held by another process" : "cannot be opened or created";
+  facts.Failures.push_back("SMBus lock: " + facts.Lock);
+}
+
+void ProbeAmplifier(TReportFacts& facts, TWordPath* words, const std::string& route) {
+  std::string failure;
+  u16 word = 0;
+  facts.AmplifierProbed = true;
+  facts.AmplifierAnswered = words->ReadWord(amp::kAddress, amp::kCommand, word, failure);
+  if (facts.AmplifierAnswered) {
+    facts.Amplifier = "volume=" + std::to_string(amp::Volume(word)) + " mute=" + std::to_string(amp::IsMuted(word)) +
+                      " word=" + HexText(word, 4) + " (" + route + ")";
+  } else {
+    facts.Amplifier = "no answer: " + failure + " (" + route + ")";
+    facts.Failures.push_back("amplifier at " + HexText(amp::kAddress, 2) + ": " + failure);
+  }
+}
+
+void GatherBoard(TReportFacts& facts) {
+  const TNvkSpec& platform = *TNvkSpec::Instance();
+  const TNvkBiosInfo& info = *TNvkBiosInfo::Instance();
+  const TSmbiosBase& smbios = *TSmbiosBase::Instance();
+  const TAcpiBase& acpi = *TAcpiBase::Instance();
+  facts.Supported = platform.IsSupported();
+  facts.VerdictReason = facts.Reached ? VerdictReason(platform, info) : "the hardware cannot be reached";
+  if (!facts.Supported) facts.Failures.push_back("platform check: " + facts.VerdictReason);
+  facts.Model = ToUtf8(platform.ModelName());
+  facts.Bios = ToUtf8(info.Version());
+  facts.Date = ToUtf8(info.Date());
+  if (smbios.Found()) {
+    facts.Smbios = std::to_string(smbios.Version() >> 4) + "." + std::to_string(smbios.Version() & 0x0F) + " at " +
+                   HexText(smbios.TableAddress(), 8) + ", " + std::to_string(smbios.TableLength()) + " bytes";
+    facts.SystemStrings = SmbiosStrings(smbios.Table(), 1);
+    facts.BoardStrings = SmbiosStrings(smbios.Table(), 2);
+  } else {
+    facts.Smbios = facts.SystemStrings = facts.BoardStrings = "none";
+  }
+  for (const TAcpiBase::TTableEntry& table : acpi.Tables()) {
+    if (!table.Signature.empty()) facts.AcpiTables += (facts.AcpiTables.empty() ? "" : " ") + table.Signature;
+  }
+  if (facts.AcpiTables.empty()) facts.AcpiTables = "none";
+  facts.PciFunctions = PciFunctionLines();
+}
+
+void GatherSMBus(TReportFacts& facts, const TSession& session) {
+  const TSMBus& smbus = *TSMBus::Instance();
+  if (smbus.HasController()) {
+    facts.Family = ToUtf8(smbus.Controller().Name);
+    facts.Base = SMBusBase();
+  }
+  ProbeLock(facts);
+  const bool mayProbe = facts.Reached && (facts.Supported || session.Force);
+#ifdef LIRRIN_LINUX_HARDWARE
+  if (session.Board == "hw") {
+    const std::optional<TKernelSMBusOwner> owner = KernelOwnedSMBusController();
+    if (owner) {
+      facts.KernelOwner = owner->Text();
+      TKernelSMBusAdapter adapter;
+      facts.AdapterUsable = adapter.Open(*owner);
+      facts.Adapter = facts.AdapterUsable ? "/dev/" + adapter.AdapterName() + ", word transfers" : adapter.Problem();
+      if (!facts.AdapterUsable) facts.Failures.push_back("kernel adapter: " + adapter.Problem());
+      // Never raw I/O beside the kernel's driver: the kernel's adapter or nothing.
+      if (!mayProbe) {
+        facts.Amplifier = "not probed: the board is not supported";
+      } else if (!facts.AdapterUsable) {
+        facts.Amplifier = "not probed: the kernel's adapter cannot be used";
+      } else {
+        ProbeAmplifier(facts, MakeKernelWordPath(*owner).get(), "through " + adapter.AdapterName());
+      }
+      return;
+    }
+  }
+#endif
+  if (facts.Family.empty() && facts.Reached) facts.Failures.push_back("no SMBus controller family of the table matches");
+  if (!facts.Reached) {
+    facts.Amplifier = "not probed: the hardware cannot be reached";
+  } else if (!mayProbe) {
+    facts.Amplifier = "not probed: the board is not supported";
+  } else if (facts.Family.empty()) {
+    facts.Amplifier = "not probed: no SMBus controller";
+  } else if (facts.LockHeld) {
+    facts.Amplifier = "not probed: another process holds the SMBus lock";
+  } else {
+    ProbeAmplifier(facts, MakeEngineWordPath().get(), "through the program's own controller access");
+  }
+}
+
+}  // namespace
+
+TReportFacts GatherReportFacts(const TSession& session) {
+  TReportFacts facts;
+  facts.Version = LIRRIN_PROJECT_VERSION;
+  facts.Build = BuildText();
+  facts.Folder = ProgramFolder();
+  facts.System = QuerySystemFacts(kDriverName);
+  facts.Board = session.Board;
+  facts.RawRequested = session.ViaRaw;
+  // Reaching the board (Windows: loading the driver) shows its failure as
+  // a line of its own, at the start or at the first hardware request.
+  TReadWrite::Instance();
+  facts.Reached = session.Met->str().empty();
+  GatherBoard(facts);
+  GatherSMBus(facts, session);
+  // The lines the session met: its start's failure first, then the error
+  // boxes shown while the facts were read.
+  std::vector<std::string> met;
+  const std::string all = session.Met->str();
+  for (std::size_t start = 0; start < all.size();) {
+    const std::size_t end = all.find('\n', start);
+    met.push_back(all.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    start = end == std::string::npos ? all.size() : end + 1;
+  }
+  facts.Failures.insert(facts.Failures.begin(), met.begin(), met.end());
+  return facts;
+}
+
+}  // namespace lirrin::cli

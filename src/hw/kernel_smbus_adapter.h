@@ -1,0 +1,62 @@
+#pragma once
+// SMBus words through the kernel's own SMBus driver. While a kernel driver
+// (i2c-i801, i2c-piix4, ...) owns the chipset's SMBus controller, a second
+// master driving the same registers corrupts its transactions. The driver
+// offers the bus as an I2C adapter instead: a child i2c-N of the controller's
+// PCI function in sysfs, and, with the i2c-dev module, the device /dev/i2c-N,
+// on which the I2C_SMBUS request runs one word transfer serialised with the
+// kernel's own users of the bus. No port access or root is needed, only
+// permission on the device.
+
+#include <optional>
+#include <string>
+
+#include "hw/linux_hardware_transport.h"
+#include "support/os_handle.h"
+
+namespace lirrin {
+
+// The SMBus controller a kernel driver owns.
+struct TKernelSMBusOwner {
+  std::string Driver;    // "i801_smbus"
+  std::string Function;  // "0000:00:1f.3"
+
+  std::string Text() const { return Driver + " at " + Function; }
+};
+
+// The first SMBus controller (an SMBus-class function, or an ISA bridge that
+// carries an I2C adapter) that a kernel driver owns, in the order of the PCI
+// functions' names; nothing when the kernel drives none.
+std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices& devices = {});
+
+// One line for a failed I2C_SMBUS word transfer from its errno, in the words
+// the raw engine uses where they mean the same ("no acknowledge").
+std::string TransferFailureText(int error);
+
+class TKernelSMBusAdapter {
+ public:
+  // Finds the owner's adapter (the lowest-numbered i2c-N under its PCI
+  // function), opens its device and checks that it offers word transfers.
+  // False and a one-line Problem() saying what is missing and what to do.
+  bool Open(const TKernelSMBusOwner& owner, const TLinuxDevices& devices = {});
+
+  // `address` is the 8-bit slave address, as for the engine; the kernel
+  // takes the 7-bit one. False and a one-line Problem().
+  bool ReadWord(u8 address, u8 command, u16& word);
+  bool WriteWord(u8 address, u8 command, u16 word);
+
+  const std::string& Problem() const { return ProblemText; }
+  // "i2c-0" once found.
+  const std::string& AdapterName() const { return Adapter; }
+
+ private:
+  bool SelectSlave(u8 address);
+  bool Transfer(u8 readWrite, u8 command, u16& word);
+
+  TOsHandle Device;
+  std::string Adapter;
+  std::string AdapterDirectory;  // sysfs, for the driver of a claimed address
+  std::string ProblemText;
+};
+
+}  // namespace lirrin

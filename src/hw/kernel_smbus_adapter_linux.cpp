@@ -1,0 +1,222 @@
+#include "hw/kernel_smbus_adapter.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace lirrin {
+
+namespace {
+
+std::vector<std::string> DirectoryEntries(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* entries = opendir(directory.c_str());
+  if (entries == nullptr) return names;
+  while (const dirent* entry = readdir(entries)) names.emplace_back(entry->d_name);
+  closedir(entries);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The number of an adapter entry "i2c-N"; -1 for any other name.
+int AdapterNumber(const std::string& name) {
+  if (!name.starts_with("i2c-") || name.size() == 4) return -1;
+  const std::string digits = name.substr(4);
+  if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) return -1;
+  return std::atoi(digits.c_str());
+}
+
+std::string ReadLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  return line;
+}
+
+// The last component of the symbolic link `path` points to ("driver" links
+// name the driver so); empty when it is no link.
+std::string LinkTargetName(const std::string& path) {
+  char target[256];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+  if (length <= 0) return {};
+  const std::string text(target, static_cast<std::size_t>(length));
+  return text.substr(text.rfind('/') + 1);
+}
+
+bool Exists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0;
+}
+
+// The group named `gid` in the group file; empty when it is not listed.
+std::string GroupName(const std::string& groupFile, gid_t gid) {
+  std::ifstream file(groupFile);
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream fields(line);
+    std::string name, password, id;
+    if (std::getline(fields, name, ':') && std::getline(fields, password, ':') && std::getline(fields, id, ':') &&
+        id == std::to_string(gid)) {
+      return name;
+    }
+  }
+  return {};
+}
+
+// What lets a user open `node`: the device's own group when it has one
+// other than root's, or else a udev rule that gives the adapters one.
+std::string PermissionText(const std::string& node, const TLinuxDevices& devices) {
+  std::string text = "no permission to open " + node + ": run as root";
+  struct stat status {};
+  const std::string group = stat(node.c_str(), &status) == 0 ? GroupName(devices.GroupFile, status.st_gid) : "";
+  if (!group.empty() && group != "root" && (status.st_mode & S_IRGRP) && (status.st_mode & S_IWGRP)) {
+    return text + ", or add the user to the group '" + group + "' that owns it (usermod -aG " + group +
+           " USER, then log in again)";
+  }
+  return text + ", or give the adapters a group with a udev rule (KERNEL==\"i2c-[0-9]*\", GROUP=\"i2c\", "
+                "MODE=\"0660\") and add the user to that group";
+}
+
+}  // namespace
+
+std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices& devices) {
+  for (const std::string& name : DirectoryEntries(devices.PciDirectory)) {
+    u32 bus = 0, device = 0, function = 0;
+    if (!PciFunctionName(name, bus, device, function)) continue;
+    const std::string directory = devices.PciDirectory + "/" + name;
+    const std::string driver = LinkTargetName(directory + "/driver");
+    if (driver.empty()) continue;
+    const u32 classCode = static_cast<u32>(std::strtoul(ReadLine(directory + "/class").c_str(), nullptr, 16));
+    bool smbus = (classCode >> 8) == 0x0C05;
+    if (!smbus && (classCode >> 8) == 0x0601) {
+      // Bridges whose SMBus host lives in the bridge itself (PIIX4 style):
+      // the driver's I2C adapter is a child of the function.
+      const std::vector<std::string> children = DirectoryEntries(directory);
+      smbus = std::any_of(children.begin(), children.end(), [](const std::string& child) {
+        return AdapterNumber(child) >= 0;
+      });
+    }
+    if (smbus) return TKernelSMBusOwner{driver, name};
+  }
+  return std::nullopt;
+}
+
+// The kernel's SMBus drivers report a transfer's outcome through these codes
+// (the I2C core's fault-code conventions).
+std::string TransferFailureText(int error) {
+  switch (error) {
+    case ENXIO:      // SMBus adapters: the address was not acknowledged
+    case EREMOTEIO:  // I2C adapters: the same
+      return "no acknowledge";
+    case ETIMEDOUT:
+      return "the controller never finished";
+    case EAGAIN:
+      return "lost arbitration to another bus master";
+    case EBUSY:
+      return "the bus stayed busy";
+    case EPROTO:
+      return "the slave's answer broke the SMBus protocol";
+    case EBADMSG:
+      return "the packet error check failed";
+    case EOPNOTSUPP:
+      return "the adapter does not offer this transfer";
+    default:
+      return std::string("the transfer failed: ") + std::strerror(error);
+  }
+}
+
+bool TKernelSMBusAdapter::Open(const TKernelSMBusOwner& owner, const TLinuxDevices& devices) {
+  const std::string function = devices.PciDirectory + "/" + owner.Function;
+  int lowest = -1;
+  for (const std::string& child : DirectoryEntries(function)) {
+    const int number = AdapterNumber(child);
+    if (number >= 0 && (lowest < 0 || number < lowest)) lowest = number;
+  }
+  if (lowest < 0) {
+    ProblemText = "the kernel driver " + owner.Text() + " shows no I2C adapter in sysfs";
+    return false;
+  }
+  Adapter = "i2c-" + std::to_string(lowest);
+  AdapterDirectory = function + "/" + Adapter;
+  // i2c-dev gives each adapter a child of its class; without the module
+  // there is no device to open.
+  if (!Exists(AdapterDirectory + "/i2c-dev")) {
+    ProblemText = "the kernel module i2c-dev is not loaded: load it (modprobe i2c-dev) to reach " + Adapter + " of " +
+                  owner.Driver;
+    return false;
+  }
+  const std::string node = devices.DeviceDirectory + "/" + Adapter;
+  Device = TOsHandle(open(node.c_str(), O_RDWR | O_CLOEXEC));
+  if (!Device.Valid()) {
+    if (errno == EACCES || errno == EPERM) {
+      ProblemText = PermissionText(node, devices);
+    } else if (errno == ENOENT) {
+      ProblemText = node + " does not exist although i2c-dev is loaded (no devtmpfs or udev on /dev)";
+    } else {
+      ProblemText = "cannot open " + node + ": " + std::strerror(errno);
+    }
+    return false;
+  }
+  unsigned long functions = 0;
+  constexpr unsigned long kWordTransfers = I2C_FUNC_SMBUS_READ_WORD_DATA | I2C_FUNC_SMBUS_WRITE_WORD_DATA;
+  if (ioctl(Device.Native(), I2C_FUNCS, &functions) != 0) {
+    ProblemText = "cannot ask " + Adapter + " of " + owner.Driver + " for its transfers: " + std::strerror(errno);
+  } else if ((functions & kWordTransfers) != kWordTransfers) {
+    ProblemText = "the adapter " + Adapter + " of " + owner.Driver + " offers no SMBus word transfers";
+  } else {
+    return true;
+  }
+  Device = TOsHandle();
+  return false;
+}
+
+// I2C_SLAVE refuses an address that a kernel driver has claimed: that
+// driver expects to be the device's only user.
+bool TKernelSMBusAdapter::SelectSlave(u8 address) {
+  const unsigned slave = address >> 1;
+  if (ioctl(Device.Native(), I2C_SLAVE, slave) == 0) return true;
+  if (errno == EBUSY) {
+    char client[8], where[40];
+    std::snprintf(client, sizeof client, "-%04x", slave);
+    std::snprintf(where, sizeof where, "address 0x%02X (7-bit 0x%02x) on ", address & 0xFE, slave);
+    const std::string driver = LinkTargetName(AdapterDirectory + "/" + Adapter.substr(4) + client + "/driver");
+    ProblemText = where + Adapter + " is claimed by the kernel driver " + (driver.empty() ? "of a device" : driver);
+  } else {
+    ProblemText = std::string("cannot address the slave: ") + std::strerror(errno);
+  }
+  return false;
+}
+
+bool TKernelSMBusAdapter::Transfer(u8 readWrite, u8 command, u16& word) {
+  i2c_smbus_data data{};
+  data.word = word;
+  i2c_smbus_ioctl_data request{readWrite, command, I2C_SMBUS_WORD_DATA, &data};
+  if (ioctl(Device.Native(), I2C_SMBUS, &request) != 0) {
+    ProblemText = TransferFailureText(errno);
+    return false;
+  }
+  word = data.word;
+  return true;
+}
+
+bool TKernelSMBusAdapter::ReadWord(u8 address, u8 command, u16& word) {
+  return SelectSlave(address) && Transfer(I2C_SMBUS_READ, command, word);
+}
+
+bool TKernelSMBusAdapter::WriteWord(u8 address, u8 command, u16 word) {
+  return SelectSlave(address) && Transfer(I2C_SMBUS_WRITE, command, word);
+}
+
+}  // namespace lirrin
