@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "app/auto_run.h"
@@ -25,6 +26,8 @@ constexpr const wchar_t* kClassName = L"TMainForm";
 constexpr UINT_PTR kTimerId = 1;       // tmrDisable
 constexpr UINT kTimerIntervalMs = 1000;
 constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kAmpResultsMessage = WM_APP + 2;  // the worker has results
+constexpr auto kProbeInterval = std::chrono::milliseconds(1000);
 constexpr UINT kExitCommand = 1;       // Exit1
 constexpr UINT kBalloonTimeoutMs = 10000;
 #ifndef WM_DPICHANGED
@@ -96,9 +99,12 @@ void TMainForm::FormCreate() {
   Supported = TInitializer::Instance()->Supported();
   SetWindowTextW(lblVersion, (L"Version:" + ModuleVersion()).c_str());
   LoadValue();
-  WriteAmplifier(StoredWord);
   SetTimer(Window, kTimerId, kTimerIntervalMs, nullptr);
   if (!Supported) return;
+  AmpPort = std::make_unique<TSMBusAmpPort>([]() -> TSMBus& { return *TSMBus::Instance(); });
+  Amp = std::make_unique<TAmpWorker>(*AmpPort, StoredWord, kProbeInterval,
+                                     [window = Window] { PostMessageW(window, kAmpResultsMessage, 0, 0); });
+  NewestRequest = Amp->Write(StoredWord);
   const HICON icon =
       static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
@@ -109,6 +115,16 @@ void TMainForm::FormCreate() {
 }
 
 TMainForm::~TMainForm() {
+  // The words posted last still go out, and a written one is the word to keep.
+  if (Amp) {
+    Amp->Stop();
+    for (const TAmpResult& result : Amp->TakeResults()) {
+      if (result.Answered && result.Kind != TAmpResult::TKind::Read && result.Kind != TAmpResult::TKind::Probed) {
+        StoredWord = result.Word;
+      }
+    }
+    Amp.reset();
+  }
   SaveValue();
   TrayIcon.reset();
   if (Window != nullptr) DestroyWindow(Window);
@@ -139,10 +155,7 @@ void TMainForm::FormShow() {
   }
   SetWindowPos(Window, nullptr, 0, 0, Scaled(kOuterSize.cx, Dpi), Scaled(kOuterSize.cy, Dpi),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  u16 word = 0;
-  ReadAmplifier(word);  // a failed read shows the word 0
-  VolumeBar.SetPosition(static_cast<int>(amp::Volume(word)));
-  ShowPicture(amp::IsMuted(word));
+  NewestRequest = Amp->Read();  // the result shows the word; a failed read shows 0
 }
 
 void TMainForm::Layout() {
@@ -165,42 +178,56 @@ void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOM
 
 // --- The amplifier -------------------------------------------------------------------------
 
-bool TMainForm::ReadAmplifier(u16& word) { return Supported && amp::ReadWord(*TSMBus::Instance(), word); }
+void TMainForm::VolumeBarChange() { NewestRequest = Amp->Write(amp::WordForVolume(static_cast<u32>(VolumeBar.Position()))); }
 
-bool TMainForm::WriteAmplifier(u16 word) { return Supported && amp::WriteWord(*TSMBus::Instance(), word); }
+// The mute button works on the word the amplifier holds when the worker
+// gets to it.
+void TMainForm::ImgVolClick() { NewestRequest = Amp->ToggleMute(); }
 
-void TMainForm::VolumeBarChange() {
-  const u16 word = amp::WordForVolume(static_cast<u32>(VolumeBar.Position()));
-  if (WriteAmplifier(word)) StoredWord = word;
-  if (!SaveValue()) Close();
-  ShowPicture(false);
+void TMainForm::AmpResults() {
+  if (!Amp) return;
+  for (const TAmpResult& result : Amp->TakeResults()) AmpResult(result);
 }
 
-// The mute button works on the word the amplifier holds now. The registry
-// learns the mute state at the next save.
-void TMainForm::ImgVolClick() {
-  u16 word = 0;
-  ReadAmplifier(word);
-  word = amp::MuteToggled(word);
+// A written word is the word to keep, saved at once, so that neither a
+// crash nor a kill loses a volume or a mute click. The slider and the
+// picture follow what the amplifier holds, except while a newer request is
+// on its way: the user's latest move stays shown.
+void TMainForm::AmpResult(const TAmpResult& result) {
+  const bool newest = result.Serial == NewestRequest;
+  switch (result.Kind) {
+    case TAmpResult::TKind::Written:
+    case TAmpResult::TKind::MuteToggled:
+      if (result.Answered) {
+        StoredWord = result.Word;
+        if (newest) ShowWord(result.Word);
+      }
+      if ((result.Answered || result.Kind == TAmpResult::TKind::Written) && !SaveValue()) Close();
+      break;
+    case TAmpResult::TKind::Read:
+      if (newest) ShowWord(result.Word);
+      break;
+    case TAmpResult::TKind::Probed:
+      // Controls that would only talk to a silent amplifier take no input.
+      EnableWindow(ImgVol.Handle(), result.Answered);
+      EnableWindow(VolumeBar.Handle(), result.Answered);
+      if (result.Answered && newest) ShowWord(result.Word);
+      break;
+  }
+}
+
+void TMainForm::ShowWord(u16 word) {
+  VolumeBar.ShowPosition(static_cast<int>(amp::Volume(word)));
   ShowPicture(amp::IsMuted(word));
-  if (WriteAmplifier(word)) StoredWord = word;
 }
 
-// Once a second: the first tick moves the panel to the tray; every tick
-// probes the amplifier, takes the controls away while it does not answer,
-// and puts the remembered word back when it does.
+// Once a second: the first tick moves the panel to the tray. The probe of
+// the amplifier runs on the worker.
 void TMainForm::tmrDisableTimer() {
   if (PendingMinimize) {
     MinimizeToTray();
     PendingMinimize = false;
   }
-  u16 probe = 0;
-  const bool answers = ReadAmplifier(probe);
-  EnableWindow(ImgVol.Handle(), answers);
-  EnableWindow(VolumeBar.Handle(), answers);
-  if (!answers) return;
-  VolumeBar.SetPosition(static_cast<int>(amp::Volume(StoredWord)));
-  WriteAmplifier(StoredWord);
 }
 
 // --- Tray ----------------------------------------------------------------------------------
@@ -336,6 +363,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
       if (wParam == kTimerId) tmrDisableTimer();
+      return 0;
+    case kAmpResultsMessage:
+      AmpResults();
       return 0;
     case WM_VSCROLL:
       if (reinterpret_cast<HWND>(lParam) == VolumeBar.Handle()) VolumeBar.Scrolled();

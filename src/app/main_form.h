@@ -7,8 +7,10 @@
 //
 // It owns the amplifier word: it writes the remembered word at start, reads
 // the amplifier to show its state, writes a new word on every slider move
-// or mute click, puts the remembered word back once a second, and keeps it
-// per user in the registry. It registers the start at logon on a supported
+// or mute click, has the remembered word put back once a second, and keeps
+// it per user in the registry. It never waits for the SMBus: every
+// transaction runs on the amplifier's worker thread (smbus/amp_worker.h),
+// and the panel shows what the results say the amplifier holds. It registers the start at logon on a supported
 // board and removes it when it closes normally, and it answers three
 // requests that other processes post to the application window
 // (requests.h).
@@ -23,6 +25,7 @@
 #include "app/png_picture.h"
 #include "app/tray_icon.h"
 #include "app/volume_bar.h"
+#include "smbus/amp_worker.h"
 #include "support/types.h"
 
 namespace lirrin {
@@ -32,7 +35,8 @@ class TMainForm {
   // Builds the window and its controls, then runs FormCreate: the platform
   // verdict, the stored word to the amplifier, the timer, the logon start.
   explicit TMainForm(TApplication& application);
-  // Saves the stored word, also when the session ends.
+  // Lets the worker finish what was posted, then saves the stored word,
+  // also when the session ends.
   ~TMainForm();
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -63,10 +67,13 @@ class TMainForm {
   void LoadValue();
   bool SaveValue();
 
-  // Amplifier transactions; on a board that is not supported nothing is
-  // sent to the SMBus at all.
-  bool ReadAmplifier(u16& word);
-  bool WriteAmplifier(u16 word);
+  // The worker's results, oldest first; `result` as it changes the panel,
+  // the stored word and the registry.
+  void AmpResults();
+  void AmpResult(const TAmpResult& result);
+  // The panel shows `word`: the slider's volume (without a change event)
+  // and the picture.
+  void ShowWord(u16 word);
 
   void Layout();
   void ShowPicture(bool muted);
@@ -82,6 +89,12 @@ class TMainForm {
   TPngPicture ImgMute;
   std::unique_ptr<TTrayIcon> TrayIcon;
   HMENU PopupMenu = nullptr;
+
+  // The amplifier's worker; only on a supported board, so that nothing
+  // reaches the SMBus of a board that was not recognised.
+  std::unique_ptr<TSMBusAmpPort> AmpPort;
+  std::unique_ptr<TAmpWorker> Amp;
+  u32 NewestRequest = 0;  // the serial of the newest request posted to Amp
 
   bool Supported = false;
   u16 StoredWord = 0;

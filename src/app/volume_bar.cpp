@@ -43,6 +43,11 @@ void TVolumeBar::SetPosition(int position) {
   if (OnChange) OnChange();
 }
 
+void TVolumeBar::ShowPosition(int position) {
+  Shown = std::clamp(position, 0, kMaximum);
+  SendMessageW(Window, TBM_SETPOS, TRUE, kMaximum - Shown);
+}
+
 void TVolumeBar::Scrolled() {
   const int position = ControlPosition();
   if (position == Shown) return;
