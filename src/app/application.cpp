@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/requests.h"
 #include "app/resource_ids.h"
 
 namespace lirrin {
@@ -56,6 +57,22 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
   }
   auto* application = reinterpret_cast<TApplication*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
+    case kCloseRequest:
+    case kRestoreRequest:
+    case kRemoveLogonRequest:
+      if (application != nullptr && application->Requests &&
+          Guarded([&] { return static_cast<LRESULT>(application->Requests(message)); })) {
+        return 0;
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_CLOSE:
+      // From the task bar button's menu, or sent by another program: the
+      // program ends the way a close request ends it, never by losing its
+      // windows while the process runs on.
+      if (application != nullptr && application->Requests) {
+        Guarded([&] { return static_cast<LRESULT>(application->Requests(kCloseRequest)); });
+      }
+      return 0;
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:

@@ -13,6 +13,7 @@
 #include "app/main_form.h"
 #include "app/png_picture.h"
 #include "app/program_board.h"
+#include "app/requests.h"
 #include "support/debug_console.h"
 #include "support/message_box.h"
 #include "support/text.h"
@@ -32,8 +33,21 @@ void RunProgram(HINSTANCE instance) {
   lirrin::TApplication application(instance);
   application.Initialize(kTitle);
   lirrin::AnswerGlobalCloseRequest(application.Handle());
+  // A close request that comes while the board is connected or the panel
+  // is built (an error box may be open then) ends the boxes at once and the
+  // program as soon as the panel exists, through the panel's close.
+  std::unique_ptr<lirrin::TMainForm> form;
+  bool closeRequested = false;
+  application.SetRequestHandler([&](UINT request) {
+    if (form) return form->ApplicationRequest(request);
+    if (request != lirrin::kCloseRequest) return false;
+    closeRequested = true;
+    application.Terminate();
+    return true;
+  });
   const auto board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
-  auto form = std::make_unique<lirrin::TMainForm>(application);
+  form = std::make_unique<lirrin::TMainForm>(application);
+  if (closeRequested) form->ApplicationRequest(lirrin::kCloseRequest);
   application.SetMessageHook([&form](const MSG& message) { return form->ApplicationEventsMessage(message); });
   // At logoff or shutdown only the destruction runs: it saves the word.
   application.SetEndSessionHandler([&form] { form.reset(); });

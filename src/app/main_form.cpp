@@ -109,6 +109,9 @@ void TMainForm::FormCreate() {
       static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   TrayIcon = std::make_unique<TTrayIcon>(Window, kTrayMessage, icon, Application.Title());
+  TrayWheel = std::make_unique<TTrayWheel>(*TrayIcon, [this](int steps) {
+    if (IsWindowEnabled(VolumeBar.Handle())) VolumeBar.SetPosition(VolumeBar.Position() + steps);
+  });
   Clicker = std::make_unique<TMouseClicker>();
   PendingMinimize = true;
   SetAutoRun(true);
@@ -126,6 +129,7 @@ TMainForm::~TMainForm() {
     Amp.reset();
   }
   SaveValue();
+  TrayWheel.reset();
   TrayIcon.reset();
   if (Window != nullptr) DestroyWindow(Window);
   if (PopupMenu != nullptr) DestroyMenu(PopupMenu);
@@ -221,12 +225,15 @@ void TMainForm::ShowWord(u16 word) {
   ShowPicture(amp::IsMuted(word));
 }
 
-// Once a second: the first tick moves the panel to the tray. The probe of
-// the amplifier runs on the worker.
+// Once a second: the first tick moves the panel to the tray; later ticks
+// add the icon again while the tray refuses it (a start at logon before
+// the task bar is ready). The probe of the amplifier runs on the worker.
 void TMainForm::tmrDisableTimer() {
   if (PendingMinimize) {
     MinimizeToTray();
     PendingMinimize = false;
+  } else if (TrayIcon) {
+    TrayIcon->Retry();
   }
 }
 
@@ -278,14 +285,17 @@ void TMainForm::TrayIconMenu() {
       TrackPopupMenu(PopupMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
   // Lets the menu close properly when the user clicks elsewhere.
   PostMessageW(Window, WM_NULL, 0, 0);
-  if (command == kExitCommand) Exit1Click();
+  if (command == kExitCommand && !Closing) Exit1Click();
 }
 
 void TMainForm::RestoreFromTray() {
+  EndMenu();  // an open tray menu would keep the panel from the foreground
   Application.Restore();
   ShowWindow(Window, SW_SHOW);
   SetForegroundWindow(Window);
 }
+
+void TMainForm::PutAway() { ShowWindow(Window, SW_HIDE); }
 
 // --- Ending --------------------------------------------------------------------------------
 
@@ -299,6 +309,7 @@ void TMainForm::Exit1Click() {
 void TMainForm::Close() {
   if (Closing) return;
   Closing = true;
+  EndMenu();  // a tray menu open now ends with the program
   FormClose();
   KillTimer(Window, kTimerId);
   ShowWindow(Window, SW_HIDE);
@@ -333,8 +344,8 @@ bool TMainForm::SaveValue() { return SaveStoredValue(u32{StoredUpperBits} << 16 
 
 // --- Messages ------------------------------------------------------------------------------
 
-bool TMainForm::ApplicationEventsMessage(const MSG& message) {
-  switch (message.message) {
+bool TMainForm::ApplicationRequest(UINT request) {
+  switch (request) {
     case kCloseRequest:
       Close();
       return true;
@@ -347,6 +358,18 @@ bool TMainForm::ApplicationEventsMessage(const MSG& message) {
     default:
       return false;
   }
+}
+
+// Escape on the panel, whichever control has the keys, puts it away; Tab
+// moves the keys between the controls.
+bool TMainForm::ApplicationEventsMessage(const MSG& message) {
+  if (message.hwnd == nullptr || GetAncestor(message.hwnd, GA_ROOT) != Window) return false;
+  if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
+    PutAway();
+    return true;
+  }
+  // Tab between the slider and the mute button, as in a dialog.
+  return IsDialogMessageW(Window, const_cast<MSG*>(&message)) != FALSE;
 }
 
 LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -374,7 +397,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       // Losing activation hides the panel: a click anywhere else puts it
       // away. Gaining it gives the slider the keys.
       if (LOWORD(wParam) == WA_INACTIVE) {
-        ShowWindow(Window, SW_HIDE);
+        PutAway();
       } else {
         SetFocus(VolumeBar.Handle());
       }
@@ -387,7 +410,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CLOSE:
-      Close();
+      // Alt+F4 and every other close of the panel only put it away: the
+      // program ends by Exit, the close request or "/UNINSTALL" alone.
+      PutAway();
       return 0;
     case kTrayMessage:
       switch (LOWORD(lParam)) {
@@ -395,8 +420,16 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_LBUTTONDBLCLK:
           TrayIconClick();
           break;
+        case NIN_KEYSELECT:
+          // Enter or Space on the icon (Enter may come twice): the panel
+          // opens as for a click, once.
+          if (!IsWindowVisible(Window)) TrayIconClick();
+          break;
         case WM_RBUTTONUP:
           TrayIconMenu();
+          break;
+        case WM_MOUSEMOVE:
+          if (TrayWheel) TrayWheel->Hovered();
           break;
         default:
           break;

@@ -24,6 +24,7 @@
 #include "app/picture_button.h"
 #include "app/png_picture.h"
 #include "app/tray_icon.h"
+#include "app/tray_wheel.h"
 #include "app/volume_bar.h"
 #include "smbus/amp_worker.h"
 #include "support/types.h"
@@ -43,6 +44,9 @@ class TMainForm {
 
   // The first showing: FormShow, then the panel centred on the desktop.
   void Show();
+  // A request posted to the application window (requests.h); true marks
+  // it handled.
+  bool ApplicationRequest(UINT request);
   // The application's hook on posted messages; true marks one handled.
   bool ApplicationEventsMessage(const MSG& message);
 
@@ -63,6 +67,8 @@ class TMainForm {
   void Close();
   void FormClose();
   void RestoreFromTray();
+  // Puts the panel away, as a click elsewhere does.
+  void PutAway();
   void SetAutoRun(bool on);
   void LoadValue();
   bool SaveValue();
@@ -88,6 +94,7 @@ class TMainForm {
   TPngPicture ImgNOMute;
   TPngPicture ImgMute;
   std::unique_ptr<TTrayIcon> TrayIcon;
+  std::unique_ptr<TTrayWheel> TrayWheel;  // the wheel over the icon
   HMENU PopupMenu = nullptr;
 
   // The amplifier's worker; only on a supported board, so that nothing

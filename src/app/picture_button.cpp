@@ -20,7 +20,9 @@ void TPictureButton::Create(HWND parent, HINSTANCE instance) {
     windowClass.lpszClassName = kClassName;
     RegisterClassExW(&windowClass);
   }
-  Window = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent, nullptr, instance, this);
+  // The text is the button's name for screen readers.
+  Window = CreateWindowExW(0, kClassName, L"Mute", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, parent, nullptr,
+                           instance, this);
 }
 
 void TPictureButton::Show(const TPngPicture* picture) {
@@ -41,6 +43,23 @@ void TPictureButton::Paint() {
   const HGDIOBJ old = SelectObject(memory, bitmap);
   FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
   if (Picture != nullptr) Picture->Draw(memory, client);
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof contrast;
+  if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+      (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0) {
+    // The black button vanishes on a dark high-contrast face: its outline
+    // in the scheme's text colour keeps it in sight.
+    const HGDIOBJ pen = SelectObject(memory, CreatePen(PS_SOLID, 2, GetSysColor(COLOR_BTNTEXT)));
+    const HGDIOBJ brush = SelectObject(memory, GetStockObject(NULL_BRUSH));
+    Ellipse(memory, client.left + 1, client.top + 1, client.right - 1, client.bottom - 1);
+    SelectObject(memory, brush);
+    DeleteObject(SelectObject(memory, pen));
+  }
+  if (GetFocus() == Window) {
+    RECT focus = client;
+    InflateRect(&focus, -1, -1);
+    DrawFocusRect(memory, &focus);
+  }
   BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
   SelectObject(memory, old);
   DeleteObject(bitmap);
@@ -62,7 +81,18 @@ LRESULT CALLBACK TPictureButton::WindowProc(HWND window, UINT message, WPARAM wP
         return 0;
       case WM_ERASEBKGND:
         return 1;
+      case WM_SETFOCUS:
+      case WM_KILLFOCUS:
+        InvalidateRect(window, nullptr, FALSE);  // the focus rectangle
+        return 0;
+      case WM_GETDLGCODE:
+        return DLGC_WANTCHARS;  // Space is the button's, Tab and the arrows move on
+      case WM_KEYUP:
+        // Space toggles as a click does, when it is let go.
+        if (wParam == VK_SPACE && IsWindowEnabled(window) && button->OnClick) button->OnClick();
+        return 0;
       case WM_LBUTTONDOWN:
+        SetFocus(window);
         button->Pressed = true;
         SetCapture(window);
         return 0;

@@ -1,7 +1,9 @@
 #pragma once
 // TPictureButton: the round mute button, a child window that shows one of
 // two PNG pictures stretched to its size and reports a click (a press and
-// release of the left button inside it). Disabled, it takes no clicks.
+// release of the left button inside it, or Space while it has the keyboard
+// focus, which Tab gives it). Disabled, it takes no clicks. Its text,
+// "Mute", names it for screen readers.
 
 #include <windows.h>
 

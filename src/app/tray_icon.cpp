@@ -15,10 +15,29 @@ void CopyText(wchar_t* target, std::size_t capacity, const std::wstring& text) {
   target[capacity - 1] = L'\0';
 }
 
+// Lets `message` reach `window` from processes of a lower integrity level.
+// Looked up at run time: Windows 7 has the per-window filter, Vista only
+// the per-process one, and XP, without such levels, neither.
+void AllowFromLowerIntegrity(HWND window, UINT message) {
+  constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, and MSGFLT_ADD of the older call
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  using TPerWindow = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  using TPerProcess = BOOL(WINAPI*)(UINT, DWORD);
+  if (const auto perWindow =
+          reinterpret_cast<TPerWindow>(reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")))) {
+    perWindow(window, message, kAllow, nullptr);
+  } else if (const auto perProcess = reinterpret_cast<TPerProcess>(
+                 reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")))) {
+    perProcess(message, kAllow);
+  }
+}
+
 }  // namespace
 
 TTrayIcon::TTrayIcon(HWND owner, UINT callbackMessage, HICON icon, const std::wstring& tip)
-    : Owner(owner), CallbackMessage(callbackMessage), Icon(icon), Tip(tip) {}
+    : Owner(owner), CallbackMessage(callbackMessage), Icon(icon), Tip(tip) {
+  AllowFromLowerIntegrity(owner, TaskbarCreatedMessage());
+}
 
 TTrayIcon::~TTrayIcon() { Hide(); }
 
@@ -32,17 +51,28 @@ NOTIFYICONDATAW TTrayIcon::Data() const {
   return data;
 }
 
-void TTrayIcon::Show() {
-  if (Added) return;
+bool TTrayIcon::Show() {
+  Wanted = true;
+  if (Added) return true;
   NOTIFYICONDATAW data = Data();
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = CallbackMessage;
   data.hIcon = Icon;
   CopyText(data.szTip, std::size(data.szTip), Tip);
-  Added = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  // A tray that restarted may still hold an icon of ours from before.
+  Added = Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+  if (Added) {
+    // The version 3 behaviour (XP has it): the icon takes the keyboard, and
+    // Enter or Space on it reports NIN_KEYSELECT.
+    NOTIFYICONDATAW version = Data();
+    version.uVersion = NOTIFYICON_VERSION;
+    Shell_NotifyIconW(NIM_SETVERSION, &version);
+  }
+  return Added;
 }
 
 void TTrayIcon::Hide() {
+  Wanted = false;
   if (!Added) return;
   NOTIFYICONDATAW data = Data();
   Shell_NotifyIconW(NIM_DELETE, &data);
@@ -59,10 +89,32 @@ void TTrayIcon::ShowBalloon(const std::wstring& text, UINT timeoutMs) {
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
+void TTrayIcon::Retry() {
+  if (Wanted && !Added) Show();
+}
+
 void TTrayIcon::Recreate() {
-  if (!Added) return;
+  if (!Wanted) return;
   Added = false;
   Show();
+}
+
+std::optional<RECT> TTrayIcon::ScreenRect() const {
+  // NOTIFYICONIDENTIFIER, declared here: older headers lack it as XP does.
+  struct TIdentifier {
+    DWORD cbSize;
+    HWND hWnd;
+    UINT uID;
+    GUID guidItem;
+  };
+  using TGetRect = HRESULT(WINAPI*)(const TIdentifier*, RECT*);
+  static const auto getRect = reinterpret_cast<TGetRect>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"shell32.dll"), "Shell_NotifyIconGetRect")));
+  if (getRect == nullptr || !Added) return std::nullopt;
+  const TIdentifier identifier{sizeof identifier, Owner, kIconId, {}};
+  RECT rect;
+  if (FAILED(getRect(&identifier, &rect)) || IsRectEmpty(&rect)) return std::nullopt;
+  return rect;
 }
 
 UINT TTrayIcon::TaskbarCreatedMessage() {

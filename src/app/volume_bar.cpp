@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/application.h"
+#include "app/wheel.h"
 
 namespace lirrin {
 
@@ -18,7 +19,8 @@ constexpr const wchar_t* kProperty = L"LirrinVolumeBar";
 
 void TVolumeBar::Create(HWND parent, HINSTANCE instance) {
   // No tick marks and no position tip: the picture below tells the state.
-  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS, 0,
+  // The text is the slider's name for screen readers.
+  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"Volume", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS, 0,
                            0, 0, 0, parent, nullptr, instance, nullptr);
   SendMessageW(Window, TBM_SETRANGEMIN, FALSE, 0);
   SendMessageW(Window, TBM_SETRANGEMAX, FALSE, kMaximum);
@@ -48,6 +50,11 @@ void TVolumeBar::ShowPosition(int position) {
   SendMessageW(Window, TBM_SETPOS, TRUE, kMaximum - Shown);
 }
 
+void TVolumeBar::Wheel(int delta) {
+  const int steps = TakeWheelSteps(WheelDelta, delta);
+  if (steps != 0) SetPosition(Position() + steps);
+}
+
 void TVolumeBar::Scrolled() {
   const int position = ControlPosition();
   if (position == Shown) return;
@@ -68,13 +75,9 @@ LRESULT CALLBACK TVolumeBar::SubclassProc(HWND window, UINT message, WPARAM wPar
           return 0;
         }
         break;
-      case WM_MOUSEWHEEL: {
-        bar->WheelDelta += GET_WHEEL_DELTA_WPARAM(wParam);
-        const int steps = bar->WheelDelta / WHEEL_DELTA;
-        bar->WheelDelta -= steps * WHEEL_DELTA;
-        if (steps != 0) bar->SetPosition(bar->Position() + steps);
+      case WM_MOUSEWHEEL:
+        bar->Wheel(GET_WHEEL_DELTA_WPARAM(wParam));
         return 0;
-      }
       case WM_NCDESTROY:
         RemovePropW(window, kProperty);
         break;

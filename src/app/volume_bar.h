@@ -33,6 +33,8 @@ class TVolumeBar {
 
   // The parent forwards the control's WM_VSCROLL notifications here.
   void Scrolled();
+  // A wheel movement of `delta` (a notch is 120), on the bar or elsewhere.
+  void Wheel(int delta);
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

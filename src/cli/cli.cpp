@@ -17,10 +17,11 @@ namespace lirrin::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] COMMAND [ARGS]\n"
+    "usage: lirrin-cli [--board BOARD] [--state FILE] [--realtime] [--debug] [--force] COMMAND [ARGS]\n"
     "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
     "         +noamp, +stuck, +nomarker, +novendor, +noacpi fault switches,\n"
     "         or hw (real hardware)\n"
+    "  --realtime: a simulated board's delays take real time, as on hardware\n"
     "  --force: skip the platform check before SMBus commands (diagnostics)\n"
     "commands:\n"
     "  platform                     board identification and ACPI tables\n"
@@ -62,6 +63,7 @@ struct TOptions {
   std::string StateFile;
   bool Debug = false;
   bool Force = false;
+  bool RealTime = false;
   std::vector<std::string> Command;
 };
 
@@ -74,6 +76,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
       options.Debug = true;
     } else if (arg == "--force") {
       options.Force = true;
+    } else if (arg == "--realtime") {
+      options.RealTime = true;
     } else if (arg == "--board" || arg == "--state") {
       if (i + 1 >= args.size()) {
         err << "lirrin-cli: " << arg << " needs a value\n";
@@ -156,6 +160,7 @@ class TBoardSession {
     std::string error;
     Board = sim::MakeBoard(options.Board, options.StateFile, error);
     if (!Board) err << "lirrin-cli: " << error << "\n";
+    if (Board && options.RealTime) Board->Clock().RunInRealTime();
     return Board;
   }
 

@@ -3,12 +3,15 @@
 #include <utility>
 
 #include "smbus/amp_word.h"
+#include "smbus/smbus.h"
 
 namespace lirrin {
 
 bool TSMBusAmpPort::Read(u16& word) { return amp::ReadWord(Engine(), word); }
 
 bool TSMBusAmpPort::Write(u16 word) { return amp::WriteWord(Engine(), word); }
+
+bool TSMBusAmpPort::HeldElsewhere() { return Engine().LastFailure() == TSMBusFailure::LockNotHad; }
 
 TAmpWorker::TAmpWorker(TAmpPort& port, u16 remembered, std::chrono::milliseconds probeInterval,
                        std::function<void()> resultsReady)
@@ -64,31 +67,44 @@ void TAmpWorker::Run() {
       const TRequest request = Requests.front();
       Requests.pop_front();
       lock.unlock();
-      const TAmpResult result = Serve(request);
-      served = request.Serial;
+      const std::optional<TAmpResult> result = Serve(request);
       lock.lock();
-      Deliver(result, lock);
+      if (!result) {
+        Retry(request);
+        continue;
+      }
+      served = request.Serial;
+      Deliver(*result, lock);
     } else if (Stopping) {
       return;
     } else if (TSteady::now() >= nextProbe) {
       lock.unlock();
-      const TAmpResult result = Probe(served);
+      const std::optional<TAmpResult> result = Probe(served);
       nextProbe = TSteady::now() + ProbeInterval;
       lock.lock();
-      Deliver(result, lock);
+      if (result) Deliver(*result, lock);
     }
   }
 }
 
-TAmpResult TAmpWorker::Serve(const TRequest& request) {
+// With the lock held: back to the front of the queue, unless a newer
+// volume word waits there already. On the way out nothing is retried: the
+// program must end.
+void TAmpWorker::Retry(const TRequest& request) {
+  if (Stopping) return;
+  if (request.Kind == TAmpResult::TKind::Written && !Requests.empty() && Requests.front().Kind == request.Kind) return;
+  Requests.push_front(request);
+}
+
+std::optional<TAmpResult> TAmpWorker::Serve(const TRequest& request) {
   TAmpResult result{request.Kind, false, request.Word, request.Serial};
   switch (request.Kind) {
     case TAmpResult::TKind::Written:
       result.Answered = Port.Write(request.Word);
       break;
     case TAmpResult::TKind::MuteToggled: {
-      u16 word = 0;  // a failed read toggles the word 0
-      Port.Read(word);
+      u16 word = 0;  // a silent amplifier toggles the word 0
+      if (!Port.Read(word) && Port.HeldElsewhere()) return std::nullopt;
       result.Word = amp::MuteToggled(word);
       result.Answered = Port.Write(result.Word);
       break;
@@ -99,15 +115,17 @@ TAmpResult TAmpWorker::Serve(const TRequest& request) {
     case TAmpResult::TKind::Probed:
       break;  // never posted
   }
+  if (!result.Answered && Port.HeldElsewhere()) return std::nullopt;
   if (result.Answered && request.Kind != TAmpResult::TKind::Read) Remembered = result.Word;
   return result;
 }
 
-TAmpResult TAmpWorker::Probe(u32 serial) {
+std::optional<TAmpResult> TAmpWorker::Probe(u32 serial) {
   u16 scratch = 0;
   const bool answered = Port.Read(scratch);
+  if (!answered && Port.HeldElsewhere()) return std::nullopt;
   if (answered) Port.Write(Remembered);
-  return {TAmpResult::TKind::Probed, answered, Remembered, serial};
+  return TAmpResult{TAmpResult::TKind::Probed, answered, Remembered, serial};
 }
 
 void TAmpWorker::Deliver(const TAmpResult& result, std::unique_lock<std::mutex>& lock) {

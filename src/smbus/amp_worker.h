@@ -15,6 +15,12 @@
 // wanted word is the one that lands. A mute toggle is never merged: it
 // works on the word the amplifier holds after everything posted before it.
 //
+// Another program may hold the system-wide SMBus lock for longer than a
+// transaction waits for it (monitoring tools do). A request that failed
+// only for that is tried again, unless a newer volume word has replaced
+// it, so the word lands once the lock is free; a probe that failed for it
+// tells nothing and reports nothing.
+//
 // Once per probe interval, when no request is waiting, the worker probes
 // the amplifier with a read and, when it answers, writes the remembered
 // word again: the amplifier loses its register when the board's power
@@ -27,6 +33,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -43,6 +50,9 @@ class TAmpPort {
   // A failed read leaves `word` untouched.
   virtual bool Read(u16& word) = 0;
   virtual bool Write(u16 word) = 0;
+  // The last Read or Write failed only because another program held the
+  // SMBus lock all the while it waited.
+  virtual bool HeldElsewhere() = 0;
 };
 
 // Through an SMBus engine that `engine` gives on the worker's thread, so
@@ -52,6 +62,7 @@ class TSMBusAmpPort final : public TAmpPort {
   explicit TSMBusAmpPort(std::function<TSMBus&()> engine) : Engine(std::move(engine)) {}
   bool Read(u16& word) override;
   bool Write(u16 word) override;
+  bool HeldElsewhere() override;
 
  private:
   std::function<TSMBus&()> Engine;
@@ -108,8 +119,10 @@ class TAmpWorker {
 
   u32 Post(TAmpResult::TKind kind, u16 word);
   void Run();
-  TAmpResult Serve(const TRequest& request);
-  TAmpResult Probe(u32 serial);
+  // Nothing when the request must be tried again.
+  std::optional<TAmpResult> Serve(const TRequest& request);
+  std::optional<TAmpResult> Probe(u32 serial);
+  void Retry(const TRequest& request);
   void Deliver(const TAmpResult& result, std::unique_lock<std::mutex>& lock);
 
   TAmpPort& Port;

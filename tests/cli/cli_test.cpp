@@ -13,6 +13,7 @@
 
 #include "hw/load_driver.h"
 #include "sim/boards.h"
+#include "support/clock.h"
 #include "support/text.h"
 
 namespace lirrin::cli {
@@ -193,6 +194,18 @@ TEST(CliAmp, SetThenGetOnEveryFamily) {
     const CliRun get = Cli({"--board", board, "--state", state.Path, "amp", "get"});
     EXPECT_EQ(get.Out, "volume=40 mute=0 word=0x2828\n") << board << ": " << get.Err;
   }
+}
+
+// --realtime: the same word, but the controller script's delay before the
+// word wait (40 ms on this family) is waited out on the system's clock.
+TEST(CliAmp, RealTimeBoardWaitsOutItsDelays) {
+  StateFile state("realtime");
+  TSystemClock clock;
+  const u64 start = clock.Milliseconds();
+  const CliRun set = Cli({"--realtime", "--state", state.Path, "amp", "set", "9"});
+  EXPECT_GE(clock.Milliseconds() - start, 40u);
+  EXPECT_EQ(set.Exit, kExitOk) << set.Err;
+  EXPECT_EQ(set.Out, "volume=9 mute=0 word=0x0909\n");
 }
 
 TEST(CliAmp, MuteKeepsTheVolume) {

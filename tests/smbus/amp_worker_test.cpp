@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -18,6 +19,7 @@
 
 #include "sim/smbus/bus.h"
 #include "smbus/amp_word.h"
+#include "smbus/system_lock.h"
 #include "smbus_fixture.h"
 
 namespace lirrin {
@@ -43,6 +45,7 @@ class TRecordingPort final : public TAmpPort {
     Enter(text);
     return Bus.Write(word);
   }
+  bool HeldElsewhere() override { return Bus.HeldElsewhere(); }
 
   void Hold() {
     std::lock_guard lock(Mutex);
@@ -231,6 +234,39 @@ TEST_F(AmpWorkerTest, SilentAmplifierIsReportedAndChangesNothing) {
   EXPECT_EQ(results[0], (TAmpResult{TKind::Probed, false, 0x0707, write + 2}));
   Worker.reset();
   for (const std::string& transaction : Port.Transactions()) EXPECT_NE(transaction, "W 0707");
+}
+
+// Another program holds the SMBus lock longer than a transaction waits for
+// it: the newest wanted word is tried again until the lock is free, and
+// then lands; the probe reports nothing meanwhile (the amplifier is not
+// silent, only out of reach), and the mute button waits for a word it
+// could read.
+TEST_F(AmpWorkerTest, WordLandsAfterALockHeldElsewhereIsReleased) {
+  Start(0x0101, 100ms);
+  auto lock = std::make_unique<TSystemLock>(testing::UniqueLockName());
+  ASSERT_TRUE(lock->Acquire(0));
+  Worker->Write(0x0505);
+  ASSERT_TRUE(Port.WaitForStarted(1));
+  const u32 newest = Worker->Write(0x0606);
+  const u32 toggle = Worker->ToggleMute();
+  // The first attempt of 0x0606 gave up after the lock's whole wait, and it
+  // is being tried again.
+  ASSERT_TRUE(Port.WaitForStarted(3));
+  EXPECT_TRUE(Worker->TakeResults().empty());
+  lock->Release();
+  std::vector<TAmpResult> results = WaitForResults(2);
+  ASSERT_GE(results.size(), 2u);
+  results.resize(2);  // probes follow once the lock is free
+  EXPECT_EQ(results, (std::vector<TAmpResult>{{TKind::Written, true, 0x0606, newest},
+                                              {TKind::MuteToggled, true, 0x8686, toggle}}));
+  Worker.reset();
+  const std::vector<std::string> transactions = Port.Transactions();
+  ASSERT_GE(transactions.size(), 5u);
+  EXPECT_EQ(transactions[0], "W 0505");
+  const auto lastTry = std::find(transactions.rbegin(), transactions.rend(), "W 0606").base();
+  ASSERT_LE(lastTry + 2, transactions.end());
+  EXPECT_EQ(std::vector<std::string>(lastTry, lastTry + 2), (std::vector<std::string>{"R", "W 8686"}));
+  EXPECT_EQ(AmplifierWord(), 0x8686);
 }
 
 // Ending the worker finishes what was posted, so the last word the user
