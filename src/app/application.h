@@ -74,7 +74,9 @@ class TApplication {
   }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  template <typename TWindow>
+  friend LRESULT CALLBACK WindowEntry(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   HINSTANCE Module;
   HWND Window = nullptr;

@@ -12,6 +12,7 @@
 #include "app/requests.h"
 #include "app/resource_ids.h"
 #include "app/stored_value.h"
+#include "app/window_entry.h"
 #include "platform/initializer.h"
 #include "smbus/amp_word.h"
 #include "smbus/smbus.h"
@@ -73,7 +74,7 @@ TMainForm::TMainForm(TApplication& application)
       ImgNOMute(application.Instance(), IDP_NOT_MUTED),
       ImgMute(application.Instance(), IDP_MUTED) {
   const HINSTANCE instance = Application.Instance();
-  RegisterFormClass(instance, WindowProc);
+  RegisterFormClass(instance, WindowEntry<TMainForm>);
   Dpi = MonitorDpi(MonitorFromWindow(Application.Handle(), MONITOR_DEFAULTTOPRIMARY));
   RECT frame{0, 0, Scaled(kDesignedClient.cx, Dpi), Scaled(kDesignedClient.cy, Dpi)};
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
@@ -372,17 +373,9 @@ bool TMainForm::ApplicationEventsMessage(const MSG& message) {
   return IsDialogMessageW(Window, const_cast<MSG*>(&message)) != FALSE;
 }
 
-LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (form == nullptr || form->Window == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return TApplication::Guarded([&] { return form->HandleMessage(message, wParam, lParam); });
-}
-
-LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TMainForm::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Until CreateWindowEx has returned, the panel is not yet built.
+  if (Window == nullptr) return DefWindowProcW(window, message, wParam, lParam);
   switch (message) {
     case WM_TIMER:
       if (wParam == kTimerId) tmrDisableTimer();

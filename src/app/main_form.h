@@ -51,8 +51,9 @@ class TMainForm {
   bool ApplicationEventsMessage(const MSG& message);
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  template <typename TWindow>
+  friend LRESULT CALLBACK WindowEntry(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   void FormCreate();
   void FormShow();

@@ -1,6 +1,6 @@
 #include "app/picture_button.h"
 
-#include "app/application.h"
+#include "app/window_entry.h"
 
 namespace lirrin {
 
@@ -14,7 +14,7 @@ void TPictureButton::Create(HWND parent, HINSTANCE instance) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   if (!GetClassInfoExW(instance, kClassName, &windowClass)) {
-    windowClass.lpfnWndProc = WindowProc;
+    windowClass.lpfnWndProc = WindowEntry<TPictureButton>;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND));
     windowClass.lpszClassName = kClassName;
@@ -67,52 +67,44 @@ void TPictureButton::Paint() {
   EndPaint(Window, &paint);
 }
 
-LRESULT CALLBACK TPictureButton::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* button = reinterpret_cast<TPictureButton*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (button == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return TApplication::Guarded([&]() -> LRESULT {
-    switch (message) {
-      case WM_PAINT:
-        button->Paint();
-        return 0;
-      case WM_ERASEBKGND:
-        return 1;
-      case WM_SETFOCUS:
-      case WM_KILLFOCUS:
-        InvalidateRect(window, nullptr, FALSE);  // the focus rectangle
-        return 0;
-      case WM_GETDLGCODE:
-        return DLGC_WANTCHARS;  // Space is the button's, Tab and the arrows move on
-      case WM_KEYUP:
-        // Space toggles as a click does, when it is let go.
-        if (wParam == VK_SPACE && IsWindowEnabled(window) && button->OnClick) button->OnClick();
-        return 0;
-      case WM_LBUTTONDOWN:
-        SetFocus(window);
-        button->Pressed = true;
-        SetCapture(window);
-        return 0;
-      case WM_LBUTTONUP: {
-        if (!button->Pressed) return 0;
-        button->Pressed = false;
-        ReleaseCapture();
-        RECT client;
-        GetClientRect(window, &client);
-        const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        if (PtInRect(&client, at) && button->OnClick) button->OnClick();
-        return 0;
-      }
-      case WM_CAPTURECHANGED:
-        button->Pressed = false;
-        return 0;
-      default:
-        return DefWindowProcW(window, message, wParam, lParam);
+LRESULT TPictureButton::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(window, nullptr, FALSE);  // the focus rectangle
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_WANTCHARS;  // Space is the button's, Tab and the arrows move on
+    case WM_KEYUP:
+      // Space toggles as a click does, when it is let go.
+      if (wParam == VK_SPACE && IsWindowEnabled(window) && OnClick) OnClick();
+      return 0;
+    case WM_LBUTTONDOWN:
+      SetFocus(window);
+      Pressed = true;
+      SetCapture(window);
+      return 0;
+    case WM_LBUTTONUP: {
+      if (!Pressed) return 0;
+      Pressed = false;
+      ReleaseCapture();
+      RECT client;
+      GetClientRect(window, &client);
+      const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      if (PtInRect(&client, at) && OnClick) OnClick();
+      return 0;
     }
-  });
+    case WM_CAPTURECHANGED:
+      Pressed = false;
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
 }
 
 }  // namespace lirrin

@@ -24,7 +24,9 @@ class TPictureButton {
   void SetOnClick(std::function<void()> handler) { OnClick = std::move(handler); }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  template <typename TWindow>
+  friend LRESULT CALLBACK WindowEntry(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void Paint();
 
   HWND Window = nullptr;

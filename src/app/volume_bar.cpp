@@ -3,7 +3,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
+#include "app/accessible_value.h"
 #include "app/application.h"
 #include "app/wheel.h"
 
@@ -78,6 +80,13 @@ LRESULT CALLBACK TVolumeBar::SubclassProc(HWND window, UINT message, WPARAM wPar
       case WM_MOUSEWHEEL:
         bar->Wheel(GET_WHEEL_DELTA_WPARAM(wParam));
         return 0;
+      case WM_GETOBJECT:
+        // Screen readers hear the volume, not the native position.
+        if (const LRESULT answer = AccessibleWithValue(
+                window, wParam, lParam, [bar] { return std::to_wstring(bar->Position()); })) {
+          return answer;
+        }
+        break;
       case WM_NCDESTROY:
         RemovePropW(window, kProperty);
         break;

@@ -8,6 +8,8 @@
 // amplifier holds without one. The keys
 // move one step: Up, Right and Page Up raise the volume, Down, Left and
 // Page Down lower it; a wheel notch is one step, away from the user louder.
+// Its window text, "Volume", names it for screen readers, and the value
+// they hear is the volume itself (accessible_value.h).
 
 #include <windows.h>
 

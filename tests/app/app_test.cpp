@@ -3,14 +3,19 @@
 // over the tray icon, and the stored word in the registry.
 #include <windows.h>
 
+#include <commctrl.h>
+#include <oleacc.h>
+
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/instance_check.h"
 #include "app/panel_placement.h"
 #include "app/stored_value.h"
+#include "app/volume_bar.h"
 #include "app/wheel.h"
 
 namespace lirrin {
@@ -84,6 +89,47 @@ TEST(Wheel, OnTheTrayIconOnly) {
                         Case{{108, 748}, std::nullopt, std::nullopt, false}}) {
     EXPECT_EQ(OverTrayIcon(c.Cursor, c.Rect, c.Hover, kIcon), c.Over) << c.Cursor.X << "," << c.Cursor.Y;
   }
+}
+
+// What a screen reader gets from the volume slider: its name, and the
+// volume itself as the value (the native trackbar runs upside down, so its
+// own value would be 63 minus the volume). Asked through the accessibility
+// interface in this process; a reader in another process needs the same
+// answer marshalled, which the GUI tests try.
+TEST(VolumeBar, ScreenReadersHearTheVolume) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  const HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 300, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
+  TVolumeBar bar;
+  if (parent != nullptr) bar.Create(parent, GetModuleHandleW(nullptr));
+  if (bar.Handle() == nullptr) {
+    CoUninitialize();
+    GTEST_SKIP() << "no display for the controls here; the GUI tests run this on theirs";
+  }
+  for (int volume : {0, 10, 63}) {
+    bar.ShowPosition(volume);
+    IAccessible* accessible = nullptr;
+    const HRESULT found = AccessibleObjectFromWindow(bar.Handle(), static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                                     reinterpret_cast<void**>(&accessible));
+    ASSERT_TRUE(SUCCEEDED(found)) << std::hex << found;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR value = nullptr, name = nullptr;
+    EXPECT_EQ(accessible->get_accValue(self, &value), S_OK);
+    EXPECT_EQ(std::wstring(value != nullptr ? value : L""), std::to_wstring(volume));
+    if (SUCCEEDED(accessible->get_accName(self, &name)) && name != nullptr) {
+      EXPECT_EQ(std::wstring(name), L"Volume");
+    }
+    SysFreeString(value);
+    SysFreeString(name);
+    accessible->Release();
+  }
+  DestroyWindow(parent);
+  CoUninitialize();
 }
 
 TEST(PanelPlacement, AboveTheCursorInsideTheWorkArea) {

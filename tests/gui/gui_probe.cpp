@@ -14,6 +14,8 @@
 //   controls                      slider and button: enabled, the volume shown, which has the
 //                                 keyboard focus, their rectangles
 //   version                       the panel's hidden version label
+//   accessible                    what a screen reader gets: the slider's and the button's
+//                                 names and the slider's value (spaces in them as "_")
 //   tray                          Wine's tray window: visible, its rectangle
 //   menu                          an open popup menu's rectangle
 //   error-box CAPTION             an error box: its text
@@ -34,6 +36,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -119,6 +122,48 @@ int ShowControls() {
   PrintRect("slider-rect", slider);
   PrintRect("button-rect", button);
   std::printf("\n");
+  return 0;
+}
+
+std::string Underscored(BSTR text) {
+  std::string result;
+  for (const wchar_t* c = text; c != nullptr && *c != 0; ++c) result += *c == L' ' ? '_' : static_cast<char>(*c);
+  return result;
+}
+
+int ShowAccessible() {
+  const HWND panel = Panel();
+  if (panel == nullptr) return 1;
+  const HWND slider = FindWindowExW(panel, nullptr, TRACKBAR_CLASSW, nullptr);
+  const HWND button = FindWindowExW(panel, nullptr, L"LirrinPictureButton", nullptr);
+  if (slider == nullptr || button == nullptr || FAILED(CoInitialize(nullptr))) return 1;
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  const struct {
+    const char* Name;
+    HWND Window;
+  } controls[] = {{"slider", slider}, {"button", button}};
+  for (const auto& control : controls) {
+    IAccessible* accessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control.Window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                          reinterpret_cast<void**>(&accessible)))) {
+      return 1;
+    }
+    BSTR name = nullptr, value = nullptr;
+    accessible->get_accName(self, &name);
+    std::printf("%s%s-name=%s", control.Window == slider ? "" : " ", control.Name, Underscored(name).c_str());
+    if (control.Window == slider) {
+      accessible->get_accValue(self, &value);
+      std::printf(" slider-value=%s", Underscored(value).c_str());
+    }
+    SysFreeString(name);
+    SysFreeString(value);
+    accessible->Release();
+  }
+  std::printf("\n");
+  CoUninitialize();
   return 0;
 }
 
@@ -355,6 +400,7 @@ int main(int argc, char** argv) {
   if (command == "panel-shown") return WaitForPanelShown(argc, argv);
   if (command == "controls") return ShowControls();
   if (command == "version") return ShowVersion();
+  if (command == "accessible") return ShowAccessible();
   if (command == "tray") return ShowTray();
   if (command == "menu") return ShowMenu();
   if (command == "error-box") return ShowErrorBox(argc, argv);
