@@ -2,6 +2,8 @@
 
 #include <oleacc.h>
 
+#include "app/win_owned.h"
+
 #include <utility>
 
 namespace lirrin {
@@ -12,8 +14,8 @@ namespace {
 // control itself.
 class TValueOverride final : public IAccessible {
  public:
-  TValueOverride(IAccessible* standard, std::function<std::wstring()> value)
-      : Standard(standard), Value(std::move(value)) {}
+  TValueOverride(TComPtr<IAccessible> standard, std::function<std::wstring()> value)
+      : Standard(std::move(standard)), Value(std::move(value)) {}
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
@@ -104,10 +106,10 @@ class TValueOverride final : public IAccessible {
   }
 
  private:
-  ~TValueOverride() { Standard->Release(); }
+  ~TValueOverride() = default;
 
   LONG References = 1;
-  IAccessible* Standard;  // owned reference
+  TComPtr<IAccessible> Standard;
   std::function<std::wstring()> Value;
 };
 
@@ -119,7 +121,7 @@ LRESULT AccessibleWithValue(HWND control, WPARAM wParam, LPARAM lParam, std::fun
   if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&standard)))) {
     return 0;
   }
-  auto* wrapped = new TValueOverride(standard, std::move(value));
+  auto* wrapped = new TValueOverride(TComPtr<IAccessible>(standard), std::move(value));
   const LRESULT result = LresultFromObject(IID_IAccessible, wParam, wrapped);
   wrapped->Release();  // LresultFromObject holds its own reference
   return result;

@@ -87,8 +87,8 @@ TMainForm::TMainForm(TApplication& application)
   ImgVol.Create(Window, instance);
   ImgVol.SetOnClick([this] { ImgVolClick(); });
   lblVersion = CreateWindowExW(0, WC_STATICW, L"v1.0.0.0", WS_CHILD, 0, 0, 0, 0, Window, nullptr, instance, nullptr);
-  PopupMenu = CreatePopupMenu();
-  AppendMenuW(PopupMenu, MF_STRING, kExitCommand, L"Exit");
+  PopupMenu.reset(CreatePopupMenu());
+  AppendMenuW(PopupMenu.get(), MF_STRING, kExitCommand, L"Exit");
   Layout();
 
   const bool debug = ParseInstanceSwitches(GetCommandLineA()).Debug;
@@ -133,8 +133,6 @@ TMainForm::~TMainForm() {
   TrayWheel.reset();
   TrayIcon.reset();
   if (Window != nullptr) DestroyWindow(Window);
-  if (PopupMenu != nullptr) DestroyMenu(PopupMenu);
-  if (Font != nullptr) DeleteObject(Font);
 }
 
 // --- Showing -----------------------------------------------------------------------------
@@ -164,9 +162,10 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::Layout() {
-  if (Font != nullptr) DeleteObject(Font);
-  Font = CreateFontW(-Scaled(kFontHeight, Dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+  // The controls let go of the old font before it is deleted.
+  TFont font(CreateFontW(-Scaled(kFontHeight, Dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                         L"Tahoma"));
   const struct {
     HWND Control;
     RECT Designed;
@@ -175,8 +174,9 @@ void TMainForm::Layout() {
     const RECT rect = MoveRect(control.Designed, Dpi);
     SetWindowPos(control.Control, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(control.Control, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+    SendMessageW(control.Control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
   }
+  Font = std::move(font);
 }
 
 void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOMute); }
@@ -283,7 +283,7 @@ void TMainForm::TrayIconMenu() {
   GetCursorPos(&cursor);
   SetForegroundWindow(Window);
   const UINT command = static_cast<UINT>(
-      TrackPopupMenu(PopupMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
+      TrackPopupMenu(PopupMenu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
   // Lets the menu close properly when the user clicks elsewhere.
   PostMessageW(Window, WM_NULL, 0, 0);
   if (command == kExitCommand && !Closing) Exit1Click();

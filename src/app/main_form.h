@@ -26,6 +26,7 @@
 #include "app/tray_icon.h"
 #include "app/tray_wheel.h"
 #include "app/volume_bar.h"
+#include "app/win_owned.h"
 #include "smbus/amp_worker.h"
 #include "support/types.h"
 
@@ -88,7 +89,7 @@ class TMainForm {
   TApplication& Application;
   HWND Window = nullptr;
   UINT Dpi = 96;
-  HFONT Font = nullptr;
+  TFont Font;
   TVolumeBar VolumeBar;
   TPictureButton ImgVol;
   HWND lblVersion = nullptr;
@@ -96,7 +97,7 @@ class TMainForm {
   TPngPicture ImgMute;
   std::unique_ptr<TTrayIcon> TrayIcon;
   std::unique_ptr<TTrayWheel> TrayWheel;  // the wheel over the icon
-  HMENU PopupMenu = nullptr;
+  TMenu PopupMenu;
 
   // The amplifier's worker; only on a supported board, so that nothing
   // reaches the SMBus of a board that was not recognised.

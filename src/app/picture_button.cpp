@@ -1,5 +1,6 @@
 #include "app/picture_button.h"
 
+#include "app/win_owned.h"
 #include "app/window_entry.h"
 
 namespace lirrin {
@@ -38,32 +39,31 @@ void TPictureButton::Paint() {
   const HDC dc = BeginPaint(Window, &paint);
   RECT client;
   GetClientRect(Window, &client);
-  const HDC memory = CreateCompatibleDC(dc);
-  const HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
-  const HGDIOBJ old = SelectObject(memory, bitmap);
-  FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
-  if (Picture != nullptr) Picture->Draw(memory, client);
+  const TMemoryDC memory(CreateCompatibleDC(dc));
+  const TBitmap bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+  const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+  FillRect(memory.get(), &client, GetSysColorBrush(COLOR_BTNFACE));
+  if (Picture != nullptr) Picture->Draw(memory.get(), client);
   HIGHCONTRASTW contrast{};
   contrast.cbSize = sizeof contrast;
   if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
       (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0) {
     // The black button vanishes on a dark high-contrast face: its outline
     // in the scheme's text colour keeps it in sight.
-    const HGDIOBJ pen = SelectObject(memory, CreatePen(PS_SOLID, 2, GetSysColor(COLOR_BTNTEXT)));
-    const HGDIOBJ brush = SelectObject(memory, GetStockObject(NULL_BRUSH));
-    Ellipse(memory, client.left + 1, client.top + 1, client.right - 1, client.bottom - 1);
-    SelectObject(memory, brush);
-    DeleteObject(SelectObject(memory, pen));
+    const TPen pen(CreatePen(PS_SOLID, 2, GetSysColor(COLOR_BTNTEXT)));
+    const HGDIOBJ oldPen = SelectObject(memory.get(), pen.get());
+    const HGDIOBJ oldBrush = SelectObject(memory.get(), GetStockObject(NULL_BRUSH));
+    Ellipse(memory.get(), client.left + 1, client.top + 1, client.right - 1, client.bottom - 1);
+    SelectObject(memory.get(), oldBrush);
+    SelectObject(memory.get(), oldPen);
   }
   if (GetFocus() == Window) {
     RECT focus = client;
     InflateRect(&focus, -1, -1);
-    DrawFocusRect(memory, &focus);
+    DrawFocusRect(memory.get(), &focus);
   }
-  BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
+  BitBlt(dc, 0, 0, client.right, client.bottom, memory.get(), 0, 0, SRCCOPY);
+  SelectObject(memory.get(), old);
   EndPaint(Window, &paint);
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "app/win_owned.h"
+
 namespace lirrin {
 
 namespace {
@@ -12,25 +14,25 @@ constexpr const char* kValue = "Value";
 }  // namespace
 
 std::optional<u32> LoadStoredValue() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return std::nullopt;
+  HKEY opened;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) return std::nullopt;
+  const TRegKey key(opened);
   DWORD type = 0, value = 0, size = sizeof value;
-  const LONG result = RegQueryValueExA(key, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
+  const LONG result = RegQueryValueExA(key.get(), kValue, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
   return value;
 }
 
 bool SaveStoredValue(u32 value) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS &&
-      RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+  HKEY opened;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS &&
+      RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &opened,
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
+  const TRegKey key(opened);
   const DWORD data = value;
-  RegSetValueExA(key, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
-  RegCloseKey(key);
+  RegSetValueExA(key.get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
   return true;
 }
 
