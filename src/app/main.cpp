@@ -8,12 +8,12 @@
 #include <exception>
 #include <memory>
 
-#include "app/application.h"
-#include "app/instance_check.h"
-#include "app/main_form.h"
-#include "app/png_picture.h"
 #include "app/program_board.h"
-#include "app/requests.h"
+#include "app/system/instance_check.h"
+#include "app/system/requests.h"
+#include "app/ui/application.h"
+#include "app/ui/main_form.h"
+#include "app/ui/png_picture.h"
 #include "support/debug_console.h"
 #include "support/message_box.h"
 #include "support/text.h"

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/instance_check.h"
-#include "app/panel_placement.h"
-#include "app/stored_value.h"
-#include "app/volume_bar.h"
-#include "app/wheel.h"
+#include "app/system/instance_check.h"
+#include "app/system/stored_value.h"
+#include "app/ui/panel_placement.h"
+#include "app/ui/volume_bar.h"
+#include "app/ui/wheel.h"
 
 namespace lirrin {
 namespace {
@@ -111,8 +111,8 @@ TEST(VolumeBar, ScreenReadersHearTheVolume) {
   for (int volume : {0, 10, 63}) {
     bar.ShowPosition(volume);
     IAccessible* accessible = nullptr;
-    const HRESULT found = AccessibleObjectFromWindow(bar.Handle(), static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                                     reinterpret_cast<void**>(&accessible));
+    const HRESULT found = AccessibleObjectFromWindow(bar.Handle(), static_cast<DWORD>(OBJID_CLIENT),
+                                                     __uuidof(IAccessible), reinterpret_cast<void**>(&accessible));
     ASSERT_TRUE(SUCCEEDED(found)) << std::hex << found;
     VARIANT self;
     VariantInit(&self);

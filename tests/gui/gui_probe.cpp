@@ -147,8 +147,8 @@ int ShowAccessible() {
   } controls[] = {{"slider", slider}, {"button", button}};
   for (const auto& control : controls) {
     IAccessible* accessible = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(control.Window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                          reinterpret_cast<void**>(&accessible)))) {
+    if (FAILED(AccessibleObjectFromWindow(control.Window, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible), reinterpret_cast<void**>(&accessible)))) {
       return 1;
     }
     BSTR name = nullptr, value = nullptr;

@@ -1,18 +1,18 @@
-#include "app/main_form.h"
+#include "app/ui/main_form.h"
 
 #include <commctrl.h>
 
 #include <chrono>
 #include <stdexcept>
 
-#include "app/auto_run.h"
-#include "app/dpi.h"
-#include "app/instance_check.h"
-#include "app/panel_placement.h"
-#include "app/requests.h"
-#include "app/resource_ids.h"
-#include "app/stored_value.h"
-#include "app/window_entry.h"
+#include "app/system/auto_run.h"
+#include "app/system/instance_check.h"
+#include "app/system/requests.h"
+#include "app/system/stored_value.h"
+#include "app/ui/dpi.h"
+#include "app/ui/panel_placement.h"
+#include "app/ui/resource_ids.h"
+#include "app/ui/window_entry.h"
 #include "platform/initializer.h"
 #include "smbus/amp_word.h"
 #include "smbus/smbus.h"
@@ -183,7 +183,9 @@ void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOM
 
 // --- The amplifier -------------------------------------------------------------------------
 
-void TMainForm::VolumeBarChange() { NewestRequest = Amp->Write(amp::WordForVolume(static_cast<u32>(VolumeBar.Position()))); }
+void TMainForm::VolumeBarChange() {
+  NewestRequest = Amp->Write(amp::WordForVolume(static_cast<u32>(VolumeBar.Position())));
+}
 
 // The mute button works on the word the amplifier holds when the worker
 // gets to it.

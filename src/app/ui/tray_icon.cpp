@@ -1,4 +1,4 @@
-#include "app/tray_icon.h"
+#include "app/ui/tray_icon.h"
 
 #include <shellapi.h>
 
@@ -23,11 +23,10 @@ void AllowFromLowerIntegrity(HWND window, UINT message) {
   const HMODULE user32 = GetModuleHandleW(L"user32.dll");
   using TPerWindow = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
   using TPerProcess = BOOL(WINAPI*)(UINT, DWORD);
-  if (const auto perWindow =
-          reinterpret_cast<TPerWindow>(reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")))) {
+  const auto lookUp = [user32](const char* name) { return reinterpret_cast<void*>(GetProcAddress(user32, name)); };
+  if (const auto perWindow = reinterpret_cast<TPerWindow>(lookUp("ChangeWindowMessageFilterEx"))) {
     perWindow(window, message, kAllow, nullptr);
-  } else if (const auto perProcess = reinterpret_cast<TPerProcess>(
-                 reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")))) {
+  } else if (const auto perProcess = reinterpret_cast<TPerProcess>(lookUp("ChangeWindowMessageFilter"))) {
     perProcess(message, kAllow);
   }
 }

@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "app/png_picture.h"
+#include "app/ui/png_picture.h"
 
 namespace lirrin {
 

@@ -21,11 +21,13 @@
 #include <functional>
 #include <string>
 
+#include "app/system/requests.h"
+
 namespace lirrin {
 
 class TApplication {
  public:
-  static constexpr const wchar_t* kWindowClass = L"TApplication";
+  static constexpr const wchar_t* kWindowClass = kApplicationWindowClass;
 
   // Sees each posted message before dispatch; true marks it handled, so it
   // is not dispatched.

@@ -19,14 +19,14 @@
 
 #include <memory>
 
-#include "app/application.h"
-#include "app/mouse_clicker.h"
-#include "app/picture_button.h"
-#include "app/png_picture.h"
-#include "app/tray_icon.h"
-#include "app/tray_wheel.h"
-#include "app/volume_bar.h"
-#include "app/win_owned.h"
+#include "app/system/win_owned.h"
+#include "app/ui/application.h"
+#include "app/ui/mouse_clicker.h"
+#include "app/ui/picture_button.h"
+#include "app/ui/png_picture.h"
+#include "app/ui/tray_icon.h"
+#include "app/ui/tray_wheel.h"
+#include "app/ui/volume_bar.h"
 #include "smbus/amp_worker.h"
 #include "support/types.h"
 

@@ -14,7 +14,7 @@
 
 #include <optional>
 
-#include "app/panel_placement.h"
+#include "app/ui/panel_placement.h"
 
 namespace lirrin {
 

@@ -1,8 +1,8 @@
-#include "app/accessible_value.h"
+#include "app/ui/accessible_value.h"
 
 #include <oleacc.h>
 
-#include "app/win_owned.h"
+#include "app/system/win_owned.h"
 
 #include <utility>
 
@@ -20,7 +20,7 @@ class TValueOverride final : public IAccessible {
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
     if (object == nullptr) return E_POINTER;
-    if (id == IID_IUnknown || id == IID_IDispatch || id == IID_IAccessible) {
+    if (id == IID_IUnknown || id == IID_IDispatch || id == __uuidof(IAccessible)) {
       *object = static_cast<IAccessible*>(this);
       AddRef();
       return S_OK;
@@ -100,7 +100,9 @@ class TValueOverride final : public IAccessible {
     return Standard->accHitTest(left, top, child);
   }
   HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override { return Standard->accDoDefaultAction(child); }
-  HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override { return Standard->put_accName(child, name); }
+  HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override {
+    return Standard->put_accName(child, name);
+  }
   HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override {
     return Standard->put_accValue(child, value);
   }
@@ -118,11 +120,12 @@ class TValueOverride final : public IAccessible {
 LRESULT AccessibleWithValue(HWND control, WPARAM wParam, LPARAM lParam, std::function<std::wstring()> value) {
   if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
   IAccessible* standard = nullptr;
-  if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&standard)))) {
+  if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                       reinterpret_cast<void**>(&standard)))) {
     return 0;
   }
   auto* wrapped = new TValueOverride(TComPtr<IAccessible>(standard), std::move(value));
-  const LRESULT result = LresultFromObject(IID_IAccessible, wParam, wrapped);
+  const LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, wrapped);
   wrapped->Release();  // LresultFromObject holds its own reference
   return result;
 }

@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "app/application.h"
+#include "app/ui/application.h"
 
 namespace lirrin {
 

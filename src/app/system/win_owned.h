@@ -35,4 +35,27 @@ struct TComRelease {
 template <typename TInterface>
 using TComPtr = std::unique_ptr<TInterface, TComRelease>;
 
+// For a call that hands out an interface pointer through a parameter:
+// `call(..., Receive(owner))` gives `owner` the reference once the call's
+// full expression ends (nothing when the call handed out null).
+template <typename TInterface>
+class TComReceiver {
+ public:
+  explicit TComReceiver(TComPtr<TInterface>& owner) : Owner(owner) {}
+  ~TComReceiver() { Owner.reset(Raw); }
+  TComReceiver(const TComReceiver&) = delete;
+  TComReceiver& operator=(const TComReceiver&) = delete;
+  operator TInterface**() { return &Raw; }
+  operator void**() { return reinterpret_cast<void**>(&Raw); }
+
+ private:
+  TComPtr<TInterface>& Owner;
+  TInterface* Raw = nullptr;
+};
+
+template <typename TInterface>
+TComReceiver<TInterface> Receive(TComPtr<TInterface>& owner) {
+  return TComReceiver<TInterface>(owner);
+}
+
 }  // namespace lirrin

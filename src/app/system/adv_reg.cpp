@@ -2,8 +2,8 @@
 // also has.
 #include <windows.h>
 
-#include "app/adv_reg.h"
-#include "app/win_owned.h"
+#include "app/system/adv_reg.h"
+#include "app/system/win_owned.h"
 #include "support/ansi_code_page.h"
 #include "support/module_info.h"
 

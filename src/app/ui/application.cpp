@@ -1,11 +1,11 @@
-#include "app/application.h"
+#include "app/ui/application.h"
 
 #include <stdexcept>
 #include <utility>
 
-#include "app/requests.h"
-#include "app/resource_ids.h"
-#include "app/window_entry.h"
+#include "app/system/requests.h"
+#include "app/ui/resource_ids.h"
+#include "app/ui/window_entry.h"
 
 namespace lirrin {
 

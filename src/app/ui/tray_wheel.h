@@ -9,8 +9,8 @@
 #include <functional>
 #include <optional>
 
-#include "app/panel_placement.h"
-#include "app/tray_icon.h"
+#include "app/ui/panel_placement.h"
+#include "app/ui/tray_icon.h"
 
 namespace lirrin {
 

@@ -1,7 +1,7 @@
-#include "app/picture_button.h"
+#include "app/ui/picture_button.h"
 
-#include "app/win_owned.h"
-#include "app/window_entry.h"
+#include "app/system/win_owned.h"
+#include "app/ui/window_entry.h"
 
 namespace lirrin {
 

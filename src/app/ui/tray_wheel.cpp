@@ -1,7 +1,7 @@
-#include "app/tray_wheel.h"
+#include "app/ui/tray_wheel.h"
 
-#include "app/application.h"
-#include "app/wheel.h"
+#include "app/ui/application.h"
+#include "app/ui/wheel.h"
 
 namespace lirrin {
 
@@ -42,7 +42,9 @@ bool TTrayWheel::Take(WPARAM message, const MSLLHOOKSTRUCT& mouse) {
   }
   if (message != WM_MOUSEWHEEL || !Icon.Visible()) return false;
   std::optional<TWorkArea> iconRect;
-  if (const std::optional<RECT> rect = Icon.ScreenRect()) iconRect = TWorkArea{rect->left, rect->top, rect->right, rect->bottom};
+  if (const std::optional<RECT> rect = Icon.ScreenRect()) {
+    iconRect = TWorkArea{rect->left, rect->top, rect->right, rect->bottom};
+  }
   if (!OverTrayIcon(cursor, iconRect, HoverPoint, icon)) return false;
   const int steps = TakeWheelSteps(Remainder, static_cast<short>(HIWORD(mouse.mouseData)));
   if (steps != 0) OnSteps(steps);

@@ -1,8 +1,8 @@
-#include "app/stored_value.h"
+#include "app/system/stored_value.h"
 
 #include <windows.h>
 
-#include "app/win_owned.h"
+#include "app/system/win_owned.h"
 
 namespace lirrin {
 

@@ -1,13 +1,13 @@
-#include "app/volume_bar.h"
+#include "app/ui/volume_bar.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 #include <string>
 
-#include "app/accessible_value.h"
-#include "app/application.h"
-#include "app/wheel.h"
+#include "app/ui/accessible_value.h"
+#include "app/ui/application.h"
+#include "app/ui/wheel.h"
 
 namespace lirrin {
 
@@ -22,8 +22,8 @@ constexpr const wchar_t* kProperty = L"LirrinVolumeBar";
 void TVolumeBar::Create(HWND parent, HINSTANCE instance) {
   // No tick marks and no position tip: the picture below tells the state.
   // The text is the slider's name for screen readers.
-  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"Volume", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS, 0,
-                           0, 0, 0, parent, nullptr, instance, nullptr);
+  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"Volume", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS,
+                           0, 0, 0, 0, parent, nullptr, instance, nullptr);
   SendMessageW(Window, TBM_SETRANGEMIN, FALSE, 0);
   SendMessageW(Window, TBM_SETRANGEMAX, FALSE, kMaximum);
   SendMessageW(Window, TBM_SETLINESIZE, 0, 1);

@@ -1,4 +1,4 @@
-#include "app/png_picture.h"
+#include "app/ui/png_picture.h"
 
 #include <objidl.h>
 // GDI+'s headers need min and max from the Windows headers' macros.
