@@ -28,11 +28,14 @@
 //   latency SECONDS               the application thread's answer time to a sent message,
 //                                 every 10 ms: median, 99th percentile and worst in ms
 //   end-tray                      ends the process that shows the tray (Explorer's part)
-//   stand-in-tray SECONDS [new]   a tray of its own for SECONDS (Wine starts no second tray
+//   stand-in-tray SECONDS [new] [refuse-first]
+//                                 a tray of its own for SECONDS (Wine starts no second tray
 //                                 in a running session): prints a line per icon request
-//                                 ("add"/"modify"/"delete" and the owner window); with
-//                                 "new" it first tells every window the task bar is new,
-//                                 as a restarted Explorer does
+//                                 ("add"/"modify"/"delete", the owner window, and "refused"
+//                                 when it said no); with "new" it first tells every window
+//                                 the task bar is new, as a restarted Explorer does; with
+//                                 "refuse-first" it says no to the first two requests, as a
+//                                 tray that is not ready yet does
 #include <windows.h>
 
 #include <commctrl.h>
@@ -355,14 +358,18 @@ int EndTray() {
 // The window Shell_NotifyIcon looks for: Wine's shell32, like Windows',
 // finds it by class and hands the request over in WM_COPYDATA, the
 // request's code in dwData and (under Wine) the icon's owner in wParam.
+int StandInRefusals = 0;  // requests the stand-in tray still says no to
+
 LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_COPYDATA) {
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
     static const char* const kRequests[] = {"add", "modify", "delete", "focus", "version"};
     const char* request = data->dwData < 5 ? kRequests[data->dwData] : "other";
-    std::printf("%s owner=0x%lx\n", request, static_cast<unsigned long>(wParam));
+    const bool refused = StandInRefusals > 0;
+    if (refused) --StandInRefusals;
+    std::printf("%s owner=0x%lx%s\n", request, static_cast<unsigned long>(wParam), refused ? " refused" : "");
     std::fflush(stdout);
-    return TRUE;
+    return refused ? FALSE : TRUE;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -377,11 +384,14 @@ int StandInTray(int argc, char** argv) {
   const HWND tray = CreateWindowW(L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   windowClass.hInstance, nullptr);
   if (tray == nullptr) return 1;
+  bool announce = false;
+  for (int i = 3; i < argc; ++i) {
+    if (std::string(argv[i]) == "new") announce = true;
+    if (std::string(argv[i]) == "refuse-first") StandInRefusals = 2;
+  }
   std::printf("ready\n");
   std::fflush(stdout);
-  if (argc > 3 && std::string(argv[3]) == "new") {
-    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  }
+  if (announce) PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   SetTimer(tray, 1, Number(argv[2]) * 1000, nullptr);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_TIMER) DispatchMessageW(&message);
