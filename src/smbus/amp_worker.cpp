@@ -7,6 +7,15 @@
 
 namespace lirrin {
 
+namespace {
+
+// Between a transaction that found the SMBus lock held elsewhere and the
+// next try. A held lock has made the transaction wait already (3 s); this
+// only keeps a lock that fails at once from spinning the worker.
+constexpr auto kRetryPause = std::chrono::milliseconds(50);
+
+}  // namespace
+
 bool TSMBusAmpPort::Read(u16& word) { return amp::ReadWord(Engine(), word); }
 
 bool TSMBusAmpPort::Write(u16 word) { return amp::WriteWord(Engine(), word); }
@@ -71,6 +80,8 @@ void TAmpWorker::Run() {
       lock.lock();
       if (!result) {
         Retry(request);
+        // A lock that cannot even be made fails at once: no busy loop.
+        Wake.wait_for(lock, kRetryPause, [this] { return Stopping; });
         continue;
       }
       served = request.Serial;

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/smbus/bus.h"
@@ -267,6 +269,34 @@ TEST_F(AmpWorkerTest, WordLandsAfterALockHeldElsewhereIsReleased) {
   ASSERT_LE(lastTry + 2, transactions.end());
   EXPECT_EQ(std::vector<std::string>(lastTry, lastTry + 2), (std::vector<std::string>{"R", "W 8686"}));
   EXPECT_EQ(AmplifierWord(), 0x8686);
+}
+
+// A lock that fails at once (it could not even be made) is tried again at
+// a bounded pace, not in a busy loop, until it can be had.
+class TUnreachableLockPort final : public TAmpPort {
+ public:
+  bool Read(u16&) override { return Attempt(); }
+  bool Write(u16) override { return Attempt(); }
+  bool HeldElsewhere() override { return true; }
+  int Attempts() const { return Count.load(); }
+
+ private:
+  bool Attempt() {
+    ++Count;
+    return false;
+  }
+  std::atomic<int> Count{0};
+};
+
+TEST(AmpWorker, LockFailingAtOnceIsNotABusyLoop) {
+  TUnreachableLockPort port;
+  {
+    TAmpWorker worker(port, 0, 1h, [] {});
+    worker.Write(0x0101);
+    std::this_thread::sleep_for(500ms);
+  }
+  EXPECT_GE(port.Attempts(), 2);   // tried again
+  EXPECT_LE(port.Attempts(), 20);  // 50 ms apart, not thousands of times
 }
 
 // Ending the worker finishes what was posted, so the last word the user
