@@ -35,7 +35,10 @@ void RunProgram(HINSTANCE instance) {
   lirrin::AnswerGlobalCloseRequest(application.Handle());
   // A close request that comes while the board is connected or the panel
   // is built (an error box may be open then) ends the boxes at once and the
-  // program as soon as the panel exists, through the panel's close.
+  // program as soon as the panel exists, through the panel's close. The
+  // panel goes before the board: its amplifier worker uses the board to the
+  // last.
+  std::unique_ptr<lirrin::TProgramBoard> board;
   std::unique_ptr<lirrin::TMainForm> form;
   bool closeRequested = false;
   application.SetRequestHandler([&](UINT request) {
@@ -45,7 +48,7 @@ void RunProgram(HINSTANCE instance) {
     application.Terminate();
     return true;
   });
-  const auto board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
+  board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
   form = std::make_unique<lirrin::TMainForm>(application);
   if (closeRequested) form->ApplicationRequest(lirrin::kCloseRequest);
   application.SetMessageHook([&form](const MSG& message) { return form->ApplicationEventsMessage(message); });
