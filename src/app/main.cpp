@@ -8,11 +8,12 @@
 #include <exception>
 #include <memory>
 
-#include "app/application.h"
-#include "app/instance_check.h"
-#include "app/main_form.h"
-#include "app/png_picture.h"
 #include "app/program_board.h"
+#include "app/system/instance_check.h"
+#include "app/system/requests.h"
+#include "app/ui/application.h"
+#include "app/ui/main_form.h"
+#include "app/ui/png_picture.h"
 #include "support/debug_console.h"
 #include "support/message_box.h"
 #include "support/text.h"
@@ -32,8 +33,24 @@ void RunProgram(HINSTANCE instance) {
   lirrin::TApplication application(instance);
   application.Initialize(kTitle);
   lirrin::AnswerGlobalCloseRequest(application.Handle());
-  const auto board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
-  auto form = std::make_unique<lirrin::TMainForm>(application);
+  // A close request that comes while the board is connected or the panel
+  // is built (an error box may be open then) ends the boxes at once and the
+  // program as soon as the panel exists, through the panel's close. The
+  // panel goes before the board: its amplifier worker uses the board to the
+  // last.
+  std::unique_ptr<lirrin::TProgramBoard> board;
+  std::unique_ptr<lirrin::TMainForm> form;
+  bool closeRequested = false;
+  application.SetRequestHandler([&](UINT request) {
+    if (form) return form->ApplicationRequest(request);
+    if (request != lirrin::kCloseRequest) return false;
+    closeRequested = true;
+    application.Terminate();
+    return true;
+  });
+  board = lirrin::ConnectProgramBoard(lirrin::TDebugConsole::Instance(false)->Enabled());
+  form = std::make_unique<lirrin::TMainForm>(application);
+  if (closeRequested) form->ApplicationRequest(lirrin::kCloseRequest);
   application.SetMessageHook([&form](const MSG& message) { return form->ApplicationEventsMessage(message); });
   // At logoff or shutdown only the destruction runs: it saves the word.
   application.SetEndSessionHandler([&form] { form.reset(); });

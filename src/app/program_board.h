@@ -5,8 +5,10 @@
 // lirrin-cli's --board syntax (default "sim"), and LIRRIN_SIM_STATE the file
 // that keeps the amplifier's register (default "Lirrin-sim.state" beside
 // the program), in lirrin-cli's --state format and under its lock, so that
-// lirrin-cli reads what the panel wrote. Nothing else differs between the two
-// programs.
+// lirrin-cli reads what the panel wrote. LIRRIN_SIM_REALTIME=1 makes the
+// board's delays take real time, as lirrin-cli's --realtime does, so that the
+// program can be measured as a user of a real board would wait for it.
+// Nothing else differs between the two programs.
 
 #include <memory>
 

@@ -36,6 +36,7 @@ class TSimulatedBoard final : public TProgramBoard {
     std::string error;
     Board = sim::MakeBoard(name, Environment("LIRRIN_SIM_STATE", DefaultStateFile()), error);
     if (!Board) throw std::runtime_error("LIRRIN_SIM_BOARD: " + error);
+    if (Environment("LIRRIN_SIM_REALTIME", "0") == "1") Board->Clock().RunInRealTime();
     Context.emplace(TBoardSeams{.Transport = Board, .Clock = &Board->Clock(), .Debug = debug});
   }
 

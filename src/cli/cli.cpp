@@ -28,11 +28,12 @@ namespace {
 u32 gDriverRefusals = 0;
 
 constexpr const char* kUsage =
-    "usage: lirrin-cli [--board BOARD] [--state FILE] [--debug] [--force] [--via kernel|raw]\n"
-    "                  [--driver-policy] COMMAND [ARGS]\n"
+    "usage: lirrin-cli [--board BOARD] [--state FILE] [--realtime] [--debug] [--force]\n"
+    "                  [--via kernel|raw] [--driver-policy] COMMAND [ARGS]\n"
     "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
     "         +noamp, +stuck, +nomarker, +novendor, +noacpi fault switches,\n"
     "         or hw (real hardware)\n"
+    "  --realtime: a simulated board's delays take real time, as on hardware\n"
     "  --force: skip the platform check before SMBus commands (diagnostics)\n"
     "  --via: how read-word, write-word and amp reach the bus: the kernel's\n"
     "         SMBus driver (/dev/i2c-N; the default while it owns the\n"
@@ -89,6 +90,7 @@ struct TOptions {
   bool Force = false;
   bool DriverPolicy = false;
   TVia Via = TVia::Default;
+  bool RealTime = false;
   std::vector<std::string> Command;
 };
 
@@ -103,6 +105,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
       options.Force = true;
     } else if (arg == "--driver-policy") {
       options.DriverPolicy = true;
+    } else if (arg == "--realtime") {
+      options.RealTime = true;
     } else if (arg == "--board" || arg == "--state" || arg == "--via") {
       if (i + 1 >= args.size()) {
         err << "lirrin-cli: " << arg << " needs a value\n";
@@ -203,6 +207,7 @@ class TBoardSession {
     std::string error;
     Board = sim::MakeBoard(options.Board, options.StateFile, error);
     if (!Board) err << "lirrin-cli: " << error << "\n";
+    if (Board && options.RealTime) Board->Clock().RunInRealTime();
     return Board;
   }
 

@@ -1,13 +1,22 @@
 // The tray program's rules that need no window: the instance mutex name and
-// the command-line switches, where the panel opens from the tray, and the
-// stored word in the registry.
+// the command-line switches, where the panel opens from the tray, the wheel
+// over the tray icon, and the stored word in the registry.
 #include <windows.h>
+
+#include <commctrl.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
-#include "app/instance_check.h"
-#include "app/panel_placement.h"
-#include "app/stored_value.h"
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/system/instance_check.h"
+#include "app/system/stored_value.h"
+#include "app/ui/panel_placement.h"
+#include "app/ui/volume_bar.h"
+#include "app/ui/wheel.h"
 
 namespace lirrin {
 namespace {
@@ -40,6 +49,87 @@ TEST(InstanceCheck, SwitchesAnywhereInAnyCase) {
     EXPECT_EQ(switches.Debug, c.Debug) << c.Line;
     EXPECT_EQ(switches.Uninstall, c.Uninstall) << c.Line;
   }
+}
+
+// Whole notches are steps; parts of a notch (fine wheels) add up, in either
+// direction, without a step lost or made twice.
+TEST(Wheel, NotchesAndPartsMakeSteps) {
+  struct Case {
+    std::vector<int> Deltas;
+    std::vector<int> Steps;
+  };
+  for (const Case& c : {Case{{120, 120, -120}, {1, 1, -1}}, Case{{240}, {2}}, Case{{40, 40, 40, 40}, {0, 0, 1, 0}},
+                        Case{{-60, -60, 60}, {0, -1, 0}}, Case{{100, -100, 100}, {0, 0, 0}},
+                        Case{{90, 90, -120}, {0, 1, 0}}}) {
+    int remainder = 0;
+    std::vector<int> steps;
+    for (int delta : c.Deltas) steps.push_back(TakeWheelSteps(remainder, delta));
+    EXPECT_EQ(steps, c.Steps) << ::testing::PrintToString(c.Deltas);
+  }
+}
+
+// Over the tray icon or not: the icon's rectangle decides where the system
+// tells it; otherwise the last point the tray reported the mouse over the
+// icon, within an icon's size; with neither, the wheel is never the icon's.
+TEST(Wheel, OnTheTrayIconOnly) {
+  constexpr TIconSize kIcon{16, 16};
+  const std::optional<TWorkArea> rect = TWorkArea{100, 740, 116, 756};
+  const std::optional<TPanelPoint> hover = TPanelPoint{108, 748};
+  struct Case {
+    TPanelPoint Cursor;
+    std::optional<TWorkArea> Rect;
+    std::optional<TPanelPoint> Hover;
+    bool Over;
+  };
+  for (const Case& c : {Case{{100, 740}, rect, std::nullopt, true}, Case{{115, 755}, rect, std::nullopt, true},
+                        Case{{116, 748}, rect, std::nullopt, false}, Case{{108, 739}, rect, std::nullopt, false},
+                        Case{{300, 300}, rect, hover, false},  // the rectangle wins over a stale hover point
+                        Case{{108, 748}, std::nullopt, hover, true}, Case{{123, 763}, std::nullopt, hover, true},
+                        Case{{124, 748}, std::nullopt, hover, false}, Case{{108, 732}, std::nullopt, hover, false},
+                        Case{{108, 748}, std::nullopt, std::nullopt, false}}) {
+    EXPECT_EQ(OverTrayIcon(c.Cursor, c.Rect, c.Hover, kIcon), c.Over) << c.Cursor.X << "," << c.Cursor.Y;
+  }
+}
+
+// What a screen reader gets from the volume slider: its name, and the
+// volume itself as the value (the native trackbar runs upside down, so its
+// own value would be 63 minus the volume). Asked through the accessibility
+// interface in this process; a reader in another process needs the same
+// answer marshalled, which the GUI tests try.
+TEST(VolumeBar, ScreenReadersHearTheVolume) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  const HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 300, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
+  TVolumeBar bar;
+  if (parent != nullptr) bar.Create(parent, GetModuleHandleW(nullptr));
+  if (bar.Handle() == nullptr) {
+    CoUninitialize();
+    GTEST_SKIP() << "no display for the controls here; the GUI tests run this on theirs";
+  }
+  for (int volume : {0, 10, 63}) {
+    bar.ShowPosition(volume);
+    IAccessible* accessible = nullptr;
+    const HRESULT found = AccessibleObjectFromWindow(bar.Handle(), static_cast<DWORD>(OBJID_CLIENT),
+                                                     __uuidof(IAccessible), reinterpret_cast<void**>(&accessible));
+    ASSERT_TRUE(SUCCEEDED(found)) << std::hex << found;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR value = nullptr, name = nullptr;
+    EXPECT_EQ(accessible->get_accValue(self, &value), S_OK);
+    EXPECT_EQ(std::wstring(value != nullptr ? value : L""), std::to_wstring(volume));
+    if (SUCCEEDED(accessible->get_accName(self, &name)) && name != nullptr) {
+      EXPECT_EQ(std::wstring(name), L"Volume");
+    }
+    SysFreeString(value);
+    SysFreeString(name);
+    accessible->Release();
+  }
+  DestroyWindow(parent);
+  CoUninitialize();
 }
 
 TEST(PanelPlacement, AboveTheCursorInsideTheWorkArea) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/adv_reg.h"
-#include "app/auto_run.h"
+#include "app/system/adv_reg.h"
+#include "app/system/auto_run.h"
 #include "support/message_box.h"
 #include "support/module_info.h"
 #include "support/os_version.h"

@@ -1,13 +1,13 @@
 // Start at logon: the method per family, the logon task's whole definition
 // and every failure path against a recording scheduler, and the Run value
 // in the registry.
-#include "app/auto_run.h"
+#include "app/system/auto_run.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/adv_reg.h"
 #include "app/recording_scheduler.h"
+#include "app/system/adv_reg.h"
 #include "support/message_box.h"
 #include "support/module_info.h"
 

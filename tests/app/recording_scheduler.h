@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/task_scheduler.h"
+#include "app/system/task_scheduler.h"
 
 namespace lirrin::testing {
 

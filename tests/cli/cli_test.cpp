@@ -16,6 +16,7 @@
 #include "sim/boards.h"
 #include "smbus/smbus.h"
 #include "smbus/system_lock.h"
+#include "support/clock.h"
 #include "support/text.h"
 
 namespace lirrin::cli {
@@ -247,6 +248,18 @@ TEST(CliDriverPolicy, RefusedRequestsFailTheirScriptAndAreNamed) {
     if (line.starts_with("result=")) results.push_back(line.substr(line.find(" ok=")));
   }
   EXPECT_EQ(results, (std::vector<std::string>{" ok=0", " ok=0", " ok=1"}));
+}
+
+// --realtime: the same word, but the controller script's delay before the
+// word wait (40 ms on this family) is waited out on the system's clock.
+TEST(CliAmp, RealTimeBoardWaitsOutItsDelays) {
+  StateFile state("realtime");
+  TSystemClock clock;
+  const u64 start = clock.Milliseconds();
+  const CliRun set = Cli({"--realtime", "--state", state.Path, "amp", "set", "9"});
+  EXPECT_GE(clock.Milliseconds() - start, 40u);
+  EXPECT_EQ(set.Exit, kExitOk) << set.Err;
+  EXPECT_EQ(set.Out, "volume=9 mute=0 word=0x0909\n");
 }
 
 TEST(CliAmp, MuteKeepsTheVolume) {

@@ -5,12 +5,17 @@
 // exit 1 when the window asked about does not exist.
 //
 //   post MESSAGE [WPARAM LPARAM]  post to the application window
-//   panel                         the panel: visible, its rectangle, its X window
+//   post-panel MESSAGE [WPARAM LPARAM]
+//                                 post to the panel (as the tray posts its icon's events)
+//   panel                         the panel: visible, its rectangle, its X window, its handle
 //   panel-shown TIMEOUT_MS        waits until the panel shows, then as panel
 //                                 (the panel shows for about a second after a
 //                                 start: too short for one Wine start per look)
-//   controls                      slider and button: enabled, the volume shown, their rectangles
+//   controls                      slider and button: enabled, the volume shown, which has the
+//                                 keyboard focus, their rectangles
 //   version                       the panel's hidden version label
+//   accessible                    what a screen reader gets: the slider's and the button's
+//                                 names and the slider's value (spaces in them as "_")
 //   tray                          Wine's tray window: visible, its rectangle
 //   menu                          an open popup menu's rectangle
 //   error-box CAPTION             an error box: its text
@@ -18,14 +23,30 @@
 //   end-session                   tells the application window the session ends
 //   console                       the text of the program's debug console
 //   process                       the program's CPU times and private memory
+//   hold-smbus-lock SECONDS       holds the SMBus mutex that monitoring tools share, as one
+//                                 of them does: "held" once taken, "released" at the end
+//   latency SECONDS               the application thread's answer time to a sent message,
+//                                 every 10 ms: median, 99th percentile and worst in ms
+//   end-tray                      ends the process that shows the tray (Explorer's part)
+//   stand-in-tray SECONDS [new] [refuse-first]
+//                                 a tray of its own for SECONDS (Wine starts no second tray
+//                                 in a running session): prints a line per icon request
+//                                 ("add"/"modify"/"delete", the owner window, and "refused"
+//                                 when it said no); with "new" it first tells every window
+//                                 the task bar is new, as a restarted Explorer does; with
+//                                 "refuse-first" it says no to the first two requests, as a
+//                                 tray that is not ready yet does
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -53,12 +74,11 @@ void PrintRect(const char* name, HWND window) {
 
 unsigned long Number(const char* text) { return std::strtoul(text, nullptr, 0); }
 
-int Post(int argc, char** argv) {
-  const HWND application = ApplicationWindow();
-  if (application == nullptr || argc < 3) return 1;
+int Post(HWND target, int argc, char** argv) {
+  if (target == nullptr || argc < 3) return 1;
   const WPARAM wParam = argc > 3 ? Number(argv[3]) : 0;
   const LPARAM lParam = argc > 4 ? static_cast<LPARAM>(Number(argv[4])) : 0;
-  return PostMessageW(application, static_cast<UINT>(Number(argv[2])), wParam, lParam) ? 0 : 1;
+  return PostMessageW(target, static_cast<UINT>(Number(argv[2])), wParam, lParam) ? 0 : 1;
 }
 
 int ShowPanel() {
@@ -68,9 +88,10 @@ int ShowPanel() {
   PrintRect("rect", panel);
   RECT client;
   GetClientRect(panel, &client);
-  std::printf(" client=%ld,%ld foreground=%d xwindow=0x%lx\n", client.right, client.bottom,
+  std::printf(" client=%ld,%ld foreground=%d xwindow=0x%lx handle=0x%lx\n", client.right, client.bottom,
               GetForegroundWindow() == panel ? 1 : 0,
-              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetPropA(panel, "__wine_x11_whole_window"))));
+              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetPropA(panel, "__wine_x11_whole_window"))),
+              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(panel)));
   return 0;
 }
 
@@ -94,11 +115,58 @@ int ShowControls() {
   if (slider == nullptr || button == nullptr) return 1;
   const LRESULT top = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
   const LRESULT position = SendMessageW(slider, TBM_GETPOS, 0, 0);
-  std::printf("slider=%d volume=%ld button=%d", IsWindowEnabled(slider) ? 1 : 0, static_cast<long>(top - position),
-              IsWindowEnabled(button) ? 1 : 0);
+  // The control with the keyboard focus, as the panel's thread has it.
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof thread;
+  GetGUIThreadInfo(GetWindowThreadProcessId(panel, nullptr), &thread);
+  const char* focus = thread.hwndFocus == slider ? "slider" : thread.hwndFocus == button ? "button" : "other";
+  std::printf("slider=%d volume=%ld button=%d focus=%s", IsWindowEnabled(slider) ? 1 : 0,
+              static_cast<long>(top - position), IsWindowEnabled(button) ? 1 : 0, focus);
   PrintRect("slider-rect", slider);
   PrintRect("button-rect", button);
   std::printf("\n");
+  return 0;
+}
+
+std::string Underscored(BSTR text) {
+  std::string result;
+  for (const wchar_t* c = text; c != nullptr && *c != 0; ++c) result += *c == L' ' ? '_' : static_cast<char>(*c);
+  return result;
+}
+
+int ShowAccessible() {
+  const HWND panel = Panel();
+  if (panel == nullptr) return 1;
+  const HWND slider = FindWindowExW(panel, nullptr, TRACKBAR_CLASSW, nullptr);
+  const HWND button = FindWindowExW(panel, nullptr, L"LirrinPictureButton", nullptr);
+  if (slider == nullptr || button == nullptr || FAILED(CoInitialize(nullptr))) return 1;
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  const struct {
+    const char* Name;
+    HWND Window;
+  } controls[] = {{"slider", slider}, {"button", button}};
+  for (const auto& control : controls) {
+    IAccessible* accessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control.Window, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible), reinterpret_cast<void**>(&accessible)))) {
+      return 1;
+    }
+    BSTR name = nullptr, value = nullptr;
+    accessible->get_accName(self, &name);
+    std::printf("%s%s-name=%s", control.Window == slider ? "" : " ", control.Name, Underscored(name).c_str());
+    if (control.Window == slider) {
+      accessible->get_accValue(self, &value);
+      std::printf(" slider-value=%s", Underscored(value).c_str());
+    }
+    SysFreeString(name);
+    SysFreeString(value);
+    accessible->Release();
+  }
+  std::printf("\n");
+  CoUninitialize();
   return 0;
 }
 
@@ -112,8 +180,10 @@ int ShowVersion() {
   return 0;
 }
 
+HWND TrayWindow() { return FindWindowW(nullptr, L"Wine System Tray"); }
+
 int ShowTray() {
-  const HWND tray = FindWindowW(nullptr, L"Wine System Tray");
+  const HWND tray = TrayWindow();
   if (tray == nullptr) return 1;
   std::printf("visible=%d", IsWindowVisible(tray) ? 1 : 0);
   PrintRect("rect", tray);
@@ -227,16 +297,120 @@ int ShowConsole() {
   return 0;
 }
 
+int HoldSMBusLock(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\Access_SMBUS.HTP.Method");
+  if (mutex == nullptr) return 1;
+  const DWORD taken = WaitForSingleObject(mutex, 10000);
+  if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  Sleep(Number(argv[2]) * 1000);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  std::printf("released\n");
+  return 0;
+}
+
+// What a user feels: how long the thread that owns the windows takes to
+// answer. A message sent to the application window waits until that thread
+// gets back to its loop.
+int Latency(int argc, char** argv) {
+  const HWND application = ApplicationWindow();
+  if (application == nullptr || argc < 3) return 1;
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  const double seconds = std::strtod(argv[2], nullptr);
+  std::vector<double> samples;
+  QueryPerformanceCounter(&start);
+  for (;;) {
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(application, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &answer)) return 1;
+    QueryPerformanceCounter(&after);
+    samples.push_back(static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 / frequency.QuadPart);
+    QueryPerformanceCounter(&now);
+    if (static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart >= seconds) break;
+    Sleep(10);
+  }
+  std::sort(samples.begin(), samples.end());
+  const auto at = [&](double fraction) {
+    return samples[std::min(samples.size() - 1, static_cast<std::size_t>(fraction * samples.size()))];
+  };
+  std::printf("samples=%u median_ms=%.1f p99_ms=%.1f worst_ms=%.1f\n", static_cast<unsigned>(samples.size()),
+              at(0.5), at(0.99), samples.back());
+  return 0;
+}
+
+int EndTray() {
+  const HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  if (tray == nullptr) return 1;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(tray, &processId);
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+  if (process == nullptr) return 1;
+  const bool ended = TerminateProcess(process, 0) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended ? 0 : 1;
+}
+
+// The window Shell_NotifyIcon looks for: Wine's shell32, like Windows',
+// finds it by class and hands the request over in WM_COPYDATA, the
+// request's code in dwData and (under Wine) the icon's owner in wParam.
+int StandInRefusals = 0;  // requests the stand-in tray still says no to
+
+LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    static const char* const kRequests[] = {"add", "modify", "delete", "focus", "version"};
+    const char* request = data->dwData < 5 ? kRequests[data->dwData] : "other";
+    const bool refused = StandInRefusals > 0;
+    if (refused) --StandInRefusals;
+    std::printf("%s owner=0x%lx%s\n", request, static_cast<unsigned long>(wParam), refused ? " refused" : "");
+    std::fflush(stdout);
+    return refused ? FALSE : TRUE;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int StandInTray(int argc, char** argv) {
+  if (argc < 3 || TrayWindow() != nullptr || FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr) return 1;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = StandInTrayProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Shell_TrayWnd";
+  if (RegisterClassW(&windowClass) == 0) return 1;
+  const HWND tray = CreateWindowW(L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+  if (tray == nullptr) return 1;
+  bool announce = false;
+  for (int i = 3; i < argc; ++i) {
+    if (std::string(argv[i]) == "new") announce = true;
+    if (std::string(argv[i]) == "refuse-first") StandInRefusals = 2;
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  if (announce) PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  SetTimer(tray, 1, Number(argv[2]) * 1000, nullptr);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_TIMER) DispatchMessageW(&message);
+  DestroyWindow(tray);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string command = argv[1];
-  if (command == "post") return Post(argc, argv);
+  if (command == "post") return Post(ApplicationWindow(), argc, argv);
+  if (command == "post-panel") return Post(Panel(), argc, argv);
   if (command == "panel") return ShowPanel();
   if (command == "panel-shown") return WaitForPanelShown(argc, argv);
   if (command == "controls") return ShowControls();
   if (command == "version") return ShowVersion();
+  if (command == "accessible") return ShowAccessible();
   if (command == "tray") return ShowTray();
   if (command == "menu") return ShowMenu();
   if (command == "error-box") return ShowErrorBox(argc, argv);
@@ -244,5 +418,9 @@ int main(int argc, char** argv) {
   if (command == "end-session") return EndSession();
   if (command == "console") return ShowConsole();
   if (command == "process") return ShowProcess();
+  if (command == "hold-smbus-lock") return HoldSMBusLock(argc, argv);
+  if (command == "latency") return Latency(argc, argv);
+  if (command == "end-tray") return EndTray();
+  if (command == "stand-in-tray") return StandInTray(argc, argv);
   return 2;
 }

@@ -125,5 +125,18 @@ TEST_F(SimBoardTest, VirtualClockAdvancesOnlyWhenSlept) {
   EXPECT_EQ(Board->Clock().Milliseconds(), start + 40);
 }
 
+// Switched to real time, a delay is waited out on the system's clock, and
+// the board's time goes on from where the virtual time stood.
+TEST_F(SimBoardTest, RealTimeClockSleepsForReal) {
+  Board->Clock().Sleep(1000);
+  Board->Clock().RunInRealTime();
+  EXPECT_GE(Board->Clock().Milliseconds(), 1000u);
+  TSystemClock system;
+  const u64 before = system.Milliseconds(), boardBefore = Board->Clock().Milliseconds();
+  Board->Clock().Sleep(40);
+  EXPECT_GE(system.Milliseconds() - before, 40u);
+  EXPECT_GE(Board->Clock().Milliseconds() - boardBefore, 40u);
+}
+
 }  // namespace
 }  // namespace lirrin

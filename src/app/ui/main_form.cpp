@@ -1,16 +1,18 @@
-#include "app/main_form.h"
+#include "app/ui/main_form.h"
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <stdexcept>
 
-#include "app/auto_run.h"
-#include "app/dpi.h"
-#include "app/instance_check.h"
-#include "app/panel_placement.h"
-#include "app/requests.h"
-#include "app/resource_ids.h"
-#include "app/stored_value.h"
+#include "app/system/auto_run.h"
+#include "app/system/instance_check.h"
+#include "app/system/requests.h"
+#include "app/system/stored_value.h"
+#include "app/ui/dpi.h"
+#include "app/ui/panel_placement.h"
+#include "app/ui/resource_ids.h"
+#include "app/ui/window_entry.h"
 #include "platform/initializer.h"
 #include "smbus/amp_word.h"
 #include "smbus/smbus.h"
@@ -25,6 +27,8 @@ constexpr const wchar_t* kClassName = L"TMainForm";
 constexpr UINT_PTR kTimerId = 1;       // tmrDisable
 constexpr UINT kTimerIntervalMs = 1000;
 constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kAmpResultsMessage = WM_APP + 2;  // the worker has results
+constexpr auto kProbeInterval = std::chrono::milliseconds(1000);
 constexpr UINT kExitCommand = 1;       // Exit1
 constexpr UINT kBalloonTimeoutMs = 10000;
 #ifndef WM_DPICHANGED
@@ -70,7 +74,7 @@ TMainForm::TMainForm(TApplication& application)
       ImgNOMute(application.Instance(), IDP_NOT_MUTED),
       ImgMute(application.Instance(), IDP_MUTED) {
   const HINSTANCE instance = Application.Instance();
-  RegisterFormClass(instance, WindowProc);
+  RegisterFormClass(instance, WindowEntry<TMainForm>);
   Dpi = MonitorDpi(MonitorFromWindow(Application.Handle(), MONITOR_DEFAULTTOPRIMARY));
   RECT frame{0, 0, Scaled(kDesignedClient.cx, Dpi), Scaled(kDesignedClient.cy, Dpi)};
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
@@ -83,8 +87,8 @@ TMainForm::TMainForm(TApplication& application)
   ImgVol.Create(Window, instance);
   ImgVol.SetOnClick([this] { ImgVolClick(); });
   lblVersion = CreateWindowExW(0, WC_STATICW, L"v1.0.0.0", WS_CHILD, 0, 0, 0, 0, Window, nullptr, instance, nullptr);
-  PopupMenu = CreatePopupMenu();
-  AppendMenuW(PopupMenu, MF_STRING, kExitCommand, L"Exit");
+  PopupMenu.reset(CreatePopupMenu());
+  AppendMenuW(PopupMenu.get(), MF_STRING, kExitCommand, L"Exit");
   Layout();
 
   const bool debug = ParseInstanceSwitches(GetCommandLineA()).Debug;
@@ -96,24 +100,39 @@ void TMainForm::FormCreate() {
   Supported = TInitializer::Instance()->Supported();
   SetWindowTextW(lblVersion, (L"Version:" + ModuleVersion()).c_str());
   LoadValue();
-  WriteAmplifier(StoredWord);
   SetTimer(Window, kTimerId, kTimerIntervalMs, nullptr);
   if (!Supported) return;
+  AmpPort = std::make_unique<TSMBusAmpPort>([]() -> TSMBus& { return *TSMBus::Instance(); });
+  Amp = std::make_unique<TAmpWorker>(*AmpPort, StoredWord, kProbeInterval,
+                                     [window = Window] { PostMessageW(window, kAmpResultsMessage, 0, 0); });
+  NewestRequest = Amp->Write(StoredWord);
   const HICON icon =
       static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   TrayIcon = std::make_unique<TTrayIcon>(Window, kTrayMessage, icon, Application.Title());
+  TrayWheel = std::make_unique<TTrayWheel>(*TrayIcon, [this](int steps) {
+    if (IsWindowEnabled(VolumeBar.Handle())) VolumeBar.SetPosition(VolumeBar.Position() + steps);
+  });
   Clicker = std::make_unique<TMouseClicker>();
   PendingMinimize = true;
   SetAutoRun(true);
 }
 
 TMainForm::~TMainForm() {
+  // The words posted last still go out, and a written one is the word to keep.
+  if (Amp) {
+    Amp->Stop();
+    for (const TAmpResult& result : Amp->TakeResults()) {
+      if (result.Answered && result.Kind != TAmpResult::TKind::Read && result.Kind != TAmpResult::TKind::Probed) {
+        StoredWord = result.Word;
+      }
+    }
+    Amp.reset();
+  }
   SaveValue();
+  TrayWheel.reset();
   TrayIcon.reset();
   if (Window != nullptr) DestroyWindow(Window);
-  if (PopupMenu != nullptr) DestroyMenu(PopupMenu);
-  if (Font != nullptr) DeleteObject(Font);
 }
 
 // --- Showing -----------------------------------------------------------------------------
@@ -139,16 +158,14 @@ void TMainForm::FormShow() {
   }
   SetWindowPos(Window, nullptr, 0, 0, Scaled(kOuterSize.cx, Dpi), Scaled(kOuterSize.cy, Dpi),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  u16 word = 0;
-  ReadAmplifier(word);  // a failed read shows the word 0
-  VolumeBar.SetPosition(static_cast<int>(amp::Volume(word)));
-  ShowPicture(amp::IsMuted(word));
+  NewestRequest = Amp->Read();  // the result shows the word; a failed read shows 0
 }
 
 void TMainForm::Layout() {
-  if (Font != nullptr) DeleteObject(Font);
-  Font = CreateFontW(-Scaled(kFontHeight, Dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+  // The controls let go of the old font before it is deleted.
+  TFont font(CreateFontW(-Scaled(kFontHeight, Dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                         L"Tahoma"));
   const struct {
     HWND Control;
     RECT Designed;
@@ -157,50 +174,70 @@ void TMainForm::Layout() {
     const RECT rect = MoveRect(control.Designed, Dpi);
     SetWindowPos(control.Control, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(control.Control, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+    SendMessageW(control.Control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
   }
+  Font = std::move(font);
 }
 
 void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOMute); }
 
 // --- The amplifier -------------------------------------------------------------------------
 
-bool TMainForm::ReadAmplifier(u16& word) { return Supported && amp::ReadWord(*TSMBus::Instance(), word); }
-
-bool TMainForm::WriteAmplifier(u16 word) { return Supported && amp::WriteWord(*TSMBus::Instance(), word); }
-
 void TMainForm::VolumeBarChange() {
-  const u16 word = amp::WordForVolume(static_cast<u32>(VolumeBar.Position()));
-  if (WriteAmplifier(word)) StoredWord = word;
-  if (!SaveValue()) Close();
-  ShowPicture(false);
+  NewestRequest = Amp->Write(amp::WordForVolume(static_cast<u32>(VolumeBar.Position())));
 }
 
-// The mute button works on the word the amplifier holds now. The registry
-// learns the mute state at the next save.
-void TMainForm::ImgVolClick() {
-  u16 word = 0;
-  ReadAmplifier(word);
-  word = amp::MuteToggled(word);
+// The mute button works on the word the amplifier holds when the worker
+// gets to it.
+void TMainForm::ImgVolClick() { NewestRequest = Amp->ToggleMute(); }
+
+void TMainForm::AmpResults() {
+  if (!Amp) return;
+  for (const TAmpResult& result : Amp->TakeResults()) AmpResult(result);
+}
+
+// A written word is the word to keep, saved at once, so that neither a
+// crash nor a kill loses a volume or a mute click. The slider and the
+// picture follow what the amplifier holds, except while a newer request is
+// on its way: the user's latest move stays shown.
+void TMainForm::AmpResult(const TAmpResult& result) {
+  const bool newest = result.Serial == NewestRequest;
+  switch (result.Kind) {
+    case TAmpResult::TKind::Written:
+    case TAmpResult::TKind::MuteToggled:
+      if (result.Answered) {
+        StoredWord = result.Word;
+        if (newest) ShowWord(result.Word);
+      }
+      if ((result.Answered || result.Kind == TAmpResult::TKind::Written) && !SaveValue()) Close();
+      break;
+    case TAmpResult::TKind::Read:
+      if (newest) ShowWord(result.Word);
+      break;
+    case TAmpResult::TKind::Probed:
+      // Controls that would only talk to a silent amplifier take no input.
+      EnableWindow(ImgVol.Handle(), result.Answered);
+      EnableWindow(VolumeBar.Handle(), result.Answered);
+      if (result.Answered && newest) ShowWord(result.Word);
+      break;
+  }
+}
+
+void TMainForm::ShowWord(u16 word) {
+  VolumeBar.ShowPosition(static_cast<int>(amp::Volume(word)));
   ShowPicture(amp::IsMuted(word));
-  if (WriteAmplifier(word)) StoredWord = word;
 }
 
-// Once a second: the first tick moves the panel to the tray; every tick
-// probes the amplifier, takes the controls away while it does not answer,
-// and puts the remembered word back when it does.
+// Once a second: the first tick moves the panel to the tray; later ticks
+// add the icon again while the tray refuses it (a start at logon before
+// the task bar is ready). The probe of the amplifier runs on the worker.
 void TMainForm::tmrDisableTimer() {
   if (PendingMinimize) {
     MinimizeToTray();
     PendingMinimize = false;
+  } else if (TrayIcon) {
+    TrayIcon->Retry();
   }
-  u16 probe = 0;
-  const bool answers = ReadAmplifier(probe);
-  EnableWindow(ImgVol.Handle(), answers);
-  EnableWindow(VolumeBar.Handle(), answers);
-  if (!answers) return;
-  VolumeBar.SetPosition(static_cast<int>(amp::Volume(StoredWord)));
-  WriteAmplifier(StoredWord);
 }
 
 // --- Tray ----------------------------------------------------------------------------------
@@ -248,17 +285,20 @@ void TMainForm::TrayIconMenu() {
   GetCursorPos(&cursor);
   SetForegroundWindow(Window);
   const UINT command = static_cast<UINT>(
-      TrackPopupMenu(PopupMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
+      TrackPopupMenu(PopupMenu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
   // Lets the menu close properly when the user clicks elsewhere.
   PostMessageW(Window, WM_NULL, 0, 0);
-  if (command == kExitCommand) Exit1Click();
+  if (command == kExitCommand && !Closing) Exit1Click();
 }
 
 void TMainForm::RestoreFromTray() {
+  EndMenu();  // an open tray menu would keep the panel from the foreground
   Application.Restore();
   ShowWindow(Window, SW_SHOW);
   SetForegroundWindow(Window);
 }
+
+void TMainForm::PutAway() { ShowWindow(Window, SW_HIDE); }
 
 // --- Ending --------------------------------------------------------------------------------
 
@@ -272,6 +312,7 @@ void TMainForm::Exit1Click() {
 void TMainForm::Close() {
   if (Closing) return;
   Closing = true;
+  EndMenu();  // a tray menu open now ends with the program
   FormClose();
   KillTimer(Window, kTimerId);
   ShowWindow(Window, SW_HIDE);
@@ -306,8 +347,8 @@ bool TMainForm::SaveValue() { return SaveStoredValue(u32{StoredUpperBits} << 16 
 
 // --- Messages ------------------------------------------------------------------------------
 
-bool TMainForm::ApplicationEventsMessage(const MSG& message) {
-  switch (message.message) {
+bool TMainForm::ApplicationRequest(UINT request) {
+  switch (request) {
     case kCloseRequest:
       Close();
       return true;
@@ -322,20 +363,27 @@ bool TMainForm::ApplicationEventsMessage(const MSG& message) {
   }
 }
 
-LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+// Escape on the panel, whichever control has the keys, puts it away; Tab
+// moves the keys between the controls.
+bool TMainForm::ApplicationEventsMessage(const MSG& message) {
+  if (message.hwnd == nullptr || GetAncestor(message.hwnd, GA_ROOT) != Window) return false;
+  if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
+    PutAway();
+    return true;
   }
-  auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (form == nullptr || form->Window == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return TApplication::Guarded([&] { return form->HandleMessage(message, wParam, lParam); });
+  // Tab between the slider and the mute button, as in a dialog.
+  return IsDialogMessageW(Window, const_cast<MSG*>(&message)) != FALSE;
 }
 
-LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TMainForm::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Until CreateWindowEx has returned, the panel is not yet built.
+  if (Window == nullptr) return DefWindowProcW(window, message, wParam, lParam);
   switch (message) {
     case WM_TIMER:
       if (wParam == kTimerId) tmrDisableTimer();
+      return 0;
+    case kAmpResultsMessage:
+      AmpResults();
       return 0;
     case WM_VSCROLL:
       if (reinterpret_cast<HWND>(lParam) == VolumeBar.Handle()) VolumeBar.Scrolled();
@@ -344,7 +392,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       // Losing activation hides the panel: a click anywhere else puts it
       // away. Gaining it gives the slider the keys.
       if (LOWORD(wParam) == WA_INACTIVE) {
-        ShowWindow(Window, SW_HIDE);
+        PutAway();
       } else {
         SetFocus(VolumeBar.Handle());
       }
@@ -357,7 +405,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CLOSE:
-      Close();
+      // Alt+F4 and every other close of the panel only put it away: the
+      // program ends by Exit, the close request or "/UNINSTALL" alone.
+      PutAway();
       return 0;
     case kTrayMessage:
       switch (LOWORD(lParam)) {
@@ -365,8 +415,16 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_LBUTTONDBLCLK:
           TrayIconClick();
           break;
+        case NIN_KEYSELECT:
+          // Enter or Space on the icon (Enter may come twice): the panel
+          // opens as for a click, once.
+          if (!IsWindowVisible(Window)) TrayIconClick();
+          break;
         case WM_RBUTTONUP:
           TrayIconMenu();
+          break;
+        case WM_MOUSEMOVE:
+          if (TrayWheel) TrayWheel->Hovered();
           break;
         default:
           break;

@@ -1,13 +1,15 @@
 #pragma once
 // TPictureButton: the round mute button, a child window that shows one of
 // two PNG pictures stretched to its size and reports a click (a press and
-// release of the left button inside it). Disabled, it takes no clicks.
+// release of the left button inside it, or Space while it has the keyboard
+// focus, which Tab gives it). Disabled, it takes no clicks. Its text,
+// "Mute", names it for screen readers.
 
 #include <windows.h>
 
 #include <functional>
 
-#include "app/png_picture.h"
+#include "app/ui/png_picture.h"
 
 namespace lirrin {
 
@@ -22,7 +24,9 @@ class TPictureButton {
   void SetOnClick(std::function<void()> handler) { OnClick = std::move(handler); }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  template <typename TWindow>
+  friend LRESULT CALLBACK WindowEntry(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void Paint();
 
   HWND Window = nullptr;

@@ -7,8 +7,10 @@
 //
 // It owns the amplifier word: it writes the remembered word at start, reads
 // the amplifier to show its state, writes a new word on every slider move
-// or mute click, puts the remembered word back once a second, and keeps it
-// per user in the registry. It registers the start at logon on a supported
+// or mute click, has the remembered word put back once a second, and keeps
+// it per user in the registry. It never waits for the SMBus: every
+// transaction runs on the amplifier's worker thread (smbus/amp_worker.h),
+// and the panel shows what the results say the amplifier holds. It registers the start at logon on a supported
 // board and removes it when it closes normally, and it answers three
 // requests that other processes post to the application window
 // (requests.h).
@@ -17,12 +19,15 @@
 
 #include <memory>
 
-#include "app/application.h"
-#include "app/mouse_clicker.h"
-#include "app/picture_button.h"
-#include "app/png_picture.h"
-#include "app/tray_icon.h"
-#include "app/volume_bar.h"
+#include "app/system/win_owned.h"
+#include "app/ui/application.h"
+#include "app/ui/mouse_clicker.h"
+#include "app/ui/picture_button.h"
+#include "app/ui/png_picture.h"
+#include "app/ui/tray_icon.h"
+#include "app/ui/tray_wheel.h"
+#include "app/ui/volume_bar.h"
+#include "smbus/amp_worker.h"
 #include "support/types.h"
 
 namespace lirrin {
@@ -32,19 +37,24 @@ class TMainForm {
   // Builds the window and its controls, then runs FormCreate: the platform
   // verdict, the stored word to the amplifier, the timer, the logon start.
   explicit TMainForm(TApplication& application);
-  // Saves the stored word, also when the session ends.
+  // Lets the worker finish what was posted, then saves the stored word,
+  // also when the session ends.
   ~TMainForm();
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
 
   // The first showing: FormShow, then the panel centred on the desktop.
   void Show();
+  // A request posted to the application window (requests.h); true marks
+  // it handled.
+  bool ApplicationRequest(UINT request);
   // The application's hook on posted messages; true marks one handled.
   bool ApplicationEventsMessage(const MSG& message);
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  template <typename TWindow>
+  friend LRESULT CALLBACK WindowEntry(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   void FormCreate();
   void FormShow();
@@ -59,14 +69,19 @@ class TMainForm {
   void Close();
   void FormClose();
   void RestoreFromTray();
+  // Puts the panel away, as a click elsewhere does.
+  void PutAway();
   void SetAutoRun(bool on);
   void LoadValue();
   bool SaveValue();
 
-  // Amplifier transactions; on a board that is not supported nothing is
-  // sent to the SMBus at all.
-  bool ReadAmplifier(u16& word);
-  bool WriteAmplifier(u16 word);
+  // The worker's results, oldest first; `result` as it changes the panel,
+  // the stored word and the registry.
+  void AmpResults();
+  void AmpResult(const TAmpResult& result);
+  // The panel shows `word`: the slider's volume (without a change event)
+  // and the picture.
+  void ShowWord(u16 word);
 
   void Layout();
   void ShowPicture(bool muted);
@@ -74,14 +89,21 @@ class TMainForm {
   TApplication& Application;
   HWND Window = nullptr;
   UINT Dpi = 96;
-  HFONT Font = nullptr;
+  TFont Font;
   TVolumeBar VolumeBar;
   TPictureButton ImgVol;
   HWND lblVersion = nullptr;
   TPngPicture ImgNOMute;
   TPngPicture ImgMute;
   std::unique_ptr<TTrayIcon> TrayIcon;
-  HMENU PopupMenu = nullptr;
+  std::unique_ptr<TTrayWheel> TrayWheel;  // the wheel over the icon
+  TMenu PopupMenu;
+
+  // The amplifier's worker; only on a supported board, so that nothing
+  // reaches the SMBus of a board that was not recognised.
+  std::unique_ptr<TSMBusAmpPort> AmpPort;
+  std::unique_ptr<TAmpWorker> Amp;
+  u32 NewestRequest = 0;  // the serial of the newest request posted to Amp
 
   bool Supported = false;
   u16 StoredWord = 0;

@@ -1,4 +1,4 @@
-#include "app/png_picture.h"
+#include "app/ui/png_picture.h"
 
 #include <objidl.h>
 // GDI+'s headers need min and max from the Windows headers' macros.
@@ -34,19 +34,16 @@ TPngPicture::TPngPicture(HMODULE module, int id) {
   if (copy == nullptr) return;
   CopyMemory(GlobalLock(copy), bytes, size);
   GlobalUnlock(copy);
-  IStream* stream = nullptr;
-  if (CreateStreamOnHGlobal(copy, TRUE, &stream) != S_OK) {
+  if (CreateStreamOnHGlobal(copy, TRUE, Receive(Stream)) != S_OK) {
     GlobalFree(copy);
     return;
   }
-  Stream = stream;
   Gdiplus::GpBitmap* decoded = nullptr;
-  if (gdip::GdipCreateBitmapFromStream(stream, &decoded) == Gdiplus::Ok) Bitmap = decoded;
+  if (gdip::GdipCreateBitmapFromStream(Stream.get(), &decoded) == Gdiplus::Ok) Bitmap = decoded;
 }
 
 TPngPicture::~TPngPicture() {
   if (Bitmap != nullptr) gdip::GdipDisposeImage(static_cast<Gdiplus::GpImage*>(Bitmap));
-  if (Stream != nullptr) static_cast<IStream*>(Stream)->Release();
 }
 
 void TPngPicture::Draw(HDC dc, const RECT& rect) const {

@@ -1,9 +1,8 @@
-#include "app/instance_check.h"
+#include "app/system/instance_check.h"
 
 #include <windows.h>
 
-#include "app/application.h"
-#include "app/requests.h"
+#include "app/system/requests.h"
 #include "support/debug_console.h"
 
 namespace lirrin {
@@ -56,7 +55,7 @@ bool RunInstanceCheck(const std::wstring& applicationTitle) {
   if (running != nullptr) {
     CloseHandle(running);
     if (switches.Uninstall) {
-      const HWND window = FindWindowW(TApplication::kWindowClass, applicationTitle.c_str());
+      const HWND window = FindWindowW(kApplicationWindowClass, applicationTitle.c_str());
       if (window != nullptr) PostMessageW(window, kCloseRequest, 0, 0);
     }
     return false;

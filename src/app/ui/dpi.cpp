@@ -1,4 +1,4 @@
-#include "app/dpi.h"
+#include "app/ui/dpi.h"
 
 namespace lirrin {
 

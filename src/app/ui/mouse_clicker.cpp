@@ -1,4 +1,4 @@
-#include "app/mouse_clicker.h"
+#include "app/ui/mouse_clicker.h"
 
 namespace lirrin {
 

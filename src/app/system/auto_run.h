@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/task_scheduler.h"
+#include "app/system/task_scheduler.h"
 #include "support/types.h"
 
 namespace lirrin {

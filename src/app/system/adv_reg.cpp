@@ -2,7 +2,8 @@
 // also has.
 #include <windows.h>
 
-#include "app/adv_reg.h"
+#include "app/system/adv_reg.h"
+#include "app/system/win_owned.h"
 #include "support/ansi_code_page.h"
 #include "support/module_info.h"
 
@@ -17,21 +18,22 @@ void TAdvReg::AddRunValue(const std::wstring& name) { WriteRunValue(name, Module
 void TAdvReg::RemoveRunValue(const std::wstring& name) { WriteRunValue(name, std::wstring(), false); }
 
 void TAdvReg::WriteRunValue(const std::wstring& name, const std::wstring& data, bool add) {
-  HKEY key = nullptr;
+  HKEY opened = nullptr;
   const std::string valueName = ToAnsiCodePage(name);
   if (add) {
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) !=
         ERROR_SUCCESS) {
       return;
     }
+    const TRegKey key(opened);
     const std::string value = ToAnsiCodePage(RunValueData(data));
-    RegSetValueExA(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    RegSetValueExA(key.get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
   } else {
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, valueName.c_str());
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) return;
+    const TRegKey key(opened);
+    RegDeleteValueA(key.get(), valueName.c_str());
   }
-  RegCloseKey(key);
 }
 
 }  // namespace lirrin

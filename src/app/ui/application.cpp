@@ -1,9 +1,11 @@
-#include "app/application.h"
+#include "app/ui/application.h"
 
 #include <stdexcept>
 #include <utility>
 
-#include "app/resource_ids.h"
+#include "app/system/requests.h"
+#include "app/ui/resource_ids.h"
+#include "app/ui/window_entry.h"
 
 namespace lirrin {
 
@@ -17,7 +19,7 @@ void TApplication::Initialize(const std::wstring& title) {
   TitleText = title;
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = WindowProc;
+  windowClass.lpfnWndProc = WindowEntry<TApplication>;
   windowClass.hInstance = Module;
   windowClass.hIcon = LoadIconW(Module, MAKEINTRESOURCEW(IDI_MAINICON));
   windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
@@ -49,21 +51,27 @@ void TApplication::Minimize() { ShowWindow(Window, SW_MINIMIZE); }
 
 void TApplication::Restore() { ShowWindow(Window, SW_RESTORE); }
 
-LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* application = reinterpret_cast<TApplication*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case kCloseRequest:
+    case kRestoreRequest:
+    case kRemoveLogonRequest:
+      if (Requests && Requests(message)) return 0;
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_CLOSE:
+      // From the task bar button's menu, or sent by another program: the
+      // program ends the way a close request ends it, never by losing its
+      // windows while the process runs on.
+      if (Requests) Requests(kCloseRequest);
+      return 0;
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
       // The session ends: no close handling, but what must be kept is kept,
       // then the process ends at once.
-      if (wParam != FALSE && application != nullptr) {
+      if (wParam != FALSE) {
         Guarded([&] {
-          if (application->EndSession) application->EndSession();
+          if (EndSession) EndSession();
           return LRESULT{0};
         });
         ExitProcess(0);

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "app/system/win_owned.h"
+
 namespace lirrin {
 
 // GDI+ for the lifetime of the object; pictures must go before it does.
@@ -36,8 +38,8 @@ class TPngPicture {
   void Draw(HDC dc, const RECT& rect) const;
 
  private:
-  void* Stream = nullptr;  // IStream holding the PNG bytes
-  void* Bitmap = nullptr;  // GpBitmap decoded from it
+  TComPtr<IStream> Stream;  // the PNG bytes
+  void* Bitmap = nullptr;   // GpBitmap decoded from the stream, disposed of before it
 };
 
 }  // namespace lirrin

@@ -1,8 +1,8 @@
-#include "app/auto_run.h"
+#include "app/system/auto_run.h"
 
 #include <cstdio>
 
-#include "app/adv_reg.h"
+#include "app/system/adv_reg.h"
 #include "support/debug_console.h"
 #include "support/message_box.h"
 #include "support/module_info.h"

@@ -1,10 +1,13 @@
-#include "app/volume_bar.h"
+#include "app/ui/volume_bar.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
-#include "app/application.h"
+#include "app/ui/accessible_value.h"
+#include "app/ui/application.h"
+#include "app/ui/wheel.h"
 
 namespace lirrin {
 
@@ -18,8 +21,9 @@ constexpr const wchar_t* kProperty = L"LirrinVolumeBar";
 
 void TVolumeBar::Create(HWND parent, HINSTANCE instance) {
   // No tick marks and no position tip: the picture below tells the state.
-  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS, 0,
-                           0, 0, 0, parent, nullptr, instance, nullptr);
+  // The text is the slider's name for screen readers.
+  Window = CreateWindowExW(0, TRACKBAR_CLASSW, L"Volume", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_NOTICKS,
+                           0, 0, 0, 0, parent, nullptr, instance, nullptr);
   SendMessageW(Window, TBM_SETRANGEMIN, FALSE, 0);
   SendMessageW(Window, TBM_SETRANGEMAX, FALSE, kMaximum);
   SendMessageW(Window, TBM_SETLINESIZE, 0, 1);
@@ -43,6 +47,16 @@ void TVolumeBar::SetPosition(int position) {
   if (OnChange) OnChange();
 }
 
+void TVolumeBar::ShowPosition(int position) {
+  Shown = std::clamp(position, 0, kMaximum);
+  SendMessageW(Window, TBM_SETPOS, TRUE, kMaximum - Shown);
+}
+
+void TVolumeBar::Wheel(int delta) {
+  const int steps = TakeWheelSteps(WheelDelta, delta);
+  if (steps != 0) SetPosition(Position() + steps);
+}
+
 void TVolumeBar::Scrolled() {
   const int position = ControlPosition();
   if (position == Shown) return;
@@ -63,13 +77,16 @@ LRESULT CALLBACK TVolumeBar::SubclassProc(HWND window, UINT message, WPARAM wPar
           return 0;
         }
         break;
-      case WM_MOUSEWHEEL: {
-        bar->WheelDelta += GET_WHEEL_DELTA_WPARAM(wParam);
-        const int steps = bar->WheelDelta / WHEEL_DELTA;
-        bar->WheelDelta -= steps * WHEEL_DELTA;
-        if (steps != 0) bar->SetPosition(bar->Position() + steps);
+      case WM_MOUSEWHEEL:
+        bar->Wheel(GET_WHEEL_DELTA_WPARAM(wParam));
         return 0;
-      }
+      case WM_GETOBJECT:
+        // Screen readers hear the volume, not the native position.
+        if (const LRESULT answer = AccessibleWithValue(
+                window, wParam, lParam, [bar] { return std::to_wstring(bar->Position()); })) {
+          return answer;
+        }
+        break;
       case WM_NCDESTROY:
         RemovePropW(window, kProperty);
         break;

@@ -3,7 +3,8 @@
 #include <windows.h>
 #include <taskschd.h>
 
-#include "app/task_scheduler.h"
+#include "app/system/task_scheduler.h"
+#include "app/system/win_owned.h"
 
 namespace lirrin {
 
@@ -18,12 +19,6 @@ static_assert(kTaskLogonInteractiveToken == static_cast<int>(TASK_LOGON_INTERACT
 // enabled through its ITrigger base.
 // {72DADE38-FAE4-4B3E-BAF4-5D009AF02B1C}
 constexpr GUID kIidLogonTrigger = {0x72dade38, 0xfae4, 0x4b3e, {0xba, 0xf4, 0x5d, 0x00, 0x9a, 0xf0, 0x2b, 0x1c}};
-
-template <typename T>
-void ReleaseAndClear(T*& object) {
-  if (object != nullptr) object->Release();
-  object = nullptr;
-}
 
 // A BSTR for the call's duration; a null string stays null.
 class TBstr {
@@ -55,7 +50,6 @@ VARIANT Empty() {
 
 class TComTaskScheduler final : public TTaskScheduler {
  public:
-  ~TComTaskScheduler() override { ReleaseAll(); }
 
   THResult InitializeCom() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
 
@@ -68,14 +62,14 @@ class TComTaskScheduler final : public TTaskScheduler {
 
   THResult Connect() override {
     HRESULT hr = CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
-                                  reinterpret_cast<void**>(&Service));
+                                  Receive(Service));
     if (FAILED(hr)) return hr;
     return Service->Connect(Empty(), Empty(), Empty(), Empty());
   }
 
   THResult GetRootFolder() override {
     TBstr root(std::wstring(L"\\"));
-    return Service->GetFolder(root, &Folder);
+    return Service->GetFolder(root, Receive(Folder));
   }
 
   THResult DeleteTask(const std::wstring& name) override {
@@ -83,30 +77,28 @@ class TComTaskScheduler final : public TTaskScheduler {
     return Folder->DeleteTask(task, 0);
   }
 
-  THResult NewTask() override { return Service->NewTask(0, &Definition); }
+  THResult NewTask() override { return Service->NewTask(0, Receive(Definition)); }
 
   THResult SetAuthor(const std::wstring& author) override {
-    IRegistrationInfo* info = nullptr;
-    HRESULT hr = Definition->get_RegistrationInfo(&info);
+    TComPtr<IRegistrationInfo> info;
+    HRESULT hr = Definition->get_RegistrationInfo(Receive(info));
     if (SUCCEEDED(hr)) {
       TBstr text(author);
       hr = info->put_Author(text);
     }
-    ReleaseAndClear(info);
     return hr;
   }
 
   THResult SetRunLevel(int runLevel) override {
-    IPrincipal* principal = nullptr;
-    HRESULT hr = Definition->get_Principal(&principal);
+    TComPtr<IPrincipal> principal;
+    HRESULT hr = Definition->get_Principal(Receive(principal));
     if (SUCCEEDED(hr)) hr = principal->put_RunLevel(static_cast<TASK_RUNLEVEL_TYPE>(runLevel));
-    ReleaseAndClear(principal);
     return hr;
   }
 
   THResult SetSettings(const TTaskSettings& values) override {
-    ITaskSettings* settings = nullptr;
-    HRESULT hr = Definition->get_Settings(&settings);
+    TComPtr<ITaskSettings> settings;
+    HRESULT hr = Definition->get_Settings(Receive(settings));
     if (SUCCEEDED(hr)) hr = settings->put_StartWhenAvailable(values.StartWhenAvailable ? VARIANT_TRUE : VARIANT_FALSE);
     if (SUCCEEDED(hr)) {
       TBstr after(values.DeleteExpiredTaskAfter);
@@ -119,38 +111,31 @@ class TComTaskScheduler final : public TTaskScheduler {
     if (SUCCEEDED(hr)) {
       hr = settings->put_DisallowStartIfOnBatteries(values.DisallowStartIfOnBatteries ? VARIANT_TRUE : VARIANT_FALSE);
     }
-    ReleaseAndClear(settings);
     return hr;
   }
 
   THResult AddTrigger(int type, bool enabled) override {
-    ITriggerCollection* triggers = nullptr;
-    ITrigger* trigger = nullptr;
-    ITrigger* logonTrigger = nullptr;
-    HRESULT hr = Definition->get_Triggers(&triggers);
-    if (SUCCEEDED(hr)) hr = triggers->Create(static_cast<TASK_TRIGGER_TYPE2>(type), &trigger);
-    if (SUCCEEDED(hr)) hr = trigger->QueryInterface(kIidLogonTrigger, reinterpret_cast<void**>(&logonTrigger));
+    TComPtr<ITriggerCollection> triggers;
+    TComPtr<ITrigger> trigger;
+    TComPtr<ITrigger> logonTrigger;
+    HRESULT hr = Definition->get_Triggers(Receive(triggers));
+    if (SUCCEEDED(hr)) hr = triggers->Create(static_cast<TASK_TRIGGER_TYPE2>(type), Receive(trigger));
+    if (SUCCEEDED(hr)) hr = trigger->QueryInterface(kIidLogonTrigger, Receive(logonTrigger));
     if (SUCCEEDED(hr)) hr = logonTrigger->put_Enabled(enabled ? VARIANT_TRUE : VARIANT_FALSE);
-    ReleaseAndClear(logonTrigger);
-    ReleaseAndClear(trigger);
-    ReleaseAndClear(triggers);
     return hr;
   }
 
   THResult AddExecAction(const std::wstring& path) override {
-    IActionCollection* actions = nullptr;
-    IAction* action = nullptr;
-    IExecAction* exec = nullptr;
-    HRESULT hr = Definition->get_Actions(&actions);
-    if (SUCCEEDED(hr)) hr = actions->Create(TASK_ACTION_EXEC, &action);
-    if (SUCCEEDED(hr)) hr = action->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(&exec));
+    TComPtr<IActionCollection> actions;
+    TComPtr<IAction> action;
+    TComPtr<IExecAction> exec;
+    HRESULT hr = Definition->get_Actions(Receive(actions));
+    if (SUCCEEDED(hr)) hr = actions->Create(TASK_ACTION_EXEC, Receive(action));
+    if (SUCCEEDED(hr)) hr = action->QueryInterface(IID_IExecAction, Receive(exec));
     if (SUCCEEDED(hr)) {
       TBstr text(path);
       hr = exec->put_Path(text);
     }
-    ReleaseAndClear(exec);
-    ReleaseAndClear(action);
-    ReleaseAndClear(actions);
     return hr;
   }
 
@@ -159,11 +144,10 @@ class TComTaskScheduler final : public TTaskScheduler {
     TBstr task(name);
     VARIANT passwordValue = Empty();
     if (values.Password) passwordValue = Text(*values.Password, password);
-    IRegisteredTask* registered = nullptr;
-    const HRESULT hr = Folder->RegisterTaskDefinition(task, Definition, values.Flags, Text(values.UserId, user),
+    TComPtr<IRegisteredTask> registered;
+    const HRESULT hr = Folder->RegisterTaskDefinition(task, Definition.get(), values.Flags, Text(values.UserId, user),
                                                       passwordValue, static_cast<TASK_LOGON_TYPE>(values.LogonType),
-                                                      Text(values.SecurityDescriptor, descriptor), &registered);
-    ReleaseAndClear(registered);
+                                                      Text(values.SecurityDescriptor, descriptor), Receive(registered));
     SysFreeString(user);
     SysFreeString(password);
     SysFreeString(descriptor);
@@ -171,15 +155,15 @@ class TComTaskScheduler final : public TTaskScheduler {
   }
 
   void ReleaseAll() override {
-    ReleaseAndClear(Definition);
-    ReleaseAndClear(Folder);
-    ReleaseAndClear(Service);
+    Definition.reset();
+    Folder.reset();
+    Service.reset();
   }
 
  private:
-  ITaskService* Service = nullptr;
-  ITaskFolder* Folder = nullptr;
-  ITaskDefinition* Definition = nullptr;
+  TComPtr<ITaskService> Service;
+  TComPtr<ITaskFolder> Folder;
+  TComPtr<ITaskDefinition> Definition;
 };
 
 }  // namespace

@@ -1,0 +1,149 @@
+#include "smbus/amp_worker.h"
+
+#include <utility>
+
+#include "smbus/amp_word.h"
+#include "smbus/smbus.h"
+
+namespace lirrin {
+
+namespace {
+
+// Between a transaction that found the SMBus lock held elsewhere and the
+// next try. A held lock has made the transaction wait already (3 s); this
+// only keeps a lock that fails at once from spinning the worker.
+constexpr auto kRetryPause = std::chrono::milliseconds(50);
+
+}  // namespace
+
+bool TSMBusAmpPort::Read(u16& word) { return amp::ReadWord(Engine(), word); }
+
+bool TSMBusAmpPort::Write(u16 word) { return amp::WriteWord(Engine(), word); }
+
+bool TSMBusAmpPort::HeldElsewhere() { return Engine().LastFailure() == TSMBusFailure::LockNotHad; }
+
+TAmpWorker::TAmpWorker(TAmpPort& port, u16 remembered, std::chrono::milliseconds probeInterval,
+                       std::function<void()> resultsReady)
+    : Port(port),
+      ProbeInterval(probeInterval),
+      ResultsReady(std::move(resultsReady)),
+      Remembered(remembered),
+      Thread([this] { Run(); }) {}
+
+TAmpWorker::~TAmpWorker() { Stop(); }
+
+void TAmpWorker::Stop() {
+  if (!Thread.joinable()) return;
+  {
+    std::lock_guard lock(Mutex);
+    Stopping = true;
+  }
+  Wake.notify_one();
+  Thread.join();
+}
+
+u32 TAmpWorker::Write(u16 word) { return Post(TAmpResult::TKind::Written, word); }
+
+u32 TAmpWorker::ToggleMute() { return Post(TAmpResult::TKind::MuteToggled, 0); }
+
+u32 TAmpWorker::Read() { return Post(TAmpResult::TKind::Read, 0); }
+
+u32 TAmpWorker::Post(TAmpResult::TKind kind, u16 word) {
+  std::lock_guard lock(Mutex);
+  const u32 serial = ++LastSerial;
+  if (kind == TAmpResult::TKind::Written && !Requests.empty() && Requests.back().Kind == kind) {
+    Requests.back() = {kind, word, serial};  // the newest wanted word wins
+  } else {
+    Requests.push_back({kind, word, serial});
+    Wake.notify_one();
+  }
+  return serial;
+}
+
+std::vector<TAmpResult> TAmpWorker::TakeResults() {
+  std::lock_guard lock(Mutex);
+  return std::exchange(Results, {});
+}
+
+void TAmpWorker::Run() {
+  using TSteady = std::chrono::steady_clock;
+  auto nextProbe = TSteady::now() + ProbeInterval;
+  u32 served = 0;
+  std::unique_lock lock(Mutex);
+  for (;;) {
+    Wake.wait_until(lock, nextProbe, [this] { return Stopping || !Requests.empty(); });
+    if (!Requests.empty()) {
+      const TRequest request = Requests.front();
+      Requests.pop_front();
+      lock.unlock();
+      const std::optional<TAmpResult> result = Serve(request);
+      lock.lock();
+      if (!result) {
+        Retry(request);
+        // A lock that cannot even be made fails at once: no busy loop.
+        Wake.wait_for(lock, kRetryPause, [this] { return Stopping; });
+        continue;
+      }
+      served = request.Serial;
+      Deliver(*result, lock);
+    } else if (Stopping) {
+      return;
+    } else if (TSteady::now() >= nextProbe) {
+      lock.unlock();
+      const std::optional<TAmpResult> result = Probe(served);
+      nextProbe = TSteady::now() + ProbeInterval;
+      lock.lock();
+      if (result) Deliver(*result, lock);
+    }
+  }
+}
+
+// With the lock held: back to the front of the queue, unless a newer
+// volume word waits there already. On the way out nothing is retried: the
+// program must end.
+void TAmpWorker::Retry(const TRequest& request) {
+  if (Stopping) return;
+  if (request.Kind == TAmpResult::TKind::Written && !Requests.empty() && Requests.front().Kind == request.Kind) return;
+  Requests.push_front(request);
+}
+
+std::optional<TAmpResult> TAmpWorker::Serve(const TRequest& request) {
+  TAmpResult result{request.Kind, false, request.Word, request.Serial};
+  switch (request.Kind) {
+    case TAmpResult::TKind::Written:
+      result.Answered = Port.Write(request.Word);
+      break;
+    case TAmpResult::TKind::MuteToggled: {
+      u16 word = 0;  // a silent amplifier toggles the word 0
+      if (!Port.Read(word) && Port.HeldElsewhere()) return std::nullopt;
+      result.Word = amp::MuteToggled(word);
+      result.Answered = Port.Write(result.Word);
+      break;
+    }
+    case TAmpResult::TKind::Read:
+      result.Answered = Port.Read(result.Word);
+      break;
+    case TAmpResult::TKind::Probed:
+      break;  // never posted
+  }
+  if (!result.Answered && Port.HeldElsewhere()) return std::nullopt;
+  if (result.Answered && request.Kind != TAmpResult::TKind::Read) Remembered = result.Word;
+  return result;
+}
+
+std::optional<TAmpResult> TAmpWorker::Probe(u32 serial) {
+  u16 scratch = 0;
+  const bool answered = Port.Read(scratch);
+  if (!answered && Port.HeldElsewhere()) return std::nullopt;
+  if (answered) Port.Write(Remembered);
+  return TAmpResult{TAmpResult::TKind::Probed, answered, Remembered, serial};
+}
+
+void TAmpWorker::Deliver(const TAmpResult& result, std::unique_lock<std::mutex>& lock) {
+  Results.push_back(result);
+  lock.unlock();
+  ResultsReady();
+  lock.lock();
+}
+
+}  // namespace lirrin

@@ -1,0 +1,142 @@
+#pragma once
+// TAmpWorker: the one thread that talks to the amplifier.
+//
+// An SMBus transaction can take long: every controller script's wait for a
+// word starts with a 40 ms delay, and while another program holds the
+// system-wide SMBus lock a transaction waits up to 3 s for it. The panel
+// must keep answering meanwhile, so it never runs a transaction itself: it
+// posts what it wants here and learns the outcome later, in order, through
+// TakeResults after the `resultsReady` call (which comes on the worker's
+// thread; the panel turns it into a window message).
+//
+// Requests run in the order they were posted, with one exception: a volume
+// word posted while an earlier volume word still waits its turn replaces
+// it, so that a held key or a fast drag leaves no backlog and the newest
+// wanted word is the one that lands. A mute toggle is never merged: it
+// works on the word the amplifier holds after everything posted before it.
+//
+// Another program may hold the system-wide SMBus lock for longer than a
+// transaction waits for it (monitoring tools do). A request that failed
+// only for that is tried again, unless a newer volume word has replaced
+// it, so the word lands once the lock is free; a probe that failed for it
+// tells nothing and reports nothing.
+//
+// Once per probe interval, when no request is waiting, the worker probes
+// the amplifier with a read and, when it answers, writes the remembered
+// word again: the amplifier loses its register when the board's power
+// dips, and another program may have changed it. The remembered word is
+// the one it was given at the start, replaced by every word written
+// successfully since.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "support/types.h"
+
+namespace lirrin {
+
+class TSMBus;
+
+// The amplifier's register as the worker reaches it.
+class TAmpPort {
+ public:
+  virtual ~TAmpPort() = default;
+  // A failed read leaves `word` untouched.
+  virtual bool Read(u16& word) = 0;
+  virtual bool Write(u16 word) = 0;
+  // The last Read or Write failed only because another program held the
+  // SMBus lock all the while it waited.
+  virtual bool HeldElsewhere() = 0;
+};
+
+// Through an SMBus engine that `engine` gives on the worker's thread, so
+// that an engine made on demand is made there, by its only user.
+class TSMBusAmpPort final : public TAmpPort {
+ public:
+  explicit TSMBusAmpPort(std::function<TSMBus&()> engine) : Engine(std::move(engine)) {}
+  bool Read(u16& word) override;
+  bool Write(u16 word) override;
+  bool HeldElsewhere() override;
+
+ private:
+  std::function<TSMBus&()> Engine;
+};
+
+struct TAmpResult {
+  enum class TKind {
+    Written,      // a volume word: Word is the word; Answered when it was written
+    MuteToggled,  // Word is the toggled word (from 0 when the read failed); Answered when it was written
+    Read,         // Word is the word read, 0 when the read failed
+    Probed,       // Word is the remembered word; Answered when the probe read succeeded
+  };
+  TKind Kind;
+  bool Answered;
+  u16 Word;
+  // The newest request this result accounts for (Post's serial numbers
+  // start at 1; a probe before any request carries 0). A probe result
+  // whose serial is older than the newest request posted tells of a state
+  // that is about to change.
+  u32 Serial;
+
+  bool operator==(const TAmpResult&) const = default;
+};
+
+class TAmpWorker {
+ public:
+  TAmpWorker(TAmpPort& port, u16 remembered, std::chrono::milliseconds probeInterval,
+             std::function<void()> resultsReady);
+  // Stop, unless it ran.
+  ~TAmpWorker();
+  TAmpWorker(const TAmpWorker&) = delete;
+  TAmpWorker& operator=(const TAmpWorker&) = delete;
+
+  // Each returns the request's serial number at once; none waits for the
+  // bus.
+  u32 Write(u16 word);
+  u32 ToggleMute();
+  u32 Read();
+
+  // The results since the last call, oldest first.
+  std::vector<TAmpResult> TakeResults();
+
+  // Finishes the requests already posted (without further probes) and ends
+  // the thread; their results stay for TakeResults. Nothing may be posted
+  // after it.
+  void Stop();
+
+ private:
+  struct TRequest {
+    TAmpResult::TKind Kind;
+    u16 Word;
+    u32 Serial;
+  };
+
+  u32 Post(TAmpResult::TKind kind, u16 word);
+  void Run();
+  // Nothing when the request must be tried again.
+  std::optional<TAmpResult> Serve(const TRequest& request);
+  std::optional<TAmpResult> Probe(u32 serial);
+  void Retry(const TRequest& request);
+  void Deliver(const TAmpResult& result, std::unique_lock<std::mutex>& lock);
+
+  TAmpPort& Port;
+  const std::chrono::milliseconds ProbeInterval;
+  const std::function<void()> ResultsReady;
+  u16 Remembered;  // the worker's thread only
+
+  std::mutex Mutex;
+  std::condition_variable Wake;
+  std::deque<TRequest> Requests;
+  std::vector<TAmpResult> Results;
+  u32 LastSerial = 0;
+  bool Stopping = false;
+  std::thread Thread;  // last: it starts once everything above exists
+};
+
+}  // namespace lirrin
