@@ -71,28 +71,33 @@ static void ListFunctions(TPolicyState* state) {
   state->FunctionsKnown = true;
 }
 
+static bool Matches(const TIdentity* who, uint32_t id, uint16_t classCode) {
+  return (id & who->IdMask) == who->Id && (who->ClassCode == 0 || who->ClassCode == classCode);
+}
+
 /* Starts with *cursor == 0; false when the list has no further function
- * that still shows the identity it was listed with. */
-static bool NextFunction(TPolicyState* state, unsigned* cursor, TFunction* found) {
+ * that some rule wants (judged by the identity it was listed with) and
+ * that still shows that identity. Only wanted functions are asked again,
+ * so a port request costs configuration reads for the controller's
+ * functions alone. */
+static bool NextFunction(TPolicyState* state, unsigned* cursor, bool (*wanted)(uint32_t id, uint16_t classCode),
+                         TFunction* found) {
   if (*cursor == 0 && !state->FunctionsKnown) ListFunctions(state);
   while (*cursor < state->FunctionCount) {
     const unsigned at = (*cursor)++;
     found->Device = state->Functions[at].Device;
     found->Function = state->Functions[at].Function;
+    found->Id = state->Functions[at].Id;
+    found->ClassCode = state->Functions[at].ClassCode;
+    if (!wanted(found->Id, found->ClassCode)) continue;
     uint32_t id;
     uint16_t classCode;
-    if (ReadIdentity(0, found->Device, found->Function, &id, &classCode) && id == state->Functions[at].Id &&
-        classCode == state->Functions[at].ClassCode) {
-      found->Id = id;
-      found->ClassCode = classCode;
+    if (ReadIdentity(0, found->Device, found->Function, &id, &classCode) && id == found->Id &&
+        classCode == found->ClassCode) {
       return true;
     }
   }
   return false;
-}
-
-static bool Matches(const TIdentity* who, uint32_t id, uint16_t classCode) {
-  return (id & who->IdMask) == who->Id && (who->ClassCode == 0 || who->ClassCode == classCode);
 }
 
 /* --- ports ------------------------------------------------------------- */
@@ -204,12 +209,19 @@ static uint32_t WindowStart(const TPortWindow* window, const TFunction* function
   return last <= 0xFFFF && !TouchesProtectedPort(first, last) ? first : 0;
 }
 
+static bool HasPortWindow(uint32_t id, uint16_t classCode) {
+  for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
+    if (Matches(&kPortWindows[i].Who, id, classCode)) return true;
+  }
+  return false;
+}
+
 TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width) {
   const uint32_t last = (uint32_t)port + width - 1u;
   if (TouchesProtectedPort(port, last)) return kRefusedProtectedPort;
   unsigned cursor = 0;
   TFunction function;
-  while (NextFunction(state, &cursor, &function)) {
+  while (NextFunction(state, &cursor, HasPortWindow, &function)) {
     for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
       const TPortWindow* window = &kPortWindows[i];
       if (!Matches(&window->Who, function.Id, function.ClassCode)) continue;
@@ -353,11 +365,18 @@ static const TMemoryWriteRule kMemoryWrites[] = {
     {{0x3A008086, 0xFF00FFFF, kClassIsaBridge}, 0xF0, 0xFFFFC000, 0x3418, 0x08},
 };
 
+static bool HasMemoryWrite(uint32_t id, uint16_t classCode) {
+  for (size_t i = 0; i < COUNT(kMemoryWrites); ++i) {
+    if (Matches(&kMemoryWrites[i].Who, id, classCode)) return true;
+  }
+  return false;
+}
+
 static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit,
                                        const uint8_t* data) {
   unsigned cursor = 0;
   TFunction function;
-  while (NextFunction(state, &cursor, &function)) {
+  while (NextFunction(state, &cursor, HasMemoryWrite, &function)) {
     for (size_t i = 0; i < COUNT(kMemoryWrites); ++i) {
       const TMemoryWriteRule* rule = &kMemoryWrites[i];
       uint32_t base;
