@@ -138,11 +138,20 @@ std::string SMBusBase() {
   return "not in a BAR (no SMBus-class PCI function; the family's own register holds it)";
 }
 
-// Another process holds the lock when a try without waiting fails for that
-// reason rather than for a lock that cannot be opened.
+// Other programs take the lock around each transaction, for tens of
+// milliseconds (a word wait alone starts with 40 ms). A try without waiting
+// would call such a program, caught mid-transaction, a holder; one that still
+// has the lock after a second keeps it between transactions, and stands in
+// the way. The wait stays well under the engine's own, so the report ends
+// soon even then.
+constexpr u32 kLockProbeWaitMs = 1000;
+static_assert(kLockProbeWaitMs < TSMBus::kLockTimeoutMs);
+
+// Another process holds the lock when the wait fails for that reason rather
+// than for a lock that cannot be opened.
 void ProbeLock(TReportFacts& facts) {
   TSystemLock lock(TSMBus::kDefaultLockName);
-  if (lock.Acquire(0)) {
+  if (lock.Acquire(kLockProbeWaitMs)) {
     lock.Release();
     facts.Lock = "free";
     return;

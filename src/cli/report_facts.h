@@ -4,8 +4,8 @@
 // controller detection make anyway plus one read of the amplifier's word.
 // The amplifier is read only on a supported board (or with --force), never
 // by raw I/O while a kernel driver owns the controller, and not at all
-// while another process holds the SMBus lock, so gathering ends in bounded
-// time. No text names the user or a path of theirs.
+// while another process keeps the SMBus lock for a second, so gathering ends
+// in bounded time. No text names the user or a path of theirs.
 
 #include <optional>
 #include <string>
