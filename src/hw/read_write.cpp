@@ -381,22 +381,35 @@ u64 TReadWrite::FindMem(u32 length, u32 step, u64 address, u32 index, const void
   if (patternLength == 0 || patternLength > Settings.MaxPatternLength || pattern == nullptr) return kMemNotFound;
   if (step == 0) step = 1;
   std::vector<u8> chunk(Settings.MemSearchChunk);
-  const u8 first = *static_cast<const u8*>(pattern);
+  const u8* wanted = static_cast<const u8*>(pattern);
   u64 current = address;
   u32 remaining = length;
   while (remaining >= patternLength) {
     const u32 size = std::min(Settings.MemSearchChunk, remaining);
-    const bool readable = ReadMemBlock(chunk.data(), size, current);
-    for (u32 i = 0; i + patternLength <= size; i += step) {
-      // The first byte decides most candidates without a call.
-      if (readable && chunk[i] == first && std::memcmp(chunk.data() + i, pattern, patternLength) == 0) {
-        if (index == 0) return current;
-        --index;
+    // The candidates at 0, step, 2 * step ... whose pattern fits the chunk.
+    const u32 candidates = (size - patternLength) / step + 1;
+    if (ReadMemBlock(chunk.data(), size, current)) {
+      for (u32 i = 0; i < candidates; ++i) {
+        const u8* at = chunk.data() + u64{i} * step;
+        if (step == 1) {
+          // The first byte rules out most candidates; memchr passes over them
+          // many at a time, which is most of the start-up firmware searches.
+          at = static_cast<const u8*>(std::memchr(at, wanted[0], candidates - i));
+          if (at == nullptr) break;
+          i = static_cast<u32>(at - chunk.data());
+        }
+        if (*at == wanted[0] && std::memcmp(at, wanted, patternLength) == 0) {
+          if (index == 0) return current + u64{i} * step;
+          --index;
+        }
       }
-      if (step > remaining) return kMemNotFound;
-      current += step;
-      remaining -= step;
     }
+    // A step that leaves the range after the chunk's last candidate ends the
+    // search there.
+    const u64 examined = u64{candidates} * step;
+    if (examined > remaining) return kMemNotFound;
+    current += examined;
+    remaining -= static_cast<u32>(examined);
   }
   return kMemNotFound;
 }
