@@ -207,27 +207,51 @@ std::string TLinuxHardwareTransport::ConfigFile(u8 bus, u8 device, u8 function) 
   return PciDirectory + name;
 }
 
+// The function's configuration file opened for reading, kept for the
+// transport's life: detection and every transaction read the same few
+// functions over and over, and each open is a path walk through sysfs (a
+// costly trip into the kernel, most of all in an emulated machine). -1 with
+// errno when it cannot be opened; nothing is kept then.
+int TLinuxHardwareTransport::ConfigReader(u32 key, u8 bus, u8 device, u8 function) {
+  if (const auto kept = ConfigReaders.find(key); kept != ConfigReaders.end()) return kept->second.Native();
+  TOsHandle file(open(ConfigFile(bus, device, function).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.Valid()) return -1;
+  return ConfigReaders.emplace(key, std::move(file)).first->second.Native();
+}
+
 // One access through the function's configuration file; the kernel turns an
 // aligned access of 1, 2 or 4 bytes into one configuration cycle of that
 // size, under its own lock. A function that does not exist (none was listed
 // when the transport was made, or its file has gone) reads all ones, as the
 // bus answers for it; writes to it go nowhere. Bytes
 // beyond the file (a function without extended space) read all ones too.
+// Writes open the file each time: they are few, and a kept writable handle
+// would be one more way into configuration space.
 bool TLinuxHardwareTransport::ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length,
                                              bool write) {
-  if (!Present.test(u32{bus} << 8 | (device & 0x1Fu) << 3 | (function & 7u))) {
+  const u32 key = u32{bus} << 8 | (device & 0x1Fu) << 3 | (function & 7u);
+  if (!Present.test(key)) {
     if (!write) std::memset(bytes, 0xFF, length);
     return true;
   }
-  const TOsHandle file(open(ConfigFile(bus, device, function).c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC));
-  if (!file.Valid()) {
+  if (write) {
+    const TOsHandle file(open(ConfigFile(bus, device, function).c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file.Valid()) return errno == ENOENT;
+    return pwrite(file.Native(), bytes, length, offset) == static_cast<ssize_t>(length);
+  }
+  const int reader = ConfigReader(key, bus, device, function);
+  if (reader < 0) {
     if (errno != ENOENT) return false;
-    if (!write) std::memset(bytes, 0xFF, length);
+    std::memset(bytes, 0xFF, length);
     return true;
   }
-  if (write) return pwrite(file.Native(), bytes, length, offset) == static_cast<ssize_t>(length);
-  const ssize_t read = pread(file.Native(), bytes, length, offset);
-  if (read < 0) return false;
+  const ssize_t read = pread(reader, bytes, length, offset);
+  if (read < 0) {
+    // The handle is forgotten: a function removed since is looked up afresh
+    // by the next read, which finds it absent once its file is gone.
+    ConfigReaders.erase(key);
+    return false;
+  }
   std::memset(static_cast<u8*>(bytes) + read, 0xFF, length - static_cast<u32>(read));
   return true;
 }

@@ -67,6 +67,7 @@ class TLinuxHardwareTransport final : public TTransport {
   std::string MsrDevice() const;
   std::string ConfigFile(u8 bus, u8 device, u8 function) const;
   bool ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length, bool write);
+  int ConfigReader(u32 key, u8 bus, u8 device, u8 function);
   bool InEcamWindow(u64 address, u32 length) const;
   bool EcamTransfer(u64 address, void* buffer, u32 length, u32 unit, bool write);
 
@@ -75,6 +76,7 @@ class TLinuxHardwareTransport final : public TTransport {
   std::string PciDirectory;
   TPageMappings ReadablePages;  // kept for the transport's life
   std::bitset<65536> Present;  // the functions that have configuration files, by bus << 8 | device << 3 | function
+  std::unordered_map<u32, TOsHandle> ConfigReaders;  // opened for reading, kept, by the same key
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
 };
