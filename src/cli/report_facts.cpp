@@ -15,6 +15,7 @@
 #include "smbus/smbus.h"
 #include "smbus/system_lock.h"
 #include "support/module_info.h"
+#include "support/text.h"
 #ifdef LIRRIN_LINUX_HARDWARE
 #include "hw/kernel_smbus_adapter.h"
 #endif
@@ -23,28 +24,10 @@ namespace lirrin::cli {
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  std::string utf8;
-  for (wchar_t wide : text) {
-    const u32 c = static_cast<u32>(wide);
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else if (c < 0x800) {
-      utf8 += static_cast<char>(0xC0 | c >> 6);
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      utf8 += static_cast<char>(0xE0 | c >> 12);
-      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
-}
-
 // The program's folder; inside the user's home folder it starts with "~",
 // so the user's name does not appear.
 std::string ProgramFolder() {
-  const std::string path = Utf8(ModulePath());
+  const std::string path = ToUtf8(ModulePath());
   const std::size_t slash = path.find_last_of("/\\");
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
 #ifdef _WIN32

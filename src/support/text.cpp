@@ -61,6 +61,15 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::string ToUtf8(std::wstring_view text) {
+  // A 16-bit wide character is a UTF-16 unit already and passes through;
+  // a 32-bit one is a code point, which becomes one unit or a pair.
+  TText utf16;
+  utf16.reserve(text.size());
+  for (wchar_t wide : text) AppendUtf16(utf16, static_cast<char32_t>(wide));
+  return ToUtf8(utf16);
+}
+
 TText FromUtf8(std::string_view text) {
   TText out;
   out.reserve(text.size());

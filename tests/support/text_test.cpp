@@ -18,6 +18,12 @@ TEST(Text, MalformedInputBecomesReplacementCharacters) {
   EXPECT_EQ(ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
 }
 
+// Wide text is UTF-16 on Windows and code points on Linux; both give the
+// same UTF-8, beyond the first plane too.
+TEST(Text, WideTextToUtf8EveryPlane) {
+  EXPECT_EQ(ToUtf8(std::wstring(L"/opt/\u00E9\u20AC \U0001F50A")), "/opt/\xC3\xA9\xE2\x82\xAC \xF0\x9F\x94\x8A");
+}
+
 TEST(Text, WidenKeepsLatin1CodePoints) { EXPECT_EQ(Widen("A\xE9"), u"A\u00E9"); }
 
 }  // namespace
