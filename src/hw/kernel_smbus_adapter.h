@@ -41,7 +41,8 @@ class TKernelSMBusAdapter {
   bool Open(const TKernelSMBusOwner& owner, const TLinuxDevices& devices = {});
 
   // `address` is the 8-bit slave address, as for the engine; the kernel
-  // takes the 7-bit one. False and a one-line Problem().
+  // takes the 7-bit one. False and a one-line Problem(); a transaction the
+  // bus rule forbids (smbus_rule.h) is refused before the device is used.
   bool ReadWord(u8 address, u8 command, u16& word);
   bool WriteWord(u8 address, u8 command, u16 word);
 
@@ -50,6 +51,7 @@ class TKernelSMBusAdapter {
   const std::string& AdapterName() const { return Adapter; }
 
  private:
+  bool Allowed(u8 address, bool writesData);
   bool SelectSlave(u8 address);
   bool Transfer(u8 readWrite, u8 command, u16& word);
 

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <vector>
 
+#include "smbus_rule.h"
+
 namespace lirrin {
 
 namespace {
@@ -211,12 +213,20 @@ bool TKernelSMBusAdapter::Transfer(u8 readWrite, u8 command, u16& word) {
   return true;
 }
 
+// The kernel's driver serves any address its users name, so the bus rule
+// is held here, before the slave is even selected.
+bool TKernelSMBusAdapter::Allowed(u8 address, bool writesData) {
+  if (SMBusTransactionAllowed(address >> 1, writesData)) return true;
+  ProblemText = "refused: " NVK_SMBUS_RULE_TEXT;
+  return false;
+}
+
 bool TKernelSMBusAdapter::ReadWord(u8 address, u8 command, u16& word) {
-  return SelectSlave(address) && Transfer(I2C_SMBUS_READ, command, word);
+  return Allowed(address, false) && SelectSlave(address) && Transfer(I2C_SMBUS_READ, command, word);
 }
 
 bool TKernelSMBusAdapter::WriteWord(u8 address, u8 command, u16 word) {
-  return SelectSlave(address) && Transfer(I2C_SMBUS_WRITE, command, word);
+  return Allowed(address, true) && SelectSlave(address) && Transfer(I2C_SMBUS_WRITE, command, word);
 }
 
 }  // namespace lirrin

@@ -1,6 +1,7 @@
 #include "smbus/smbus.h"
 
 #include "interp/interpreter.h"
+#include "smbus_rule.h"
 #include "support/singletons.h"
 
 namespace lirrin {
@@ -18,6 +19,7 @@ const char* FailureText(TSMBusFailure failure) {
     case TSMBusFailure::LockNotHad: return "the SMBus lock was not had";
     case TSMBusFailure::NoAcknowledge: return "no acknowledge";
     case TSMBusFailure::NeverFinished: return "the controller never finished";
+    case TSMBusFailure::Forbidden: return "refused: " NVK_SMBUS_RULE_TEXT;
   }
   return "";
 }
@@ -139,6 +141,10 @@ bool TSMBus::Transact(const TText& baseText, i32 count, TWordStep step) {
 }
 
 bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText) {
+  if (!SMBusTransactionAllowed(address >> 1, false)) {
+    Failure = TSMBusFailure::Forbidden;
+    return false;
+  }
   return Transact(baseText, count, [&](TTransaction& transaction, i32 i) {
     transaction.Run(Detected.SetAddress, address | 1);
     transaction.Run(Detected.SetCommand, command + i);  // 255 + 1 is sent as 256
@@ -154,6 +160,10 @@ bool TSMBus::ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TT
 // Without a detected family every text is empty and the ready test would
 // compare a value nothing set, so the write fails without running anything.
 bool TSMBus::WriteWords(u8 address, u8 command, const u8* buffer, i32 count) {
+  if (!SMBusTransactionAllowed(address >> 1, true)) {
+    Failure = TSMBusFailure::Forbidden;
+    return false;
+  }
   if (!HasController()) {
     Failure = TSMBusFailure::NoController;
     return false;

@@ -24,6 +24,7 @@ enum class TSMBusFailure {
   LockNotHad,     // the system-wide lock was not had within kLockTimeoutMs
   NoAcknowledge,  // the controller reported a device error and is idle again
   NeverFinished,  // the controller stayed busy: not ready to start, or still busy after the wait
+  Forbidden,      // the bus rule (smbus_rule.h) forbids the transaction; nothing reached the bus
 };
 
 // A one-line description of `failure` for messages.
@@ -46,6 +47,8 @@ class TSMBus : public TIoObject {
   // Word-data transactions. `address` is the 8-bit slave address; the engine
   // sets the read/write bit. Words are two buffer bytes each, low byte first.
   // Reads step the command per word; writes send every word to `command`.
+  // Writes go to the amplifier only, and nothing goes to the addresses the
+  // bus rule keeps free of our transactions (smbus_rule.h).
   bool ReadWords(u8 address, u8* buffer, u8 command, i32 count);
   bool ReadWordsAt(u8 address, u8* buffer, u8 command, i32 count, const TText& baseText);
   bool WriteWords(u8 address, u8 command, const u8* buffer, i32 count);

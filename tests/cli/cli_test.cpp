@@ -19,6 +19,7 @@
 #include "sim/boards.h"
 #include "smbus/smbus.h"
 #include "smbus/system_lock.h"
+#include "smbus_rule.h"
 #include "support/clock.h"
 #include "support/text.h"
 
@@ -315,7 +316,7 @@ TEST(CliSMBus, FailedTransactionsGiveTheirReason) {
       {{"--board", "sim:2+stuck", "read-word", "0xA0", "0"}, "lirrin-cli: read-word: the controller never finished\n"},
       {{"--board", "sim:18+noamp", "write-word", "0x4A", "2", "1"}, "lirrin-cli: write-word: no acknowledge\n"},
       {{"--board", "sim:0", "--force", "amp", "get"}, "lirrin-cli: amp: no SMBus controller\n"},
-      {{"--board", "sim:0", "--force", "write-word", "0xA0", "0", "0"}, "lirrin-cli: write-word: no SMBus controller\n"},
+      {{"--board", "sim:0", "--force", "write-word", "0x4A", "2", "0"}, "lirrin-cli: write-word: no SMBus controller\n"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args);
@@ -325,17 +326,49 @@ TEST(CliSMBus, FailedTransactionsGiveTheirReason) {
   }
 }
 
-TEST(CliSMBus, WordsReachTheEepromAndReadsStepTheCommand) {
-  StateFile state("eeprom");
-  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "4", "0xBEEF"}).Exit, kExitOk);
-  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0xA0", "6", "0x1234"}).Exit, kExitOk);
-  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
-  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "160", "5"}).Out, "0x34BE\n");  // bytes 5 and 6
-  EXPECT_EQ(Cli({"--state", state.Path, "--via", "raw", "read-word", "0xA0", "4"}).Out, "0xBEEF\n");
+TEST(CliSMBus, WordsReachTheAmplifierAndReadsStepTheCommand) {
+  StateFile state("words");
+  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0x4A", "2", "0xBEEF"}).Exit, kExitOk);
+  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0x4A", "2"}).Out, "0xBEEF\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "--via", "raw", "read-word", "74", "2"}).Out, "0xBEEF\n");
+  // The EEPROM's word at 4 is bytes 4 and 5, the one at 5 bytes 5 and 6.
+  const std::string at4 = Cli({"--state", state.Path, "read-word", "0xA0", "4"}).Out;
+  const std::string at5 = Cli({"--state", state.Path, "read-word", "160", "5"}).Out;
+  ASSERT_EQ(at4.size(), 7u);
+  ASSERT_EQ(at5.size(), 7u);
+  EXPECT_EQ(at4.substr(2, 2), at5.substr(4, 2));
   const CliRun bad = Cli({"read-word", "0x100", "4"});
   EXPECT_EQ(bad.Exit, kExitUsage);
-  EXPECT_EQ(Cli({"write-word", "0xA0", "4", "0x10000"}).Exit, kExitUsage);
-  EXPECT_EQ(Cli({"--board", "sim:7", "read-word", "0x50", "0"}).Exit, kExitFailed);  // nothing answers there
+  EXPECT_EQ(Cli({"write-word", "0x4A", "2", "0x10000"}).Exit, kExitUsage);
+  EXPECT_EQ(Cli({"--board", "sim:7", "read-word", "0x52", "0"}).Exit, kExitFailed);  // nothing answers there
+}
+
+// The memory modules' EEPROMs share the bus: whatever the route and
+// however forced, a word goes to the amplifier only, and nothing goes to
+// the general call or a DDR4 module's page and write-protect addresses.
+// The EEPROM keeps every byte.
+TEST(CliSMBus, TheBusRuleHoldsOnEveryRouteAndCannotBeForced) {
+  const std::string refused = "refused: " NVK_SMBUS_RULE_TEXT "\n";
+  const std::vector<std::vector<std::string>> commands = {
+      {"write-word", "0xA0", "2", "0x0505"}, {"write-word", "0xAE", "0", "0"}, {"write-word", "0x00", "2", "0x2828"},
+      {"write-word", "0x6C", "0", "0"},      {"read-word", "0x60", "0"},       {"read-word", "0x00", "2"},
+  };
+  for (const std::vector<std::string>& options :
+       std::vector<std::vector<std::string>>{{}, {"--force"}, {"--driver-policy"}, {"--board", "sim:16", "--force"}}) {
+    StateFile state("rule");
+    const std::string eeprom = Cli({"--state", state.Path, "read-word", "0xA0", "2"}).Out;
+    for (const auto& command : commands) {
+      std::vector<std::string> args = options;
+      args.insert(args.end(), {"--state", state.Path});
+      args.insert(args.end(), command.begin(), command.end());
+      const CliRun run = Cli(args);
+      SCOPED_TRACE(args.front() + " " + command[0] + " " + command[1]);
+      EXPECT_EQ(run.Exit, kExitFailed);
+      EXPECT_EQ(run.Out, "");
+      EXPECT_EQ(run.Err, "lirrin-cli: " + command[0] + ": " + refused);
+    }
+    EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "2"}).Out, eeprom);
+  }
 }
 
 TEST(CliSMBus, DetectNamesTheFamily) {

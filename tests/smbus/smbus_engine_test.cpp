@@ -20,6 +20,7 @@ namespace {
 
 using testing::BoardName;
 using testing::kFamilyNames;
+using testing::SMBusStateTest;
 using testing::SMBusTest;
 using testing::TWrite;
 
@@ -224,26 +225,64 @@ TEST_F(SMBusEngineTest, AddressByteCarriesTheReadWriteBit) {
 }
 
 // Reads step the command per word, writes send every word to the one
-// command: on the EEPROM (a word at command c is bytes c and c + 1) two
-// words written at 5 both land on bytes 5 and 6, and two words read from 5
-// are bytes 5..6 and 6..7.
-TEST_F(SMBusEngineTest, ReadsStepTheCommandAndWritesDoNot) {
-  const u8 spd7 = sim::DefaultSlaveState().Eeprom[7];
+// command: two words written to the amplifier both go to command 2 (it
+// keeps the second), and two words read from the EEPROM at 5 (a word at
+// command c is bytes c and c + 1) are bytes 5..6 and 6..7.
+TEST_F(SMBusStateTest, ReadsStepTheCommandAndWritesDoNot) {
+  const std::array<u8, 256> spd = sim::DefaultSlaveState().Eeprom;
   for (int family = 1; family <= 18; ++family) {
     SCOPED_TRACE(BoardName(family));
-    UseBoard(BoardName(family));
+    std::remove(Path.c_str());
+    UseBoard(BoardName(family), Path);
     const u16 command = static_cast<u16>(BasePort(Engine->Controller().Base1) + Registers(family).Command);
     ResetTrace();
     const std::array<u8, 4> words{0x12, 0x34, 0x56, 0x78};
-    EXPECT_TRUE(Engine->WriteWords(kEeprom, 5, words.data(), 2));
-    EXPECT_EQ(Trace->PortWrites(command), (std::vector<u32>{5, 5}));
+    EXPECT_TRUE(Engine->WriteWords(amp::kAddress, amp::kCommand, words.data(), 2));
+    EXPECT_EQ(Trace->PortWrites(command), (std::vector<u32>{amp::kCommand, amp::kCommand}));
+    EXPECT_EQ(SlaveState().AmplifierWord, 0x7856);
     ResetTrace();
     std::array<u8, 6> read{};
     read.fill(0xEE);
     EXPECT_TRUE(Engine->ReadWords(kEeprom, read.data(), 5, 2));
     EXPECT_EQ(Trace->PortWrites(command), (std::vector<u32>{5, 6}));
-    EXPECT_EQ(read, (std::array<u8, 6>{0x56, 0x78, 0x78, spd7, 0xEE, 0xEE}));
+    EXPECT_EQ(read, (std::array<u8, 6>{spd[5], spd[6], spd[6], spd[7], 0xEE, 0xEE}));
   }
+}
+
+// The bus is shared with the memory modules' EEPROMs: a word goes only to
+// the amplifier, and nothing at all to the general call or to a DDR4
+// module's page and write-protect addresses (8-bit 60h-6Fh), whose
+// address phase alone acts. A refused transaction touches no register.
+TEST_F(SMBusStateTest, TheBusRuleRefusesBeforeAnythingReachesTheController) {
+  const struct {
+    u8 Address;
+    bool Read;
+  } refused[] = {{0xA0, false}, {0xAE, false}, {0x00, false}, {0x6C, false}, {0x4C, false},
+                 {0x00, true},  {0x60, true},  {0x62, true},  {0x6F, true}};
+  for (int family : {2, 5, 7, 11, 16}) {
+    SCOPED_TRACE(BoardName(family));
+    std::remove(Path.c_str());
+    UseBoard(BoardName(family), Path);
+    ASSERT_TRUE(WriteWord(amp::kAddress, amp::kCommand, 0x1111));  // the state file now holds the slaves
+    const sim::TSlaveState before = SlaveState();
+    std::array<u8, 2> word{};
+    for (const auto& c : refused) {
+      SCOPED_TRACE(int{c.Address});
+      ResetTrace();
+      word = {0x12, 0x34};
+      const bool done = c.Read ? Engine->ReadWords(c.Address, word.data(), 2, 1)
+                               : Engine->WriteWords(c.Address, 2, word.data(), 1);
+      EXPECT_FALSE(done);
+      EXPECT_EQ(Engine->LastFailure(), TSMBusFailure::Forbidden);
+      EXPECT_TRUE(Trace->Writes.empty());
+    }
+    EXPECT_EQ(SlaveState(), before);
+    // Reads elsewhere, the EEPROM's included, and the amplifier's word still go.
+    EXPECT_TRUE(Engine->ReadWords(kEeprom, word.data(), 0, 1));
+    EXPECT_TRUE(WriteWord(amp::kAddress, amp::kCommand, 0x2828));
+    EXPECT_EQ(SlaveState().AmplifierWord, 0x2828);
+  }
+  EXPECT_NE(std::string(FailureText(TSMBusFailure::Forbidden)).find("EEPROM"), std::string::npos);
 }
 
 // --- Registers borrowed and given back ---------------------------------------------
