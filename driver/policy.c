@@ -9,6 +9,7 @@
 
 #include "config_space.h"
 #include "machine.h"
+#include "smbus_rule.h"
 
 #define COUNT(table) (sizeof(table) / sizeof((table)[0]))
 
@@ -57,7 +58,7 @@ static void ListFunctions(TPolicyState* state) {
         if (function == 0) break;
         continue;
       }
-      if (state->FunctionCount < NVK_POLICY_FUNCTIONS) {
+      if (state->FunctionCount < NVK_POLICY_FUNCTIONS) { /* always: 32 devices of 8 functions */
         state->Functions[state->FunctionCount].Device = device;
         state->Functions[state->FunctionCount].Function = function;
         state->Functions[state->FunctionCount].Id = id;
@@ -128,9 +129,41 @@ static bool TouchesProtectedPort(uint32_t first, uint32_t last) {
 }
 
 /*
+ * What a window's ports are, where a write acts beyond its register: the
+ * host interface of an SMBus controller, whose start write sends a
+ * transaction to the slave latched in its address register, or the ICH's
+ * TCO control bytes.
+ */
+typedef enum {
+  kPiixHost,   /* PIIX4 layout (ICH, PCH, ATI, ServerWorks, VIA) */
+  kUliHost,    /* ULi M1563-M1575: the PIIX4 registers, protocol in bits 5:3 */
+  kSchHost,    /* Intel SCH */
+  kSisHost,    /* SiS 96x */
+  kNforceHost, /* nVidia nForce2 and later */
+  kTcoControl  /* TCO1_CNT's high byte and TCO2_CNT's low byte */
+} TWindowKind;
+
+/* Where each host interface latches the slave address and which write
+ * starts a transaction: a write of the start register with StartBit set,
+ * or, where StartBit is 0, any write of it (nVidia's protocol register). */
+static const struct {
+  uint8_t AddressRegister;
+  uint8_t StartRegister;
+  uint8_t StartBit;
+} kHostRegisters[] = {
+    [kPiixHost] = {4, 2, 0x40}, [kUliHost] = {4, 2, 0x40}, [kSchHost] = {4, 0, 0x10},
+    [kSisHost] = {4, 3, 0x10},  [kNforceHost] = {2, 0, 0},
+};
+
+/*
  * An I/O window: Length ports from First above the base that the function
  * holds in its 16-bit register BaseRegister under BaseMask, or, where
- * BaseRegister is 0, in the dword of device memory at BaseMemory.
+ * BaseRegister is 0, in the dword of device memory at BaseMemory (bit 0
+ * its enable). The window is there only while the chipset decodes it:
+ * IoBar asks for the base register's I/O space bit and the function's I/O
+ * enable in its command register; EnableMask names enable bits of the
+ * configuration dword at EnableRegister that must all be set. A part that
+ * has the memory-mapped base only from a revision on names that revision.
  */
 typedef struct {
   TIdentity Who;
@@ -139,56 +172,65 @@ typedef struct {
   uint16_t BaseMask;
   uint16_t First;
   uint16_t Length;
+  TWindowKind Kind;
+  bool IoBar;
+  uint16_t EnableRegister;
+  uint32_t EnableMask;
+  uint8_t MinRevision;
 } TPortWindow;
 
 static const TPortWindow kPortWindows[] = {
-    /* ATI SB400-SB800 and AMD Hudson SMBus: base at 90h; the SB800 keeps
-     * it in its ACPI MMIO block instead (PM register 2Ch at FED80300h). */
-    {{0x43721002, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16},
-    {{0x43851002, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16},
-    {{0x780B1022, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16},
-    {{0x43851002, 0xFFFFFFFF, kClassSMBus}, 0, 0xFED8032C, 0xFFF0, 0, 16},
-    {{0x780B1022, 0xFFFFFFFF, kClassSMBus}, 0, 0xFED8032C, 0xFFF0, 0, 16},
+    /* ATI SB400-SB800 and AMD Hudson SMBus: base at 90h; the SB800 (from
+     * revision 40h) and Hudson keep it in their ACPI MMIO block instead
+     * (PM register 2Ch at FED80300h, bit 0 its enable). */
+    {{0x43721002, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16, kPiixHost, true, 0, 0, 0},
+    {{0x43851002, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16, kPiixHost, true, 0, 0, 0},
+    {{0x780B1022, 0xFFFFFFFF, kClassSMBus}, 0x90, 0, 0xFFF0, 0, 16, kPiixHost, true, 0, 0, 0},
+    {{0x43851002, 0xFFFFFFFF, kClassSMBus}, 0, 0xFED8032C, 0xFFF0, 0, 16, kPiixHost, false, 0, 0, 0x40},
+    {{0x780B1022, 0xFFFFFFFF, kClassSMBus}, 0, 0xFED8032C, 0xFFF0, 0, 16, kPiixHost, false, 0, 0, 0},
     /* Intel ICH and PCH SMBus functions: 32 ports at BAR 20h. */
-    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 32},
+    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 32, kPiixHost, true, 0, 0, 0},
     /* Intel ICH LPC bridges: TCO1_CNT's high byte and TCO2_CNT's low byte
      * (PMBASE + 69h, 6Ah), which halt the TCO timer's SMBus use. */
-    {{0x24008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
-    {{0x26008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
-    {{0x27008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
-    {{0x28008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
-    {{0x29008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
-    {{0x3A008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2},
-    /* Intel SCH: a 64-port SMBus block at LPC 40h. */
-    {{0x81198086, 0xFFFFFFFF, kClassIsaBridge}, 0x40, 0, 0xFFC0, 0, 64},
-    /* ServerWorks OSB4/CSB5: base at 90h of the south bridge. */
-    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0x90, 0, 0xFFF0, 0, 16},
+    {{0x24008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2, kTcoControl, false, 0, 0, 0},
+    {{0x26008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2, kTcoControl, false, 0, 0, 0},
+    {{0x27008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2, kTcoControl, false, 0, 0, 0},
+    {{0x28008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2, kTcoControl, false, 0, 0, 0},
+    {{0x29008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2, kTcoControl, false, 0, 0, 0},
+    {{0x3A008086, 0xFF00FFFF, kClassIsaBridge}, 0x40, 0, 0xFFF0, 0x69, 2, kTcoControl, false, 0, 0, 0},
+    /* Intel SCH: a 64-port SMBus block at LPC 40h, decoded while bit 31 is set. */
+    {{0x81198086, 0xFFFFFFFF, kClassIsaBridge}, 0x40, 0, 0xFFC0, 0, 64, kSchHost, false, 0x40, 0x80000000u, 0},
+    /* ServerWorks OSB4/CSB5: base at 90h of the south bridge, host interface enable D2h bit 0. */
+    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0x90, 0, 0xFFF0, 0, 16, kPiixHost, true, 0xD0, 0x00010000u, 0},
     /* SiS 962/963: SMBus function 1039:0016, BAR 20h. */
-    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 32},
-    /* SiS 964-966: the SMBus registers inside the ACPI block (LPC 74h). */
-    {{0x09641039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xE0, 32},
-    {{0x09651039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xD0, 32},
-    {{0x09661039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xD0, 32},
-    /* SiS 968: base in the high byte of LPC 9Ah. */
-    {{0x09681039, 0xFFFFFFFF, kClassIsaBridge}, 0x9A, 0, 0xFF00, 0, 32},
-    /* ULi M1563/M1573/M1575: base at 80h of the south bridge. */
-    {{0x156310B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16},
-    {{0x157310B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16},
-    {{0x157510B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16},
-    /* VIA VT8235-VT8251 and VX900: base at D0h of the south bridge. */
-    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 0, 0xFFF0, 0, 16},
-    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 0, 0xFFF0, 0, 16},
+    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 32, kSisHost, true, 0, 0, 0},
+    /* SiS 964-966: the SMBus registers inside the ACPI block (LPC 74h),
+     * decoded while the ACPI enable (40h bit 7) is set. */
+    {{0x09641039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xE0, 32, kSisHost, false, 0x40, 0x80, 0},
+    {{0x09651039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xD0, 32, kSisHost, false, 0x40, 0x80, 0},
+    {{0x09661039, 0xFFFFFFFF, kClassIsaBridge}, 0x74, 0, 0xFFFF, 0xD0, 32, kSisHost, false, 0x40, 0x80, 0},
+    /* SiS 968: base in the high byte of LPC 9Ah, enable bits 1:0 of its low byte. */
+    {{0x09681039, 0xFFFFFFFF, kClassIsaBridge}, 0x9A, 0, 0xFF00, 0, 32, kSisHost, false, 0x98, 0x00030000u, 0},
+    /* ULi M1563/M1573/M1575: base and enable (bit 0) in one word at 80h. */
+    {{0x156310B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16, kUliHost, false, 0x80, 0x01, 0},
+    {{0x157310B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16, kUliHost, false, 0x80, 0x01, 0},
+    {{0x157510B9, 0xFFFFFFFF, 0}, 0x80, 0, 0xFFF0, 0, 16, kUliHost, false, 0x80, 0x01, 0},
+    /* VIA VT8235-VT8251 and VX900: base at D0h of the south bridge, enable D2h bit 0. */
+    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 0, 0xFFF0, 0, 16, kPiixHost, false, 0xD0, 0x00010000u, 0},
+    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 0, 0xFFF0, 0, 16, kPiixHost, false, 0xD0, 0x00010000u, 0},
     /* nVidia nForce2, nForce3 and CK804: two controllers at 50h and 54h;
      * the later MCPs at BARs 20h and 24h of their SMBus-class function. */
-    {{0x008410DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64},
-    {{0x008410DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64},
-    {{0x00E410DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64},
-    {{0x00E410DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64},
-    {{0x005210DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64},
-    {{0x005210DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64},
-    {{0x000010DE, 0x0000FFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 64},
-    {{0x000010DE, 0x0000FFFF, kClassSMBus}, 0x24, 0, 0xFFF0, 0, 64},
+    {{0x008410DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x008410DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x00E410DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x00E410DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x005210DE, 0xFFFFFFFF, 0}, 0x50, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x005210DE, 0xFFFFFFFF, 0}, 0x54, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x000010DE, 0x0000FFFF, kClassSMBus}, 0x20, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
+    {{0x000010DE, 0x0000FFFF, kClassSMBus}, 0x24, 0, 0xFFF0, 0, 64, kNforceHost, true, 0, 0, 0},
 };
+
+enum { kCommandIoEnable = 0x01, kBaseIoSpace = 0x01 };
 
 static bool ReadDeviceDword(uint32_t address, uint32_t* value) {
   void* mapping = MachineMapPhysical(address, 4);
@@ -198,13 +240,38 @@ static bool ReadDeviceDword(uint32_t address, uint32_t* value) {
   return true;
 }
 
+/* Whether the function decodes the window now: an absent function and an
+ * all-ones register (a bus that nothing answered) decode nothing. */
+static bool Decoded(const TPortWindow* window, const TFunction* function, uint32_t base) {
+  uint32_t value;
+  if (window->IoBar) {
+    if ((base & kBaseIoSpace) == 0) return false; /* a memory BAR is no port base */
+    if (!ConfigRead(0, function->Device, function->Function, 0x04, 2, &value) || value == 0xFFFF ||
+        (value & kCommandIoEnable) == 0) {
+      return false;
+    }
+  }
+  if (window->EnableMask == 0) return true;
+  return ConfigRead(0, function->Device, function->Function, window->EnableRegister, 4, &value) &&
+         value != 0xFFFFFFFFu && (value & window->EnableMask) == window->EnableMask;
+}
+
 /* The window's first port on this function, or 0 when it has none. */
 static uint32_t WindowStart(const TPortWindow* window, const TFunction* function) {
   uint32_t base;
-  const bool known = window->BaseRegister != 0
-                         ? ConfigRead(0, function->Device, function->Function, window->BaseRegister, 2, &base)
-                         : !MachineTouchesRam(window->BaseMemory, 4) && ReadDeviceDword(window->BaseMemory, &base);
-  if (!known || (base &= window->BaseMask) == 0) return 0;
+  if (window->BaseRegister != 0) {
+    if (!ConfigRead(0, function->Device, function->Function, window->BaseRegister, 2, &base) || base == 0xFFFF) {
+      return 0;
+    }
+  } else {
+    uint32_t revision;
+    if (!ConfigRead(0, function->Device, function->Function, 0x08, 1, &revision) ||
+        revision < window->MinRevision || MachineTouchesRam(window->BaseMemory, 4) ||
+        !ReadDeviceDword(window->BaseMemory, &base) || base == 0xFFFFFFFFu || (base & 1) == 0) {
+      return 0;
+    }
+  }
+  if (!Decoded(window, function, base) || (base &= window->BaseMask) == 0) return 0;
   const uint32_t first = base + window->First, last = first + window->Length - 1u;
   return last <= 0xFFFF && !TouchesProtectedPort(first, last) ? first : 0;
 }
@@ -216,7 +283,68 @@ static bool HasPortWindow(uint32_t id, uint16_t classCode) {
   return false;
 }
 
-TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width) {
+/* Whether a started transaction sends the slave data: the protocols that
+ * write before they read (process calls) and every protocol in the write
+ * direction, which the address's bit 0 gives, or on nVidia the protocol's. */
+static bool WritesData(TWindowKind kind, uint8_t start, uint8_t address) {
+  switch (kind) {
+    case kPiixHost: {
+      const uint8_t protocol = start & 0x1C;
+      if (protocol == 0x10 || protocol == 0x1C) return true;
+      break;
+    }
+    case kSisHost:
+      if ((start & 0x07) == 4) return true;
+      break;
+    case kNforceHost: {
+      const uint8_t protocol = start & 0x7F;
+      return (protocol & 1) == 0 || protocol == 0x0D;
+    }
+    default:
+      break;
+  }
+  return (address & 1) == 0;
+}
+
+/* A write inside an SMBus host interface: a start must be one byte, so
+ * that no wide write sets the address and starts at once, and goes only to
+ * a slave the bus rule allows (smbus_rule.h), judged by the address the
+ * controller has latched. */
+static TPolicyVerdict CheckHostWrite(TWindowKind kind, uint32_t first, uint16_t port, unsigned width, uint32_t value) {
+  const uint32_t startPort = first + kHostRegisters[kind].StartRegister;
+  if (startPort < port || startPort > (uint32_t)port + width - 1u) return kPolicyAllowed;
+  if (width != 1) return kRefusedWideStart;
+  const uint8_t startBit = kHostRegisters[kind].StartBit;
+  if (startBit != 0 && (value & startBit) == 0) return kPolicyAllowed;
+  uint32_t address;
+  if (!MachinePortIn((uint16_t)(first + kHostRegisters[kind].AddressRegister), 1, &address)) {
+    return kRefusedSMBusSlave;
+  }
+  const bool writes = WritesData(kind, (uint8_t)value, (uint8_t)address);
+  return SMBusTransactionAllowed((uint8_t)((address >> 1) & 0x7F), writes) ? kPolicyAllowed : kRefusedSMBusSlave;
+}
+
+/* The TCO control bytes take the timer halt value the controller texts
+ * write (08h) or the byte the port held before the driver first wrote it,
+ * which their Restore puts back; nothing that sends an NMI, sets TCO_LOCK
+ * or starts a watchdog the firmware left halted. */
+enum { kTcoHalt = 0x08 };
+
+static TPolicyVerdict CheckTcoWrite(TPolicyState* state, uint16_t port, unsigned width, uint32_t value) {
+  if (width != 1) return kRefusedTcoValue;
+  unsigned i = 0;
+  while (i < state->TcoCount && state->Tco[i].Port != port) ++i;
+  if (i == state->TcoCount) {
+    uint32_t found;
+    if (i == NVK_POLICY_TCO_PORTS || !MachinePortIn(port, 1, &found)) return kRefusedTcoValue;
+    state->Tco[i].Port = port;
+    state->Tco[i].Value = (uint8_t)found;
+    ++state->TcoCount;
+  }
+  return value == kTcoHalt || value == state->Tco[i].Value ? kPolicyAllowed : kRefusedTcoValue;
+}
+
+TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width, bool write, uint32_t value) {
   const uint32_t last = (uint32_t)port + width - 1u;
   if (TouchesProtectedPort(port, last)) return kRefusedProtectedPort;
   unsigned cursor = 0;
@@ -226,7 +354,10 @@ TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned widt
       const TPortWindow* window = &kPortWindows[i];
       if (!Matches(&window->Who, function.Id, function.ClassCode)) continue;
       const uint32_t first = WindowStart(window, &function);
-      if (first != 0 && port >= first && last < first + window->Length) return kPolicyAllowed;
+      if (first == 0 || port < first || last >= first + window->Length) continue;
+      if (!write) return kPolicyAllowed;
+      return window->Kind == kTcoControl ? CheckTcoWrite(state, port, width, value)
+                                         : CheckHostWrite(window->Kind, first, port, width, value);
     }
   }
   return kRefusedPortOutsideSMBus;
@@ -235,10 +366,10 @@ TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned widt
 /* --- configuration space ----------------------------------------------- */
 
 typedef enum {
-  kAnyValue,    /* an enable register of the controller itself */
   kBaseValue,   /* Bits hold a base: only 0, the default base, the current one or the firmware's */
   kNoBusMaster, /* a command register: the controller never masters the bus */
-  kOnlyBits     /* a register shared with other devices: only Bits may change */
+  kOnlyBits     /* an enable or a register shared with other functions: only Bits, the ones
+                 * the controller texts change, may change */
 } TValueRule;
 
 typedef struct {
@@ -255,7 +386,7 @@ enum { kDefaultBase = 0x0C00 };
 
 static const TConfigWriteRule kConfigWrites[] = {
     /* Intel SMBus functions: host configuration, command, BAR 20h. */
-    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x40, 1, kAnyValue, 0},
+    {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x40, 1, kOnlyBits, 0x1F},
     {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x04, 1, kNoBusMaster, 0},
     {{0x00008086, 0x0000FFFF, kClassSMBus}, 0x20, 2, kBaseValue, 0xFFF0},
     /* ICH2-ICH6 LPC: the function-disable byte F2h, SMBus bit only. */
@@ -264,27 +395,27 @@ static const TConfigWriteRule kConfigWrites[] = {
     /* Intel SCH: SMBASE with its decode-enable bit 31. */
     {{0x81198086, 0xFFFFFFFF, kClassIsaBridge}, 0x40, 4, kBaseValue, 0xFFC0},
     /* ServerWorks: host enable D2h, base 90h. */
-    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0xD2, 1, kAnyValue, 0},
+    {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0xD2, 1, kOnlyBits, 0x01},
     {{0x02001166, 0xFF00FFFF, kClassIsaBridge}, 0x90, 2, kBaseValue, 0xFFF0},
     /* SiS 962/963: the LPC bridge's SMBus-hiding bit 4 of 77h, and the
      * SMBus function's host enable, BAR and command register. */
     {{0x00081039, 0xFFFFFFFF, kClassIsaBridge}, 0x77, 1, kOnlyBits, 0x10},
-    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x40, 1, kAnyValue, 0},
+    {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x40, 1, kOnlyBits, 0x01},
     {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x20, 2, kBaseValue, 0xFFF0},
     {{0x00161039, 0xFFFFFFFF, kClassSMBus}, 0x04, 1, kNoBusMaster, 0},
     /* SiS 964-968: the SMBus enable bits of the LPC bridge. */
-    {{0x09641039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kAnyValue, 0},
-    {{0x09651039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kAnyValue, 0},
-    {{0x09661039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kAnyValue, 0},
-    {{0x09681039, 0xFFFFFFFF, kClassIsaBridge}, 0x9A, 1, kAnyValue, 0},
+    {{0x09641039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kOnlyBits, 0x03},
+    {{0x09651039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kOnlyBits, 0x03},
+    {{0x09661039, 0xFFFFFFFF, kClassIsaBridge}, 0x76, 1, kOnlyBits, 0x03},
+    {{0x09681039, 0xFFFFFFFF, kClassIsaBridge}, 0x9A, 1, kOnlyBits, 0x03},
     /* ULi: base and enable bits in one word at 80h. */
     {{0x156310B9, 0xFFFFFFFF, 0}, 0x80, 2, kBaseValue, 0xFFF0},
     {{0x157310B9, 0xFFFFFFFF, 0}, 0x80, 2, kBaseValue, 0xFFF0},
     {{0x157510B9, 0xFFFFFFFF, 0}, 0x80, 2, kBaseValue, 0xFFF0},
     /* VIA: host enable D2h, base D0h. */
-    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD2, 1, kAnyValue, 0},
+    {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD2, 1, kOnlyBits, 0x01},
     {{0x30001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 2, kBaseValue, 0xFFF0},
-    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD2, 1, kAnyValue, 0},
+    {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD2, 1, kOnlyBits, 0x01},
     {{0x80001106, 0xF000FFFF, kClassIsaBridge}, 0xD0, 2, kBaseValue, 0xFFF0},
 };
 
@@ -312,7 +443,6 @@ static bool AllowedBase(TPolicyState* state, uint32_t key, uint32_t current, uin
 
 static TPolicyVerdict CheckConfigValue(TPolicyState* state, const TConfigWriteRule* rule, uint8_t bus, uint8_t device,
                                        uint8_t function, uint32_t value) {
-  if (rule->Rule == kAnyValue) return kPolicyAllowed;
   if (rule->Rule == kNoBusMaster) return value & kCommandBusMaster ? kRefusedConfigValue : kPolicyAllowed;
   uint32_t current;
   if (!ConfigRead(bus, device, function, rule->Offset, rule->Width, &current)) return kRefusedConfigValue;
@@ -327,6 +457,10 @@ TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t devic
    * CFFh, which belong to other devices. */
   if (offset % width != 0) return kRefusedUnalignedConfig;
   if (!write) return kPolicyAllowed;
+  /* Every register the controller texts write is on bus 0; a bus number
+   * the caller picks could reach a bridge behind which the same identity
+   * sits on another function. */
+  if (bus != 0) return kRefusedConfigBus;
   uint32_t id;
   uint16_t classCode;
   if (!ReadIdentity(bus, device, function, &id, &classCode)) return kRefusedConfigWrite;
@@ -442,6 +576,11 @@ const char* PolicyVerdictText(TPolicyVerdict verdict) {
     case kRefusedMsrWrite: return "a model-specific register write";
     case kRefusedControlRegisterRead: return "a control register that locates the kernel";
     case kRefusedControlRegisterWrite: return "a control register write";
+    case kRefusedSMBusSlave: return "an SMBus transaction the bus rule forbids (memory modules' EEPROMs)";
+    case kRefusedWideStart: return "a write wider than a byte over an SMBus controller's start register";
+    case kRefusedTcoValue: return "a TCO control value other than the timer halt or the firmware's";
+    case kRefusedConfigBus: return "a configuration write beyond bus 0";
+    case kPolicyVerdictEnd: break;
   }
   return "unknown";
 }

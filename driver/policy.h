@@ -42,7 +42,12 @@ typedef enum {
   kRefusedMsrRead,             /* a model-specific register outside the harmless few */
   kRefusedMsrWrite,            /* the driver writes no model-specific register */
   kRefusedControlRegisterRead, /* CR2 and CR3 reveal the kernel's address space */
-  kRefusedControlRegisterWrite /* the driver writes no control register */
+  kRefusedControlRegisterWrite, /* the driver writes no control register */
+  kRefusedSMBusSlave,          /* a transaction the SMBus rule forbids (smbus_rule.h) */
+  kRefusedWideStart,           /* a write wider than a byte over a controller's start register */
+  kRefusedTcoValue,            /* a TCO control value other than the timer halt or the firmware's */
+  kRefusedConfigBus,           /* a configuration write beyond bus 0 */
+  kPolicyVerdictEnd
 } TPolicyVerdict;
 
 /* The debug log's text for a verdict. */
@@ -64,7 +69,8 @@ const char* PolicyVerdictText(TPolicyVerdict verdict);
  * use checks the function's identity again.
  */
 #define NVK_POLICY_REMEMBERED_BASES 16
-#define NVK_POLICY_FUNCTIONS 64
+#define NVK_POLICY_FUNCTIONS 256 /* every function bus 0 can have: none is ever left out */
+#define NVK_POLICY_TCO_PORTS 4
 
 typedef struct {
   struct {
@@ -80,9 +86,17 @@ typedef struct {
   } Functions[NVK_POLICY_FUNCTIONS];
   unsigned FunctionCount;
   bool FunctionsKnown;
+  /* TCO: the byte each TCO control port held before the driver's first
+   * write to it, which Restore puts back. */
+  struct {
+    uint16_t Port;
+    uint8_t Value;
+  } Tco[NVK_POLICY_TCO_PORTS];
+  unsigned TcoCount;
 } TPolicyState;
 
-TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width);
+/* `value` is what a write would store (ignored for reads). */
+TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width, bool write, uint32_t value);
 TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
                                  unsigned width, bool write, uint32_t value);
 /* `data` holds the bytes a write would store (ignored for reads). */

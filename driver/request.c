@@ -119,17 +119,18 @@ static uint32_t ServeMemory(TDeviceRequest* request, TPolicyState* policy, bool 
 static uint32_t ServePort(TDeviceRequest* request, TPolicyState* policy, unsigned width, bool write) {
   uint8_t* buffer = request->Buffer;
   const uint16_t port = (uint16_t)Load32(buffer + kPortNumberField);
-  const TPolicyVerdict verdict = PolicyCheckPort(policy, port, width);
+  const uint32_t value = LowBits(Load32(buffer + kPortValueField), width);
+  const TPolicyVerdict verdict = PolicyCheckPort(policy, port, width, write, value);
   if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   if (write) {
     request->Returned = 0;
-    return MachinePortOut(port, width, LowBits(Load32(buffer + kPortValueField), width))
+    return MachinePortOut(port, width, value)
                ? NVK_STATUS_SUCCESS
                : NVK_STATUS_PRIVILEGED_INSTRUCTION;
   }
-  uint32_t value;
-  if (!MachinePortIn(port, width, &value)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
-  StoreLow(buffer + kPortValueField, value, width);
+  uint32_t read;
+  if (!MachinePortIn(port, width, &read)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
+  StoreLow(buffer + kPortValueField, read, width);
   request->Returned = kPortRequestSize;
   return NVK_STATUS_SUCCESS;
 }

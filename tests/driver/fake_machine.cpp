@@ -37,9 +37,13 @@ bool MachinePortIn(uint16_t port, unsigned width, uint32_t* value) {
   return true;
 }
 
+// Ports keep what is written to them, as a controller's address and data
+// registers latch it; the bytes of a wide write land on their own ports too.
 bool MachinePortOut(uint16_t port, unsigned width, uint32_t value) {
   if (gMachine.FaultingPorts.contains(port)) return false;
   gMachine.PortLog.push_back({true, port, width, value});
+  gMachine.PortValues[port] = value;
+  for (unsigned i = 1; i < width; ++i) gMachine.PortValues[static_cast<uint16_t>(port + i)] = (value >> (8 * i)) & 0xFF;
   return true;
 }
 

@@ -40,7 +40,8 @@ struct TRefusal {
 };
 
 struct TFakeMachine {
-  // Ports answer with this value (cut to the access width) unless listed.
+  // Ports answer with this value (cut to the access width) unless listed;
+  // an OUT lists the value it wrote.
   uint32_t PortDefault = 0xFFFFFFFF;
   std::map<uint16_t, uint32_t> PortValues;
   std::set<uint16_t> FaultingPorts;  // IN or OUT there faults
