@@ -318,8 +318,11 @@ bool TInterpreter::RunCpuid(u32) {
   return true;
 }
 
+// 0 is how the I/O layer reports a counter it could not read (a driver
+// that did not load); a running processor's time-stamp counter never is.
 bool TInterpreter::RunRdtsc() {
   Value64 = ReadWrite->ReadTsc();
+  if (Value64 == 0) return Fail(CommandFailMessage());
   SplitValue64();
   SetMessage(u"Read TSC = ", HexQword(Value64));
   return true;

@@ -4,6 +4,7 @@
 
 #include "interp/output_format.h"
 #include "interp/value_format.h"
+#include "hw/transport.h"
 #include "interp_fixture.h"
 
 namespace lirrin {
@@ -297,6 +298,15 @@ TEST_F(HardwareCommandTest, ControlRegistersAndCounters) {
   EXPECT_GT(tsc, 0u);
   EXPECT_EQ(Message(), "Read TSC = " + ToUtf8(HexQword(tsc)));
   EXPECT_TRUE(Output().empty());
+}
+
+// A time-stamp counter through a transport that fails (a driver that did
+// not load) is a failed statement, not a reading of 0.
+TEST(HardwareCommandUnavailable, RdtscFailsWithItsTransport) {
+  TBoardContext context(TBoardSeams{.Transport = std::make_shared<TUnavailableTransport>()});
+  TInterpreter interpreter;
+  EXPECT_FALSE(interpreter.RunScript(u"Rdtsc"));
+  EXPECT_EQ(ToUtf8(interpreter.LastMessage()), "Command fail!");
 }
 
 TEST_F(HardwareCommandTest, CpuidFillsTheRegisterLocals) {
