@@ -88,8 +88,10 @@ int ShowPanel() {
   PrintRect("rect", panel);
   RECT client;
   GetClientRect(panel, &client);
-  std::printf(" client=%ld,%ld foreground=%d xwindow=0x%lx handle=0x%lx\n", client.right, client.bottom,
-              GetForegroundWindow() == panel ? 1 : 0,
+  const HWND application = ApplicationWindow();
+  std::printf(" client=%ld,%ld foreground=%d application=%d xwindow=0x%lx handle=0x%lx\n", client.right,
+              client.bottom, GetForegroundWindow() == panel ? 1 : 0,
+              application != nullptr && IsWindowVisible(application) ? 1 : 0,
               static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetPropA(panel, "__wine_x11_whole_window"))),
               static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(panel)));
   return 0;

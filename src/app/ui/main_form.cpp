@@ -298,7 +298,13 @@ void TMainForm::RestoreFromTray() {
   SetForegroundWindow(Window);
 }
 
-void TMainForm::PutAway() { ShowWindow(Window, SW_HIDE); }
+// The application window goes first: shown by a restore request, it would
+// otherwise take the activation the panel gives up, and a close gesture
+// meant for the panel (Alt+F4) would then end the program.
+void TMainForm::PutAway() {
+  ShowWindow(Application.Handle(), SW_HIDE);
+  ShowWindow(Window, SW_HIDE);
+}
 
 // --- Ending --------------------------------------------------------------------------------
 
@@ -364,10 +370,17 @@ bool TMainForm::ApplicationRequest(UINT request) {
 }
 
 // Escape on the panel, whichever control has the keys, puts it away; Tab
-// moves the keys between the controls.
+// moves the keys between the controls. The panel goes on the press of
+// Escape or Alt+F4, so the key's release reaches another window; a repeat
+// of either key (bit 30: the key was down before) that arrives once the
+// panel is back is no new request to put it away.
 bool TMainForm::ApplicationEventsMessage(const MSG& message) {
   if (message.hwnd == nullptr || GetAncestor(message.hwnd, GA_ROOT) != Window) return false;
-  if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
+  constexpr LPARAM kPreviouslyDown = LPARAM{1} << 30;
+  const bool escape = message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE;
+  const bool altF4 = message.message == WM_SYSKEYDOWN && message.wParam == VK_F4;
+  if ((escape || altF4) && (message.lParam & kPreviouslyDown) != 0) return true;
+  if (escape) {
     PutAway();
     return true;
   }
