@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "hw/driver_transport.h"
+#include "policy.h"
 #include "sim/smbus/bus.h"
 #include "sim/smbus/chipset.h"
 #include "smbus_fixture.h"
@@ -283,6 +285,41 @@ TEST_F(SMBusStateTest, TheBusRuleRefusesBeforeAnythingReachesTheController) {
     EXPECT_EQ(SlaveState().AmplifierWord, 0x2828);
   }
   EXPECT_NE(std::string(FailureText(TSMBusFailure::Forbidden)).find("EEPROM"), std::string::npos);
+}
+
+// Past the engine, a script that runs a family's own texts by hand meets
+// the driver: on every family's board the start of a word write to the
+// EEPROM is refused there, and the EEPROM keeps its bytes, while the same
+// texts write the amplifier's word.
+TEST_F(SMBusStateTest, TheDriverRefusesAWordToTheEepromOnEveryFamily) {
+  std::vector<std::string> refusals;
+  SetRefusalReporter([&](u32, std::string_view reason) { refusals.emplace_back(reason); });
+  for (int family = 1; family <= 18; ++family) {
+    SCOPED_TRACE(BoardName(family));
+    std::remove(Path.c_str());
+    UseBoardThroughDriver(BoardName(family), Path);
+    ASSERT_TRUE(Engine->HasController());
+    const TSMBusCfg& texts = Engine->Controller();
+    const auto writeWord = [&](u8 address, u16 word) {
+      TInterpreter script;
+      for (const TText* text : {&texts.Detect, &texts.Init, &texts.Base1}) script.RunScript(*text);
+      script.RunScript(CompletePrefix(texts.SetAddress, address));
+      script.RunScript(CompletePrefix(texts.SetCommand, amp::kCommand));
+      script.RunScript(CompletePrefix(texts.SetWordLow, word & 0xFF));
+      script.RunScript(CompletePrefix(texts.SetWordHigh, word >> 8));
+      script.RunScript(texts.StartWordWrite);
+      script.RunScript(texts.WaitWord);
+      script.RunScript(texts.Restore);
+    };
+    writeWord(amp::kAddress, 0x2121);
+    EXPECT_EQ(SlaveState().AmplifierWord, 0x2121);
+    const sim::TSlaveState before = SlaveState();
+    refusals.clear();
+    writeWord(kEeprom, 0x0505);
+    EXPECT_EQ(refusals, (std::vector<std::string>{PolicyVerdictText(kRefusedSMBusSlave)}));
+    EXPECT_EQ(SlaveState(), before);
+  }
+  SetRefusalReporter(nullptr);
 }
 
 // --- Registers borrowed and given back ---------------------------------------------

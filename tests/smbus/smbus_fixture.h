@@ -18,9 +18,11 @@
 #include <vector>
 
 #include "hw/board_context.h"
+#include "hw/driver_model.h"
 #include "hw/read_write.h"
 #include "interp/interpreter.h"
 #include "sim/boards.h"
+#include "sim/firmware.h"
 #include "sim/smbus/bus.h"
 #include "smbus/smbus.h"
 
@@ -113,12 +115,25 @@ class SMBusTest : public ::testing::Test {
     ASSERT_TRUE(Board) << error;
   }
   void UseBoard(std::shared_ptr<sim::TSimBoard> board, bool debug = false) {
+    UseBoard(std::move(board), debug, false);
+  }
+  // The same board behind the Windows driver's request handling, as the
+  // program reaches it on Windows (hw/driver_model.h).
+  void UseBoardThroughDriver(const std::string& name, const std::string& stateFile) {
+    std::string error;
+    UseBoard(sim::MakeBoard(name, stateFile, error), false, true);
+    ASSERT_TRUE(Board) << error;
+  }
+
+  void UseBoard(std::shared_ptr<sim::TSimBoard> board, bool debug, bool throughDriver) {
     Engine.reset();
     Context.reset();
     Board = std::move(board);
     if (!Board) return;
     Trace = std::make_shared<TTracingTransport>(Board);
-    Context.emplace(TBoardSeams{.Transport = Trace, .Clock = &Board->Clock(), .Debug = debug});
+    std::shared_ptr<TTransport> transport = Trace;
+    if (throughDriver) transport = MakeDriverModelTransport(Trace, {.SystemRam = sim::OsManagedRam(*Board)});
+    Context.emplace(TBoardSeams{.Transport = transport, .Clock = &Board->Clock(), .Debug = debug});
     Engine = std::make_unique<TSMBus>(UniqueLockName());
   }
 
