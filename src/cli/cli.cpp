@@ -39,7 +39,8 @@ constexpr const char* kUsage =
     "         SMBus driver (/dev/i2c-N; the default while it owns the\n"
     "         controller) or raw I/O\n"
     "  --driver-policy: hold every request against the Windows driver's policy\n"
-    "         first; what the driver refuses fails and is named on standard error\n"
+    "         first (always so on Linux with --board hw); what the driver\n"
+    "         refuses fails and is named on standard error\n"
     "commands:\n"
     "  platform                     board identification and ACPI tables\n"
     "  pci                          list the PCI functions present\n"
@@ -155,7 +156,7 @@ class TBoardSession {
       transport = OpenSimulated(options, err);
       if (!transport) return false;
     }
-    if (options.DriverPolicy && !ThroughDriverPolicy(transport, err)) return false;
+    if ((options.DriverPolicy || RawLinuxHardware(options, rawIo)) && !ThroughDriverPolicy(transport, err)) return false;
     Context.emplace(TBoardSeams{
         .Transport = std::move(transport),
         .Clock = Board ? &Board->Clock() : nullptr,
@@ -180,6 +181,18 @@ class TBoardSession {
     return transport != nullptr;
 #else
     err << "lirrin-cli: --board hw: this build has no hardware transport\n";
+    return false;
+#endif
+  }
+
+  // On Linux the program drives the machine's registers itself; the
+  // Windows driver's policy stands in front of them there too, so that no
+  // script reaches what the driver would refuse (a memory module's EEPROM
+  // among them).
+  static bool RawLinuxHardware([[maybe_unused]] const TOptions& options, [[maybe_unused]] bool rawIo) {
+#if defined(LIRRIN_LINUX_HARDWARE)
+    return options.Board == "hw" && rawIo;
+#else
     return false;
 #endif
   }
