@@ -402,6 +402,18 @@ TEST_F(DriverPolicy, ConfigurationCyclesGoThroughTheFirmwaresWindow) {
   EXPECT_EQ(gMachine.ConfigDword(0, 0x1F, 3, 0x40) & 0xFF, 0x01u);
 }
 
+// A bus 0 crowded with functions before the SMBus one (here 120 of them,
+// as on a workstation board with many root ports and integrated devices)
+// leaves none out: the SMBus block is still found.
+TEST_F(DriverPolicy, EveryFunctionOfBusZeroIsKnown) {
+  for (uint8_t device = 3; device < 18; ++device) {
+    for (uint8_t function = 0; function < 8; ++function) {
+      gMachine.AddFunction(0, device, function, 0x1E108086u + device, 0x060400, true);
+    }
+  }
+  EXPECT_TRUE(Served(kReadPort8, Port(TFakeMachine::kSMBusBase)));
+}
+
 // Init may give a base-less controller the default base and Restore puts
 // the firmware's back; no other value reaches the register.
 TEST_F(DriverPolicy, BaseRegistersTakeOnlyTheDefaultTheCurrentOrTheFirmwaresBase) {
