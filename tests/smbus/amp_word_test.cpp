@@ -2,6 +2,9 @@
 // and the word transactions that reach the simulated amplifier's register.
 #include "smbus/amp_word.h"
 
+#include <fstream>
+#include <sstream>
+
 #include "sim/smbus/bus.h"
 #include "smbus_fixture.h"
 
@@ -9,7 +12,7 @@ namespace lirrin {
 namespace {
 
 using testing::BoardName;
-using testing::SMBusStateTest;
+using testing::SMBusTest;
 
 TEST(AmpWord, VolumeGoesToBothChannelsUnmuted) {
   struct Case {
@@ -53,7 +56,26 @@ TEST(AmpWord, MuteChangesOnlyTheMuteBits) {
   }
 }
 
-using AmpWordBusTest = SMBusStateTest;
+class AmpWordBusTest : public SMBusTest {
+ protected:
+  void SetUp() override {
+    Path = ::testing::TempDir() + "amp_word_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::remove(Path.c_str());
+  }
+  void TearDown() override {
+    SMBusTest::TearDown();
+    std::remove(Path.c_str());
+  }
+  sim::TSlaveState SlaveState() const {
+    std::ifstream file(Path);
+    std::stringstream text;
+    text << file.rdbuf();
+    const auto state = sim::ParseSlaveState(text.str());
+    EXPECT_TRUE(state);
+    return state.value_or(sim::TSlaveState{});
+  }
+  std::string Path;
+};
 
 // The word lands in the amplifier's register, not in the EEPROM beside it,
 // and reads back through a fresh engine, on controllers of each register

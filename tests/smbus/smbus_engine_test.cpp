@@ -22,7 +22,6 @@ namespace {
 
 using testing::BoardName;
 using testing::kFamilyNames;
-using testing::SMBusStateTest;
 using testing::SMBusTest;
 using testing::TWrite;
 
@@ -230,7 +229,7 @@ TEST_F(SMBusEngineTest, AddressByteCarriesTheReadWriteBit) {
 // command: two words written to the amplifier both go to command 2 (it
 // keeps the second), and two words read from the EEPROM at 5 (a word at
 // command c is bytes c and c + 1) are bytes 5..6 and 6..7.
-TEST_F(SMBusStateTest, ReadsStepTheCommandAndWritesDoNot) {
+TEST_F(SMBusStateFileTest, ReadsStepTheCommandAndWritesDoNot) {
   const std::array<u8, 256> spd = sim::DefaultSlaveState().Eeprom;
   for (int family = 1; family <= 18; ++family) {
     SCOPED_TRACE(BoardName(family));
@@ -255,7 +254,7 @@ TEST_F(SMBusStateTest, ReadsStepTheCommandAndWritesDoNot) {
 // the amplifier, and nothing at all to the general call or to a DDR4
 // module's page and write-protect addresses (8-bit 60h-6Fh), whose
 // address phase alone acts. A refused transaction touches no register.
-TEST_F(SMBusStateTest, TheBusRuleRefusesBeforeAnythingReachesTheController) {
+TEST_F(SMBusStateFileTest, TheBusRuleRefusesBeforeAnythingReachesTheController) {
   const struct {
     u8 Address;
     bool Read;
@@ -291,7 +290,7 @@ TEST_F(SMBusStateTest, TheBusRuleRefusesBeforeAnythingReachesTheController) {
 // the driver: on every family's board the start of a word write to the
 // EEPROM is refused there, and the EEPROM keeps its bytes, while the same
 // texts write the amplifier's word.
-TEST_F(SMBusStateTest, TheDriverRefusesAWordToTheEepromOnEveryFamily) {
+TEST_F(SMBusStateFileTest, TheDriverRefusesAWordToTheEepromOnEveryFamily) {
   std::vector<std::string> refusals;
   SetRefusalReporter([&](u32, std::string_view reason) { refusals.emplace_back(reason); });
   for (int family = 1; family <= 18; ++family) {

@@ -9,11 +9,9 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,7 +21,6 @@
 #include "interp/interpreter.h"
 #include "sim/boards.h"
 #include "sim/firmware.h"
-#include "sim/smbus/bus.h"
 #include "smbus/smbus.h"
 
 #ifdef _WIN32
@@ -163,30 +160,6 @@ class SMBusTest : public ::testing::Test {
   std::shared_ptr<TTracingTransport> Trace;
   std::optional<TBoardContext> Context;
   std::unique_ptr<TSMBus> Engine;
-};
-
-// The engine over a board whose slaves keep their registers in a state
-// file of the test's own, so that what reached the amplifier and the EEPROM
-// can be read back.
-class SMBusStateTest : public SMBusTest {
- protected:
-  void SetUp() override {
-    Path = ::testing::TempDir() + "smbus_state_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::remove(Path.c_str());
-  }
-  void TearDown() override {
-    SMBusTest::TearDown();
-    std::remove(Path.c_str());
-  }
-  sim::TSlaveState SlaveState() const {
-    std::ifstream file(Path);
-    std::stringstream text;
-    text << file.rdbuf();
-    const auto state = sim::ParseSlaveState(text.str());
-    EXPECT_TRUE(state);
-    return state.value_or(sim::TSlaveState{});
-  }
-  std::string Path;
 };
 
 // The built-in families in key order, as the simulated boards number them
