@@ -69,12 +69,23 @@ LRESULT CALLBACK TVolumeBar::SubclassProc(HWND window, UINT message, WPARAM wPar
   return TApplication::Guarded([&]() -> LRESULT {
     switch (message) {
       case WM_KEYDOWN:
-        // The native control moves a vertical bar's position up (quieter,
-        // read upside down) with Left; here Left lowers and Right raises,
-        // like Down and Up.
-        if (wParam == VK_LEFT || wParam == VK_RIGHT) {
-          bar->SetPosition(bar->Position() + (wParam == VK_RIGHT ? 1 : -1));
-          return 0;
+        // The native control reads a vertical bar from the top: Left would
+        // move the volume up, Home to 63 and End to 0, so that one key took
+        // the headphones from quiet to full. Here Left lowers and Right
+        // raises, like Down and Up; Home is the quietest, End the loudest.
+        switch (wParam) {
+          case VK_LEFT:
+          case VK_RIGHT:
+            bar->SetPosition(bar->Position() + (wParam == VK_RIGHT ? 1 : -1));
+            return 0;
+          case VK_HOME:
+            bar->SetPosition(0);
+            return 0;
+          case VK_END:
+            bar->SetPosition(kMaximum);
+            return 0;
+          default:
+            break;
         }
         break;
       case WM_MOUSEWHEEL:
