@@ -156,7 +156,8 @@ class TBoardSession {
       transport = OpenSimulated(options, err);
       if (!transport) return false;
     }
-    if ((options.DriverPolicy || RawLinuxHardware(options, rawIo)) && !ThroughDriverPolicy(transport, err)) return false;
+    const bool policy = options.DriverPolicy || RawLinuxHardware(options, rawIo);
+    if (policy && !ThroughDriverPolicy(transport, err)) return false;
     Context.emplace(TBoardSeams{
         .Transport = std::move(transport),
         .Clock = Board ? &Board->Clock() : nullptr,

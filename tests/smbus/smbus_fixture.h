@@ -111,9 +111,6 @@ class SMBusTest : public ::testing::Test {
     UseBoard(sim::MakeBoard(name, stateFile, error), debug);
     ASSERT_TRUE(Board) << error;
   }
-  void UseBoard(std::shared_ptr<sim::TSimBoard> board, bool debug = false) {
-    UseBoard(std::move(board), debug, false);
-  }
   // The same board behind the Windows driver's request handling, as the
   // program reaches it on Windows (hw/driver_model.h).
   void UseBoardThroughDriver(const std::string& name, const std::string& stateFile) {
@@ -121,8 +118,7 @@ class SMBusTest : public ::testing::Test {
     UseBoard(sim::MakeBoard(name, stateFile, error), false, true);
     ASSERT_TRUE(Board) << error;
   }
-
-  void UseBoard(std::shared_ptr<sim::TSimBoard> board, bool debug, bool throughDriver) {
+  void UseBoard(std::shared_ptr<sim::TSimBoard> board, bool debug = false, bool throughDriver = false) {
     Engine.reset();
     Context.reset();
     Board = std::move(board);
