@@ -8,9 +8,11 @@
  * and linked with the rest of the driver. It includes no system header.
  *
  * A fault inside a guarded step (a user page that is not there, RDMSR of a
- * register the processor lacks, RDPMC of a counter it lacks, a kernel
- * function that a driver host does not implement) unwinds to the guard,
- * and the request fails.
+ * register the processor lacks, RDPMC of a counter it lacks, a port access
+ * from a driver host that runs in user mode) unwinds to the guard, and the
+ * request fails. Only faults of this file's own code are caught this way:
+ * the unwinder needs an entry for every frame between the fault and the
+ * guard, and a foreign function may have none.
  *
  * The driver writes no model-specific or control register, so this file
  * holds no instruction that could.
@@ -23,8 +25,6 @@ typedef struct {
   uint16_t Port;
   unsigned Width;
   bool Write;
-  void (*Call)(void*);
-  void* Context;
   volatile uint8_t* To;
   const volatile uint8_t* From;
   uint32_t Length;
@@ -72,6 +72,14 @@ STEP OutWord(TStepArgs* a) { __asm__ volatile("outw %w0, %w1" : : "a"((uint16_t)
 
 STEP OutDword(TStepArgs* a) { __asm__ volatile("outl %k0, %w1" : : "a"((uint32_t)a->Value), "Nd"((uint16_t)a->Index)); }
 
+/* The privilege level the code runs at is the low two bits of CS: 0 in a
+ * real kernel, 3 in a driver host that runs drivers as a user process. */
+bool InKernelMode(void) {
+  uint16_t codeSelector;
+  __asm__ volatile("mov %%cs, %0" : "=r"(codeSelector));
+  return (codeSelector & 3) == 0;
+}
+
 /* Interrupts stay off from the address write to the data access, so no
  * interrupt handler's configuration cycle on this processor can move the
  * address in between; the driver serves one request at a time, so no other
@@ -79,9 +87,7 @@ STEP OutDword(TStepArgs* a) { __asm__ volatile("outl %k0, %w1" : : "a"((uint32_t
  * interrupts off: in a driver host that runs in user mode (Wine's) the
  * port access itself faults into the guard. */
 STEP ConfigCycle(TStepArgs* a) {
-  uint16_t codeSelector;
-  __asm__ volatile("mov %%cs, %0" : "=r"(codeSelector));
-  const bool kernelMode = (codeSelector & 3) == 0;
+  const bool kernelMode = InKernelMode();
   uintptr_t flags = 0;
   if (kernelMode) __asm__ volatile("pushf\n\tpop %0\n\tcli" : "=r"(flags) : : "memory");
   __asm__ volatile("outl %k0, %w1" : : "a"(a->Index), "Nd"((uint16_t)0xCF8));
@@ -149,8 +155,6 @@ STEP ReadCr8(TStepArgs* a) {
   a->Value = value;
 }
 #endif
-
-STEP CallThrough(TStepArgs* a) { a->Call(a->Context); }
 
 STEP CopyBytes(TStepArgs* a) {
   for (uint32_t at = 0; at < a->Length; ++at) a->To[at] = a->From[at];
@@ -225,11 +229,4 @@ bool MachineCopyFromUser(void* to, uint64_t from, uint32_t length) {
 bool MachineCopyToUser(uint64_t to, const void* from, uint32_t length) {
   TStepArgs args = {.To = (volatile uint8_t*)(uintptr_t)to, .From = from, .Length = length};
   return Guarded(CopyBytes, &args);
-}
-
-/* For the kernel side: a call into the kernel that may fault where a
- * driver host lacks the function. */
-bool GuardedCall(void (*call)(void*), void* context) {
-  TStepArgs args = {.Call = call, .Context = context};
-  return Guarded(CallThrough, &args);
 }

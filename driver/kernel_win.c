@@ -21,8 +21,8 @@ _Static_assert(STATUS_PRIVILEGED_INSTRUCTION == (NTSTATUS)NVK_STATUS_PRIVILEGED_
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 
-/* cpu_win.c: runs call(context) under a structured exception guard. */
-bool GuardedCall(void (*call)(void*), void* context);
+/* cpu_win.c: whether the driver runs at the processor's kernel level. */
+bool InKernelMode(void);
 
 /* One request at a time, for the policy's memory and for the configuration
  * mechanism's address register. */
@@ -55,33 +55,27 @@ void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
   }
 }
 
-typedef struct {
-  uint64_t Address;
-  uint64_t Length;
-  bool Known;
-  bool Touches;
-} TRamQuery;
-
-/* Driver hosts that do not know the machine's memory (Wine's) lack the
- * function and fault in it: the guard makes that "cannot say". */
-static void QueryRam(void* context) {
-  TRamQuery* query = context;
+/*
+ * A driver host that runs drivers as a user process (Wine's) does not know
+ * the machine's memory: there the answer is "cannot say", and the caller
+ * refuses. Such a host may also implement the RAM list as a stub that
+ * raises an exception from a frame with no unwind entry, which no guard can
+ * catch, so it is not called there at all.
+ */
+bool MachineTouchesRam(uint64_t address, uint64_t length) {
+  if (!InKernelMode()) return true;
   PPHYSICAL_MEMORY_RANGE ranges = MmGetPhysicalMemoryRanges();
-  if (ranges == NULL) return;
-  query->Known = true;
+  if (ranges == NULL) return true;
+  bool touches = false;
   /* The list ends with an all-zero entry. */
   for (PPHYSICAL_MEMORY_RANGE range = ranges; range->BaseAddress.QuadPart != 0 || range->NumberOfBytes.QuadPart != 0;
        ++range) {
     const uint64_t base = (uint64_t)range->BaseAddress.QuadPart;
     const uint64_t size = (uint64_t)range->NumberOfBytes.QuadPart;
-    if (query->Address < base + size && base < query->Address + query->Length) query->Touches = true;
+    if (address < base + size && base < address + length) touches = true;
   }
   ExFreePool(ranges);
-}
-
-bool MachineTouchesRam(uint64_t address, uint64_t length) {
-  TRamQuery query = {.Address = address, .Length = length};
-  return !GuardedCall(QueryRam, &query) || !query.Known || query.Touches;
+  return touches;
 }
 
 /* Requests run at passive level in the caller's thread, so paged pool. */
