@@ -532,12 +532,196 @@ static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, ui
   return kRefusedMemoryWrite;
 }
 
+/*
+ * What the program reads of physical memory: the legacy firmware area
+ * (the board information block, the SMBIOS entry point and the ACPI root
+ * pointer lie there), the ACPI tables the root pointer leads to, each as
+ * long as its header says, with the FADT's FACS and DSDT, PCI Express
+ * configuration space in the window the MCFG table gives (configuration
+ * reads are served anyway), the SMBIOS structure table, and the device
+ * dwords that the other rules name. The driver walks the firmware's
+ * structures itself, once, at the first memory read; everything else a
+ * read could reach (a TPM's buffers, graphics apertures onto RAM, the flash
+ * mirror, registers that change when read) is refused.
+ */
+enum {
+  kFirmwareArea = 0xE0000,
+  kFirmwareAreaSize = 0x20000,
+  kSmbiosArea = 0xF0000,
+  kAcpiHeaderSize = 36,
+  kLargestTable = 0x100000,
+};
+
+static uint32_t Le32(const uint8_t* at) {
+  return (uint32_t)at[0] | (uint32_t)at[1] << 8 | (uint32_t)at[2] << 16 | (uint32_t)at[3] << 24;
+}
+
+static uint64_t Le64(const uint8_t* at) { return Le32(at) | (uint64_t)Le32(at + 4) << 32; }
+
+static bool HasSignature(const uint8_t* at, const char* signature) {
+  for (; *signature != 0; ++signature, ++at) {
+    if (*at != (uint8_t)*signature) return false;
+  }
+  return true;
+}
+
+static bool SumsToZero(const uint8_t* bytes, uint32_t length) {
+  uint8_t sum = 0;
+  for (uint32_t i = 0; i < length; ++i) sum = (uint8_t)(sum + bytes[i]);
+  return sum == 0;
+}
+
+/* Reads [address, address + length) byte by byte from the lowest address;
+ * false for RAM that Windows manages or memory that cannot be mapped. */
+static bool ReadFirmware(uint64_t address, uint8_t* to, uint32_t length) {
+  if (MachineTouchesRam(address, length)) return false;
+  const volatile uint8_t* mapping = MachineMapPhysical(address, length);
+  if (mapping == NULL) return false;
+  for (uint32_t i = 0; i < length; ++i) to[i] = (uint8_t)MachineReadMapped(mapping + i, 1);
+  MachineUnmapPhysical((void*)mapping, length);
+  return true;
+}
+
+static void AddReadable(TPolicyState* state, uint64_t first, uint64_t length) {
+  if (length == 0 || first + length < first || state->ReadableCount == NVK_POLICY_READABLE_RANGES) return;
+  state->Readable[state->ReadableCount].First = first;
+  state->Readable[state->ReadableCount].Length = length;
+  ++state->ReadableCount;
+}
+
+/* Adds an ACPI table as long as its header says; the header (36 bytes) is
+ * left in `header`. False when there is no table there. */
+static bool AddTable(TPolicyState* state, uint64_t address, uint8_t* header, uint32_t* length) {
+  if (address == 0 || !ReadFirmware(address, header, kAcpiHeaderSize)) return false;
+  *length = Le32(header + 4);
+  if (*length < 8 || *length > kLargestTable) return false;
+  AddReadable(state, address, *length);
+  return true;
+}
+
+/* The FADT's FACS and DSDT (32-bit fields, and the 64-bit ones of ACPI 2.0
+ * and later), and MCFG's configuration windows. */
+static void AddTablesNamedBy(TPolicyState* state, const uint8_t* table, uint32_t length) {
+  uint8_t header[kAcpiHeaderSize];
+  uint32_t named;
+  if (HasSignature(table, "FACP")) {
+    if (length >= 44) {
+      AddTable(state, Le32(table + 36), header, &named);
+      AddTable(state, Le32(table + 40), header, &named);
+    }
+    if (length >= 148) {
+      AddTable(state, Le64(table + 132), header, &named);
+      AddTable(state, Le64(table + 140), header, &named);
+    }
+  } else if (HasSignature(table, "MCFG")) {
+    for (uint32_t at = 44; at + 16 <= length; at += 16) {
+      const uint8_t firstBus = table[at + 10], lastBus = table[at + 11];
+      if (lastBus >= firstBus) {
+        AddReadable(state, Le64(table + at) + ((uint64_t)firstBus << 20), (uint64_t)(lastBus - firstBus + 1) << 20);
+      }
+    }
+  }
+}
+
+/* The tables a root (RSDT: 4-byte entries, XSDT: 8-byte ones) lists. */
+static void AddRootTables(TPolicyState* state, uint64_t root, unsigned entrySize) {
+  uint8_t header[kAcpiHeaderSize];
+  uint32_t length;
+  if (!AddTable(state, root, header, &length) || length < kAcpiHeaderSize) return;
+  uint8_t* table = MachineAllocate(length);
+  if (table == NULL) return;
+  if (ReadFirmware(root, table, length)) {
+    for (uint32_t at = kAcpiHeaderSize; at + entrySize <= length; at += entrySize) {
+      const uint64_t address = entrySize == 8 ? Le64(table + at) : Le32(table + at);
+      uint32_t entryLength;
+      if (!AddTable(state, address, header, &entryLength)) continue;
+      uint8_t* entry = MachineAllocate(entryLength);
+      if (entry == NULL) continue;
+      if (ReadFirmware(address, entry, entryLength)) AddTablesNamedBy(state, entry, entryLength);
+      MachineFree(entry);
+    }
+  }
+  MachineFree(table);
+}
+
+/* The root pointer (16-byte aligned, 20 bytes summing to 0) and the
+ * SMBIOS 2.x and 3.0 entry points (16-byte aligned in F0000h-FFFFFh) in
+ * the firmware area, and what they lead to. Only the first dword of each
+ * 16-byte step is read until one begins a signature. */
+static void WalkFirmware(TPolicyState* state) {
+  enum { kRootHead = 0x20445352u /* "RSD " */, kSmbiosHead = 0x5F4D535Fu /* "_SM_" */, kSmbios3Head = 0x334D535Fu };
+  state->ReadableKnown = true;
+  AddReadable(state, kFirmwareArea, kFirmwareAreaSize);
+  if (MachineTouchesRam(kFirmwareArea, kFirmwareAreaSize)) return;
+  const volatile uint8_t* area = MachineMapPhysical(kFirmwareArea, kFirmwareAreaSize);
+  if (area == NULL) return;
+  bool rootFound = false;
+  for (uint32_t at = 0; at + 36 <= kFirmwareAreaSize; at += 16) {
+    const uint32_t head = MachineReadMapped(area + at, 4);
+    const bool inSmbiosArea = kFirmwareArea + at >= kSmbiosArea;
+    if (head != kRootHead && !(inSmbiosArea && (head == kSmbiosHead || head == kSmbios3Head))) continue;
+    uint8_t here[36];
+    for (uint32_t i = 0; i < sizeof here; ++i) here[i] = (uint8_t)MachineReadMapped(area + at + i, 1);
+    if (!rootFound && HasSignature(here, "RSD PTR ") && SumsToZero(here, 20)) {
+      rootFound = true;
+      AddRootTables(state, Le32(here + 16), 4);
+      if (here[15] >= 2) AddRootTables(state, Le64(here + 24), 8);
+    } else if (HasSignature(here, "_SM_") && here[5] <= 32 && SumsToZero(here, here[5])) {
+      AddReadable(state, Le32(here + 0x18), Le32(here + 0x16) & 0xFFFF);
+    } else if (HasSignature(here, "_SM3_") && here[6] <= 32 && SumsToZero(here, here[6])) {
+      AddReadable(state, Le64(here + 0x10), Le32(here + 0x0C));
+    }
+  }
+  MachineUnmapPhysical((void*)area, kFirmwareAreaSize);
+}
+
+static bool InReadableRange(const TPolicyState* state, uint64_t address, uint32_t length) {
+  for (unsigned i = 0; i < state->ReadableCount; ++i) {
+    const uint64_t first = state->Readable[i].First;
+    if (address >= first && address - first <= state->Readable[i].Length &&
+        length <= state->Readable[i].Length - (address - first)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+/* The dwords the other rules read themselves: the SB800's PM register 2Ch
+ * and the ICH's Function Disable register, which the controller texts read
+ * before they change their SMBus bit. */
+static bool IsNamedDeviceDword(TPolicyState* state, uint64_t address, uint32_t length) {
+  if (length > 4) return false;
+  unsigned cursor = 0;
+  TFunction function;
+  while (NextFunction(state, &cursor, HasMemoryWrite, &function)) {
+    for (size_t i = 0; i < COUNT(kMemoryWrites); ++i) {
+      const TMemoryWriteRule* rule = &kMemoryWrites[i];
+      uint32_t base;
+      if (Matches(&rule->Who, function.Id, function.ClassCode) &&
+          ConfigRead(0, function.Device, function.Function, rule->BaseRegister, 4, &base) &&
+          (base & rule->BaseMask) != 0 && address >= (uint64_t)(base & rule->BaseMask) + rule->Offset &&
+          address + length <= (uint64_t)(base & rule->BaseMask) + rule->Offset + 4) {
+        return true;
+      }
+    }
+  }
+  for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
+    const uint32_t dword = kPortWindows[i].BaseMemory;
+    if (dword != 0 && address >= dword && address + length <= (uint64_t)dword + 4) return true;
+  }
+  return false;
+}
+
 TPolicyVerdict PolicyCheckMemory(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit, bool write,
                                  const uint8_t* data) {
   /* RAM holds the kernel, its page tables and every process: the program
    * reads only firmware areas and tables, which Windows leaves alone. */
   if (MachineTouchesRam(address, length)) return kRefusedManagedMemory;
-  return write ? CheckMemoryWrite(state, address, length, unit, data) : kPolicyAllowed;
+  if (write) return CheckMemoryWrite(state, address, length, unit, data);
+  if (!state->ReadableKnown) WalkFirmware(state);
+  return InReadableRange(state, address, length) || IsNamedDeviceDword(state, address, length)
+             ? kPolicyAllowed
+             : kRefusedMemoryRead;
 }
 
 /* --- processor registers ----------------------------------------------- */
@@ -580,6 +764,7 @@ const char* PolicyVerdictText(TPolicyVerdict verdict) {
     case kRefusedWideStart: return "a write wider than a byte over an SMBus controller's start register";
     case kRefusedTcoValue: return "a TCO control value other than the timer halt or the firmware's";
     case kRefusedConfigBus: return "a configuration write beyond bus 0";
+    case kRefusedMemoryRead: return "memory outside the firmware area and the firmware's own tables";
     case kPolicyVerdictEnd: break;
   }
   return "unknown";

@@ -47,6 +47,7 @@ typedef enum {
   kRefusedWideStart,           /* a write wider than a byte over a controller's start register */
   kRefusedTcoValue,            /* a TCO control value other than the timer halt or the firmware's */
   kRefusedConfigBus,           /* a configuration write beyond bus 0 */
+  kRefusedMemoryRead,          /* memory outside the firmware area and the tables it names */
   kPolicyVerdictEnd
 } TPolicyVerdict;
 
@@ -71,6 +72,7 @@ const char* PolicyVerdictText(TPolicyVerdict verdict);
 #define NVK_POLICY_REMEMBERED_BASES 16
 #define NVK_POLICY_FUNCTIONS 256 /* every function bus 0 can have: none is ever left out */
 #define NVK_POLICY_TCO_PORTS 4
+#define NVK_POLICY_READABLE_RANGES 64
 
 typedef struct {
   struct {
@@ -93,6 +95,14 @@ typedef struct {
     uint8_t Value;
   } Tco[NVK_POLICY_TCO_PORTS];
   unsigned TcoCount;
+  /* Memory reads: the firmware area and what its structures name, found
+   * by the driver's own walk at the first read. */
+  struct {
+    uint64_t First;
+    uint64_t Length;
+  } Readable[NVK_POLICY_READABLE_RANGES];
+  unsigned ReadableCount;
+  bool ReadableKnown;
 } TPolicyState;
 
 /* `value` is what a write would store (ignored for reads). */

@@ -145,6 +145,12 @@ TEST_F(DriverPolicy, AttackPrimitivesAreRefusedWithTheirReason) {
       {"SMBus base onto CF8h", kWriteConfig16, Config(0, 0x1F, 3, 0x20, 0x0CF1), kRefusedConfigValue},
       {"dword across its register", kReadConfig32, Config(0, 0x1F, 3, 0x3E), kRefusedUnalignedConfig},
       {"kernel memory read", kReadMemory, Memory(0x2000, 16, 0, user), kRefusedManagedMemory},
+      {"TPM FIFO", kReadMemory, Memory(0xFED40024, 4, 2, user), kRefusedMemoryRead},
+      {"TPM response buffer", kReadMemory, Memory(0xFED40080, 64, 0, user), kRefusedMemoryRead},
+      {"GPU aperture onto RAM", kReadMemory, Memory(0xD0000000, 4096, 2, user), kRefusedMemoryRead},
+      {"flash mirror", kReadMemory, Memory(0xFFF00000, 256, 0, user), kRefusedMemoryRead},
+      {"video memory below the firmware area", kReadMemory, Memory(0xC0000, 16, 0, user), kRefusedMemoryRead},
+      {"the firmware area and past its end", kReadMemory, Memory(0xFFFF0, 32, 0, user), kRefusedMemoryRead},
       {"kernel memory write", kWriteMemory, Memory(0x5000, 4, 2, user), kRefusedManagedMemory},
       {"local APIC ICR", kWriteMemory, Memory(0xFEE00300, 4, 2, user), kRefusedMemoryWrite},
       {"IOMMU root table", kWriteMemory, Memory(0xFED90020, 4, 2, user), kRefusedMemoryWrite},
@@ -356,6 +362,33 @@ TEST_F(DriverPolicy, EveryFunctionOfBusZeroIsKnown) {
     }
   }
   EXPECT_TRUE(Served(kReadPort8, Port(TFakeMachine::kSMBusBase)));
+}
+
+// Memory reads reach the firmware area, the tables its root pointer leads
+// to (here in the area itself), the configuration window the MCFG table
+// gives, and the device dwords the other rules name; nothing else.
+TEST_F(DriverPolicy, MemoryReadsOnlyTheFirmwareAndWhatItNames) {
+  gMachine.AddFirmwareTables(0x1C0000, 0);
+  const struct {
+    uint64_t Address;
+    uint32_t Length;
+    bool Allowed;
+  } reads[] = {
+      {0xE0000, 0x20000, true},                // the firmware area, whole
+      {0x1C0000 + 0xFB000, 4, true},           // configuration space of 00:1F.3 in bus 0's window
+      {0x1C0000 + 0xFFFFC, 8, false},          // past the window's end
+      {kFunctionDisable, 4, true},             // a dword the controller texts read
+      {kFunctionDisable + 4, 4, false},        // the next one
+      {0xFED8032C, 4, true},                   // the SB800's base dword, on any board
+      {0xC8000, 4, false},                     // an option ROM
+  };
+  gMachine.User.assign(0x20000, 0);
+  for (const auto& read : reads) {
+    gMachine.Refusals.clear();
+    Served(kReadMemory, Memory(read.Address, read.Length, 0, gMachine.UserBase));
+    EXPECT_EQ(gMachine.Refusals.empty(), read.Allowed) << std::hex << read.Address << " " << read.Length;
+  }
+  EXPECT_TRUE(Served(kReadMemory, Memory(0xE0000, 0x20000, 0, gMachine.UserBase)));
 }
 
 // Init may give a base-less controller the default base and Restore puts

@@ -374,13 +374,15 @@ TEST_F(DriverRequest, MemoryWritesReachTheRegisterAsOneDword) {
 // Device registers react to every access: each unit is one access of the
 // unit's width, from the lowest address up.
 TEST_F(DriverRequest, MemoryIsReadInUnitsFromTheLowestAddressUp) {
+  TBytes first = MemoryRequest(0xF0000, 4, 0, gMachine.UserBase);  // the driver's own walk of the firmware
+  ASSERT_EQ(Serve(0x222808, first).Status, NVK_STATUS_SUCCESS);
   for (const uint32_t unit : {0u, 1u, 2u}) {
     gMachine.MappedLog.clear();
-    TBytes buffer = MemoryRequest(0xD0008, 8, unit, gMachine.UserBase);
+    TBytes buffer = MemoryRequest(0xE0008, 8, unit, gMachine.UserBase);
     EXPECT_EQ(Serve(0x222808, buffer).Status, NVK_STATUS_SUCCESS);
     const unsigned width = 1u << unit;
     std::vector<TFakeMachine::TMappedAccess> expected;
-    for (uint64_t offset = 0; offset < 8; offset += width) expected.push_back({0x10008 + offset, width, false});
+    for (uint64_t offset = 0; offset < 8; offset += width) expected.push_back({0x20008 + offset, width, false});
     EXPECT_EQ(gMachine.MappedLog, expected) << "unit " << unit;
   }
 }
@@ -421,6 +423,7 @@ TEST_F(DriverRequest, MemoryRequestFieldsOutsideTheLimitsAreRefusedUnmapped) {
 
 TEST_F(DriverRequest, MemoryRequestsUpToOneMebibyteAreServed) {
   std::fill(gMachine.Physical.begin(), gMachine.Physical.end(), 0xC3);
+  gMachine.AddFirmwareTables(0xC0000, 0);  // bus 0's configuration window: 1 MiB from C0000h
   gMachine.User.assign(0x100000, 0);
   gMachine.UserLimit = 0x7FFF0000;
   gMachine.UserBase = 0x7FFF0000 - 0x100000;  // ends right at the limit
@@ -430,13 +433,15 @@ TEST_F(DriverRequest, MemoryRequestsUpToOneMebibyteAreServed) {
   EXPECT_EQ(gMachine.User.back(), 0xC3);
 
   TBytes empty = MemoryRequest(0x0, 0, 2, gMachine.UserBase);
+  const int mappings = gMachine.Mappings;
   EXPECT_EQ(Serve(0x22280C, empty).Status, NVK_STATUS_SUCCESS);
-  EXPECT_EQ(gMachine.Mappings, 1);
+  EXPECT_EQ(gMachine.Mappings, mappings);
 }
 
 TEST_F(DriverRequest, UnmappableRangeFailsAndLeavesTheCallersBufferUntouched) {
   std::fill(gMachine.User.begin(), gMachine.User.end(), 0xA5);
-  TBytes buffer = MemoryRequest(0xFEE00000, 16, 0, gMachine.UserBase);
+  gMachine.AddFirmwareTables(0xE0000000, 0);  // a configuration window the model cannot map
+  TBytes buffer = MemoryRequest(0xE0000000, 16, 0, gMachine.UserBase);
   const TOutcome outcome = Serve(0x222808, buffer);
   EXPECT_EQ(outcome.Status, NVK_STATUS_UNSUCCESSFUL);
   EXPECT_EQ(outcome.Returned, 0u);
@@ -447,13 +452,13 @@ TEST_F(DriverRequest, BadUserPointersFailWithoutReachingTheDevice) {
   std::fill(gMachine.Physical.begin(), gMachine.Physical.end(), 0x3C);
   // Below the user limit but not mapped in the process: the copy faults.
   const uint64_t unmapped = gMachine.UserBase + gMachine.User.size() + 0x1000;
-  TBytes write = MemoryRequest(0xD0000, 16, 0, unmapped);
+  TBytes write = MemoryRequest(0xE0000, 16, 0, unmapped);
   EXPECT_EQ(Serve(0x22280C, write).Status, NVK_STATUS_ACCESS_VIOLATION);
   EXPECT_EQ(gMachine.Mappings, 0) << "a write must read all of the caller's data before touching the device";
-  EXPECT_EQ(*gMachine.PhysicalAt(0xD0000), 0x3C);
+  EXPECT_EQ(*gMachine.PhysicalAt(0xE0000), 0x3C);
 
   // A buffer whose tail runs off the end of the process's block.
-  TBytes straddling = MemoryRequest(0xD0000, 16, 0, gMachine.UserBase + gMachine.User.size() - 8);
+  TBytes straddling = MemoryRequest(0xE0000, 16, 0, gMachine.UserBase + gMachine.User.size() - 8);
   EXPECT_EQ(Serve(0x22280C, straddling).Status, NVK_STATUS_ACCESS_VIOLATION);
   EXPECT_EQ(Serve(0x222808, straddling).Status, NVK_STATUS_ACCESS_VIOLATION);
 }
@@ -462,7 +467,7 @@ TEST_F(DriverRequest, BadUserPointersFailWithoutReachingTheDevice) {
 // nor writes reach it, and where the system cannot list its RAM no memory
 // request does.
 TEST_F(DriverRequest, RamIsNeitherReadNorWritten) {
-  gMachine.RamRanges = {{0x1000, 0x9E000}, {0x100000, 0x7FF00000}};
+  gMachine.RamRanges = {{0x1000, 0xDF000}, {0x100000, 0x7FF00000}};
   gMachine.PhysicalBase = 0x0;
   gMachine.Physical.assign(0x200000, 0x11);
   std::fill(gMachine.User.begin(), gMachine.User.end(), 0x22);
@@ -472,9 +477,9 @@ TEST_F(DriverRequest, RamIsNeitherReadNorWritten) {
     bool Refused;
   } cases[] = {
       {0x1000, 4, true},
-      {0x9EFFC, 4, true},   // last dword of the low range
-      {0x9EFFC, 8, true},   // from RAM into the hole
-      {0x9F000, 4, false},  // first dword after it
+      {0xDFFFC, 4, true},   // last dword of the low range
+      {0xDFFFC, 8, true},   // from RAM into the firmware area
+      {0xE0000, 4, false},  // first dword after it
       {0xFFFF8, 8, false},  // last bytes before the next range
       {0xFFFFC, 8, true},   // into the next range
       {0x150000, 16, true},

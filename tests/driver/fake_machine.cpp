@@ -170,3 +170,25 @@ void TFakeMachine::AddIch10(uint32_t rcba) {
   SetConfig(0, 0x1F, 3, 0x04, 0x00000001);
   SetConfig(0, 0x1F, 3, 0x20, kSMBusBase | 1);
 }
+
+void TFakeMachine::AddFirmwareTables(uint64_t ecamBase, uint8_t lastBus) {
+  const auto put = [this](uint64_t address, const void* bytes, size_t length) {
+    std::memcpy(PhysicalAt(address), bytes, length);
+  };
+  const auto put32 = [&](uint64_t address, uint32_t value) { put(address, &value, 4); };
+  uint8_t rsdp[20] = {'R', 'S', 'D', ' ', 'P', 'T', 'R', ' '};
+  const uint32_t rsdt = 0xF0100, mcfg = 0xF0200;
+  std::memcpy(rsdp + 16, &rsdt, 4);
+  uint8_t sum = 0;
+  for (uint8_t byte : rsdp) sum = static_cast<uint8_t>(sum + byte);
+  rsdp[8] = static_cast<uint8_t>(-sum);  // the checksum byte
+  put(0xF0000, rsdp, sizeof rsdp);
+  put(rsdt, "RSDT", 4);
+  put32(rsdt + 4, 40);
+  put32(rsdt + 36, mcfg);
+  put(mcfg, "MCFG", 4);
+  put32(mcfg + 4, 60);
+  std::memcpy(PhysicalAt(mcfg + 44), &ecamBase, 8);
+  PhysicalAt(mcfg + 54)[0] = 0;
+  PhysicalAt(mcfg + 55)[0] = lastBus;
+}

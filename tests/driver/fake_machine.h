@@ -100,6 +100,12 @@ struct TFakeMachine {
 
   // An ICH10 desktop chipset: LPC bridge 0:1F.0 (PMBASE 800h, RCBA at
   // `rcba`) and SMBus function 0:1F.3 with its registers at 400h..41Fh.
+  // The firmware's ACPI tables in the model's physical memory: the root
+  // pointer at F0000h, an RSDT at F0100h that lists one MCFG table at
+  // F0200h, whose one allocation gives the configuration window of buses
+  // 0..lastBus at `ecamBase`.
+  void AddFirmwareTables(uint64_t ecamBase, uint8_t lastBus);
+
   static constexpr uint16_t kSMBusBase = 0x400;
   static constexpr uint16_t kPmBase = 0x800;
   void AddIch10(uint32_t rcba);
