@@ -1,5 +1,7 @@
 #include "config_space.h"
 
+#include <stddef.h>
+
 #include "machine.h"
 
 enum { kConfigDataPort = 0xCFC };
@@ -11,10 +13,32 @@ uint32_t ConfigAddress(uint8_t bus, uint8_t device, uint8_t function, uint16_t o
 
 static uint16_t DataPort(uint16_t offset) { return (uint16_t)(kConfigDataPort + (offset & 3)); }
 
-bool ConfigRead(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, unsigned width, uint32_t* value) {
-  return MachineConfigCycle(ConfigAddress(bus, device, function, offset), DataPort(offset), width, false, value);
+/* The access through the window; false when it does not cover the bus or
+ * cannot be mapped. */
+static bool WindowAccess(const TConfigWindow* window, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
+                         unsigned width, bool write, uint32_t* value) {
+  if (window == NULL || window->Base == 0 || bus < window->FirstBus || bus > window->LastBus) return false;
+  const uint64_t address =
+      window->Base + ((uint64_t)bus << 20 | (uint64_t)device << 15 | (uint64_t)function << 12 | offset);
+  volatile void* mapping = MachineMapPhysical(address, width);
+  if (mapping == NULL) return false;
+  if (write) {
+    MachineWriteMapped(mapping, width, *value);
+  } else {
+    *value = MachineReadMapped(mapping, width);
+  }
+  MachineUnmapPhysical((void*)mapping, width);
+  return true;
 }
 
-bool ConfigWrite(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, unsigned width, uint32_t value) {
-  return MachineConfigCycle(ConfigAddress(bus, device, function, offset), DataPort(offset), width, true, &value);
+bool ConfigRead(const TConfigWindow* window, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
+                unsigned width, uint32_t* value) {
+  return WindowAccess(window, bus, device, function, offset, width, false, value) ||
+         MachineConfigCycle(ConfigAddress(bus, device, function, offset), DataPort(offset), width, false, value);
+}
+
+bool ConfigWrite(const TConfigWindow* window, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
+                 unsigned width, uint32_t value) {
+  return WindowAccess(window, bus, device, function, offset, width, true, &value) ||
+         MachineConfigCycle(ConfigAddress(bus, device, function, offset), DataPort(offset), width, true, &value);
 }

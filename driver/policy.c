@@ -13,6 +13,14 @@
 
 #define COUNT(table) (sizeof(table) / sizeof((table)[0]))
 
+/* The driver's own walk of the firmware's structures, once, before the
+ * first request is judged (memory reads, below). */
+static void WalkFirmware(TPolicyState* state);
+
+static void KnowTheFirmware(TPolicyState* state) {
+  if (!state->ReadableKnown) WalkFirmware(state);
+}
+
 /* --- which function a rule is about ------------------------------------ */
 
 /* A function by its identity dword (device << 16 | vendor) under a mask,
@@ -35,9 +43,11 @@ typedef struct {
   uint16_t ClassCode;
 } TFunction;
 
-static bool ReadIdentity(uint8_t bus, uint8_t device, uint8_t function, uint32_t* id, uint16_t* classCode) {
+static bool ReadIdentity(const TPolicyState* state, uint8_t bus, uint8_t device, uint8_t function, uint32_t* id,
+                         uint16_t* classCode) {
   uint32_t classDword;
-  if (!ConfigRead(bus, device, function, 0x00, 4, id) || !ConfigRead(bus, device, function, 0x08, 4, &classDword)) {
+  if (!ConfigRead(&state->Window, bus, device, function, 0x00, 4, id) ||
+      !ConfigRead(&state->Window, bus, device, function, 0x08, 4, &classDword)) {
     return false;
   }
   *classCode = (uint16_t)(classDword >> 16);
@@ -54,7 +64,7 @@ static void ListFunctions(TPolicyState* state) {
     for (uint8_t function = 0; function < 8; ++function) {
       uint32_t id;
       uint16_t classCode;
-      if (!ReadIdentity(0, device, function, &id, &classCode)) {
+      if (!ReadIdentity(state, 0, device, function, &id, &classCode)) {
         if (function == 0) break;
         continue;
       }
@@ -66,7 +76,9 @@ static void ListFunctions(TPolicyState* state) {
         ++state->FunctionCount;
       }
       uint32_t header;
-      if (function == 0 && (!ConfigRead(0, device, 0, 0x0C, 4, &header) || (header & 0x00800000u) == 0)) break;
+      if (function == 0 && (!ConfigRead(&state->Window, 0, device, 0, 0x0C, 4, &header) || (header & 0x00800000u) == 0)) {
+        break;
+      }
     }
   }
   state->FunctionsKnown = true;
@@ -93,7 +105,7 @@ static bool NextFunction(TPolicyState* state, unsigned* cursor, bool (*wanted)(u
     if (!wanted(found->Id, found->ClassCode)) continue;
     uint32_t id;
     uint16_t classCode;
-    if (ReadIdentity(0, found->Device, found->Function, &id, &classCode) && id == found->Id &&
+    if (ReadIdentity(state, 0, found->Device, found->Function, &id, &classCode) && id == found->Id &&
         classCode == found->ClassCode) {
       return true;
     }
@@ -242,36 +254,38 @@ static bool ReadDeviceDword(uint32_t address, uint32_t* value) {
 
 /* Whether the function decodes the window now: an absent function and an
  * all-ones register (a bus that nothing answered) decode nothing. */
-static bool Decoded(const TPortWindow* window, const TFunction* function, uint32_t base) {
+static bool Decoded(const TPolicyState* state, const TPortWindow* window, const TFunction* function,
+                    uint32_t base) {
   uint32_t value;
   if (window->IoBar) {
     if ((base & kBaseIoSpace) == 0) return false; /* a memory BAR is no port base */
-    if (!ConfigRead(0, function->Device, function->Function, 0x04, 2, &value) || value == 0xFFFF ||
+    if (!ConfigRead(&state->Window, 0, function->Device, function->Function, 0x04, 2, &value) || value == 0xFFFF ||
         (value & kCommandIoEnable) == 0) {
       return false;
     }
   }
   if (window->EnableMask == 0) return true;
-  return ConfigRead(0, function->Device, function->Function, window->EnableRegister, 4, &value) &&
+  return ConfigRead(&state->Window, 0, function->Device, function->Function, window->EnableRegister, 4, &value) &&
          value != 0xFFFFFFFFu && (value & window->EnableMask) == window->EnableMask;
 }
 
 /* The window's first port on this function, or 0 when it has none. */
-static uint32_t WindowStart(const TPortWindow* window, const TFunction* function) {
+static uint32_t WindowStart(const TPolicyState* state, const TPortWindow* window, const TFunction* function) {
   uint32_t base;
   if (window->BaseRegister != 0) {
-    if (!ConfigRead(0, function->Device, function->Function, window->BaseRegister, 2, &base) || base == 0xFFFF) {
+    if (!ConfigRead(&state->Window, 0, function->Device, function->Function, window->BaseRegister, 2, &base) ||
+        base == 0xFFFF) {
       return 0;
     }
   } else {
     uint32_t revision;
-    if (!ConfigRead(0, function->Device, function->Function, 0x08, 1, &revision) ||
+    if (!ConfigRead(&state->Window, 0, function->Device, function->Function, 0x08, 1, &revision) ||
         revision < window->MinRevision || MachineTouchesRam(window->BaseMemory, 4) ||
         !ReadDeviceDword(window->BaseMemory, &base) || base == 0xFFFFFFFFu || (base & 1) == 0) {
       return 0;
     }
   }
-  if (!Decoded(window, function, base) || (base &= window->BaseMask) == 0) return 0;
+  if (!Decoded(state, window, function, base) || (base &= window->BaseMask) == 0) return 0;
   const uint32_t first = base + window->First, last = first + window->Length - 1u;
   return last <= 0xFFFF && !TouchesProtectedPort(first, last) ? first : 0;
 }
@@ -345,6 +359,7 @@ static TPolicyVerdict CheckTcoWrite(TPolicyState* state, uint16_t port, unsigned
 }
 
 TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned width, bool write, uint32_t value) {
+  KnowTheFirmware(state);
   const uint32_t last = (uint32_t)port + width - 1u;
   if (TouchesProtectedPort(port, last)) return kRefusedProtectedPort;
   unsigned cursor = 0;
@@ -353,7 +368,7 @@ TPolicyVerdict PolicyCheckPort(TPolicyState* state, uint16_t port, unsigned widt
     for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
       const TPortWindow* window = &kPortWindows[i];
       if (!Matches(&window->Who, function.Id, function.ClassCode)) continue;
-      const uint32_t first = WindowStart(window, &function);
+      const uint32_t first = WindowStart(state, window, &function);
       if (first == 0 || port < first || last >= first + window->Length) continue;
       if (!write) return kPolicyAllowed;
       return window->Kind == kTcoControl ? CheckTcoWrite(state, port, width, value)
@@ -445,7 +460,9 @@ static TPolicyVerdict CheckConfigValue(TPolicyState* state, const TConfigWriteRu
                                        uint8_t function, uint32_t value) {
   if (rule->Rule == kNoBusMaster) return value & kCommandBusMaster ? kRefusedConfigValue : kPolicyAllowed;
   uint32_t current;
-  if (!ConfigRead(bus, device, function, rule->Offset, rule->Width, &current)) return kRefusedConfigValue;
+  if (!ConfigRead(&state->Window, bus, device, function, rule->Offset, rule->Width, &current)) {
+    return kRefusedConfigValue;
+  }
   if (rule->Rule == kOnlyBits) return ((value ^ current) & ~rule->Bits) != 0 ? kRefusedConfigValue : kPolicyAllowed;
   const uint32_t key = ConfigAddress(bus, device, function, rule->Offset);
   return AllowedBase(state, key, current, value, rule->Bits) ? kPolicyAllowed : kRefusedConfigValue;
@@ -453,6 +470,7 @@ static TPolicyVerdict CheckConfigValue(TPolicyState* state, const TConfigWriteRu
 
 TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
                                  unsigned width, bool write, uint32_t value) {
+  KnowTheFirmware(state);
   /* An access past its register's dword would reach data ports beyond
    * CFFh, which belong to other devices. */
   if (offset % width != 0) return kRefusedUnalignedConfig;
@@ -463,7 +481,7 @@ TPolicyVerdict PolicyCheckConfig(TPolicyState* state, uint8_t bus, uint8_t devic
   if (bus != 0) return kRefusedConfigBus;
   uint32_t id;
   uint16_t classCode;
-  if (!ReadIdentity(bus, device, function, &id, &classCode)) return kRefusedConfigWrite;
+  if (!ReadIdentity(state, bus, device, function, &id, &classCode)) return kRefusedConfigWrite;
   for (size_t i = 0; i < COUNT(kConfigWrites); ++i) {
     const TConfigWriteRule* rule = &kConfigWrites[i];
     if (rule->Offset == offset && rule->Width == width && Matches(&rule->Who, id, classCode)) {
@@ -515,7 +533,7 @@ static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, ui
       const TMemoryWriteRule* rule = &kMemoryWrites[i];
       uint32_t base;
       if (!Matches(&rule->Who, function.Id, function.ClassCode) ||
-          !ConfigRead(0, function.Device, function.Function, rule->BaseRegister, 4, &base) ||
+          !ConfigRead(&state->Window, 0, function.Device, function.Function, rule->BaseRegister, 4, &base) ||
           (base & rule->BaseMask) == 0 || (uint64_t)(base & rule->BaseMask) + rule->Offset != address) {
         continue;
       }
@@ -540,7 +558,7 @@ static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, ui
  * configuration space in the window the MCFG table gives (configuration
  * reads are served anyway), the SMBIOS structure table, and the device
  * dwords that the other rules name. The driver walks the firmware's
- * structures itself, once, at the first memory read; everything else a
+ * structures itself, once, before it judges its first request; everything else a
  * read could reach (a TPM's buffers, graphics apertures onto RAM, the flash
  * mirror, registers that change when read) is refused.
  */
@@ -615,9 +633,15 @@ static void AddTablesNamedBy(TPolicyState* state, const uint8_t* table, uint32_t
     }
   } else if (HasSignature(table, "MCFG")) {
     for (uint32_t at = 44; at + 16 <= length; at += 16) {
+      const uint64_t base = Le64(table + at);
+      const uint16_t segment = (uint16_t)(table[at + 8] | table[at + 9] << 8);
       const uint8_t firstBus = table[at + 10], lastBus = table[at + 11];
-      if (lastBus >= firstBus) {
-        AddReadable(state, Le64(table + at) + ((uint64_t)firstBus << 20), (uint64_t)(lastBus - firstBus + 1) << 20);
+      if (base == 0 || lastBus < firstBus) continue;
+      AddReadable(state, base + ((uint64_t)firstBus << 20), (uint64_t)(lastBus - firstBus + 1) << 20);
+      if (segment == 0 && state->Window.Base == 0) {
+        state->Window.Base = base;
+        state->Window.FirstBus = firstBus;
+        state->Window.LastBus = lastBus;
       }
     }
   }
@@ -698,7 +722,7 @@ static bool IsNamedDeviceDword(TPolicyState* state, uint64_t address, uint32_t l
       const TMemoryWriteRule* rule = &kMemoryWrites[i];
       uint32_t base;
       if (Matches(&rule->Who, function.Id, function.ClassCode) &&
-          ConfigRead(0, function.Device, function.Function, rule->BaseRegister, 4, &base) &&
+          ConfigRead(&state->Window, 0, function.Device, function.Function, rule->BaseRegister, 4, &base) &&
           (base & rule->BaseMask) != 0 && address >= (uint64_t)(base & rule->BaseMask) + rule->Offset &&
           address + length <= (uint64_t)(base & rule->BaseMask) + rule->Offset + 4) {
         return true;
@@ -717,8 +741,8 @@ TPolicyVerdict PolicyCheckMemory(TPolicyState* state, uint64_t address, uint32_t
   /* RAM holds the kernel, its page tables and every process: the program
    * reads only firmware areas and tables, which Windows leaves alone. */
   if (MachineTouchesRam(address, length)) return kRefusedManagedMemory;
+  KnowTheFirmware(state);
   if (write) return CheckMemoryWrite(state, address, length, unit, data);
-  if (!state->ReadableKnown) WalkFirmware(state);
   return InReadableRange(state, address, length) || IsNamedDeviceDword(state, address, length)
              ? kPolicyAllowed
              : kRefusedMemoryRead;

@@ -24,6 +24,8 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+#include "config_space.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -96,13 +98,15 @@ typedef struct {
   } Tco[NVK_POLICY_TCO_PORTS];
   unsigned TcoCount;
   /* Memory reads: the firmware area and what its structures name, found
-   * by the driver's own walk at the first read. */
+   * by the driver's own walk at the first request; the MCFG table's
+   * configuration window, through which configuration cycles then go. */
   struct {
     uint64_t First;
     uint64_t Length;
   } Readable[NVK_POLICY_READABLE_RANGES];
   unsigned ReadableCount;
   bool ReadableKnown;
+  TConfigWindow Window;
 } TPolicyState;
 
 /* `value` is what a write would store (ignored for reads). */

@@ -148,11 +148,13 @@ static uint32_t ServeConfig(TDeviceRequest* request, TPolicyState* policy, unsig
   if (verdict != kPolicyAllowed) return Refuse(request, verdict);
   if (write) {
     request->Returned = 0;
-    return ConfigWrite(bus, device, function, offset, width, value) ? NVK_STATUS_SUCCESS
+    return ConfigWrite(&policy->Window, bus, device, function, offset, width, value) ? NVK_STATUS_SUCCESS
                                                                     : NVK_STATUS_PRIVILEGED_INSTRUCTION;
   }
   uint32_t read;
-  if (!ConfigRead(bus, device, function, offset, width, &read)) return NVK_STATUS_PRIVILEGED_INSTRUCTION;
+  if (!ConfigRead(&policy->Window, bus, device, function, offset, width, &read)) {
+    return NVK_STATUS_PRIVILEGED_INSTRUCTION;
+  }
   StoreLow(buffer + kConfigValueField, read, width);
   request->Returned = kConfigRequestSize;
   return NVK_STATUS_SUCCESS;

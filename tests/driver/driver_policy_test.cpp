@@ -369,6 +369,7 @@ TEST_F(DriverPolicy, EveryFunctionOfBusZeroIsKnown) {
 // gives, and the device dwords the other rules name; nothing else.
 TEST_F(DriverPolicy, MemoryReadsOnlyTheFirmwareAndWhatItNames) {
   gMachine.AddFirmwareTables(0x1C0000, 0);
+  gMachine.EcamBase = 0x1C0000;
   const struct {
     uint64_t Address;
     uint32_t Length;
@@ -389,6 +390,28 @@ TEST_F(DriverPolicy, MemoryReadsOnlyTheFirmwareAndWhatItNames) {
     EXPECT_EQ(gMachine.Refusals.empty(), read.Allowed) << std::hex << read.Address << " " << read.Length;
   }
   EXPECT_TRUE(Served(kReadMemory, Memory(0xE0000, 0x20000, 0, gMachine.UserBase)));
+}
+
+// Where the firmware's MCFG table gives a configuration window, the
+// driver's cycles go through it, one memory access each, which no other
+// processor's cycle can split; without one, through 0CF8h/0CFCh.
+TEST_F(DriverPolicy, ConfigurationCyclesGoThroughTheFirmwaresWindow) {
+  const auto cycles = [&] {
+    gMachine.ConfigLog.clear();
+    EXPECT_TRUE(Served(kReadConfig32, Config(0, 0x1F, 3, 0x00)));
+    EXPECT_TRUE(Served(kWriteConfig8, Config(0, 0x1F, 3, 0x40, 0x01)));
+    return gMachine.ConfigLog;
+  };
+  for (const TConfigCycle& cycle : cycles()) EXPECT_NE(cycle.DataPort, 0) << std::hex << cycle.Address;
+
+  gMachine.AddFirmwareTables(0xE0000000, 0);
+  gMachine.EcamBase = 0xE0000000;
+  Policy = TPolicyState{};
+  const std::vector<TConfigCycle> windowed = cycles();
+  ASSERT_FALSE(windowed.empty());
+  for (const TConfigCycle& cycle : windowed) EXPECT_EQ(cycle.DataPort, 0) << std::hex << cycle.Address;
+  EXPECT_EQ(windowed.back(), (TConfigCycle{0xE00FB040, 0, 1, true, 0x01}));
+  EXPECT_EQ(gMachine.ConfigDword(0, 0x1F, 3, 0x40) & 0xFF, 0x01u);
 }
 
 // Init may give a base-less controller the default base and Restore puts

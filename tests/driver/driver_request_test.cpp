@@ -141,7 +141,8 @@ TEST_F(DriverRequest, PortReadsFillOnlyTheirWidthOfTheValue) {
     EXPECT_EQ(outcome.Returned, 8u);
     EXPECT_EQ(Get32(buffer, 4), read.Value) << "width " << read.Width;
     EXPECT_EQ(Get32(buffer, 0), 0xFFFF0404u);
-    EXPECT_EQ(gMachine.PortLog, (std::vector<TPortAccess>{{false, 0x404, read.Width, read.Value & WidthMask(read.Width)}}))
+    EXPECT_EQ(gMachine.PortLog,
+              (std::vector<TPortAccess>{{false, 0x404, read.Width, read.Value & WidthMask(read.Width)}}))
         << "width " << read.Width;
   }
 }

@@ -75,6 +75,16 @@ bool MachineReadPmc(uint32_t index, uint64_t* value) { return Lookup(gMachine.Pm
 bool MachineReadCr(unsigned index, uint64_t* value) { return Lookup(gMachine.Crs, index, value); }
 
 void* MachineMapPhysical(uint64_t address, uint32_t length) {
+  if (gMachine.EcamBase != 0 && address >= gMachine.EcamBase && address - gMachine.EcamBase < (1u << 28) &&
+      (address & 0xFFF) + length <= 0x1000) {
+    static std::array<uint8_t, 4096> absent;  // a function that is not there reads as all ones
+    absent.fill(0xFF);
+    const uint32_t key = static_cast<uint32_t>((address - gMachine.EcamBase) >> 12);
+    const auto found = gMachine.Config.find(key);
+    ++gMachine.Mappings;
+    ++gMachine.OpenMappings;
+    return (found == gMachine.Config.end() ? absent.data() : found->second.data()) + (address & 0xFFF);
+  }
   if (address < gMachine.PhysicalBase || address - gMachine.PhysicalBase > gMachine.Physical.size() ||
       length > gMachine.Physical.size() - (address - gMachine.PhysicalBase)) {
     return nullptr;
@@ -86,17 +96,36 @@ void* MachineMapPhysical(uint64_t address, uint32_t length) {
 
 void MachineUnmapPhysical(void*, uint32_t) { --gMachine.OpenMappings; }
 
+// The configuration-window address of a pointer into a function's
+// configuration space, or 0 when it points into physical memory.
+static uint32_t WindowAddress(const volatile uint8_t* byte) {
+  for (auto& [key, space] : gMachine.Config) {
+    if (byte >= space.data() && byte < space.data() + space.size()) {
+      return static_cast<uint32_t>(gMachine.EcamBase + (uint64_t{key} << 12) + (byte - space.data()));
+    }
+  }
+  return 0;
+}
+
 uint32_t MachineReadMapped(const volatile void* at, unsigned width) {
   const auto* byte = static_cast<const volatile uint8_t*>(at);
-  gMachine.MappedLog.push_back({static_cast<uint64_t>(byte - gMachine.Physical.data()), width, false});
   uint32_t value = 0;
   std::memcpy(&value, const_cast<const uint8_t*>(byte), width);
+  if (const uint32_t window = WindowAddress(byte); window != 0) {
+    gMachine.ConfigLog.push_back({window, 0, width, false, value});
+  } else {
+    gMachine.MappedLog.push_back({static_cast<uint64_t>(byte - gMachine.Physical.data()), width, false});
+  }
   return value;
 }
 
 void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
   auto* byte = static_cast<volatile uint8_t*>(at);
-  gMachine.MappedLog.push_back({static_cast<uint64_t>(byte - gMachine.Physical.data()), width, true});
+  if (const uint32_t window = WindowAddress(byte); window != 0) {
+    gMachine.ConfigLog.push_back({window, 0, width, true, value});
+  } else {
+    gMachine.MappedLog.push_back({static_cast<uint64_t>(byte - gMachine.Physical.data()), width, true});
+  }
   std::memcpy(const_cast<uint8_t*>(byte), &value, width);
 }
 

@@ -105,6 +105,11 @@ struct TFakeMachine {
   // F0200h, whose one allocation gives the configuration window of buses
   // 0..lastBus at `ecamBase`.
   void AddFirmwareTables(uint64_t ecamBase, uint8_t lastBus);
+  // Where the chipset decodes that window (0: nowhere the model can map):
+  // a mapping inside one function's 4 KiB there reaches its configuration
+  // space, and each access is logged as a configuration cycle with
+  // DataPort 0.
+  uint64_t EcamBase = 0;
 
   static constexpr uint16_t kSMBusBase = 0x400;
   static constexpr uint16_t kPmBase = 0x800;
