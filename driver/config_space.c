@@ -4,14 +4,10 @@
 
 #include "machine.h"
 
-enum { kConfigDataPort = 0xCFC };
-
 uint32_t ConfigAddress(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset) {
   return 0x80000000u | (uint32_t)((offset >> 8) & 0xF) << 24 | (uint32_t)bus << 16 | (uint32_t)device << 11 |
          (uint32_t)function << 8 | (offset & 0xFCu);
 }
-
-static uint16_t DataPort(uint16_t offset) { return (uint16_t)(kConfigDataPort + (offset & 3)); }
 
 /* The access through the window; false when it does not cover the bus or
  * cannot be mapped. */
@@ -34,11 +30,11 @@ static bool WindowAccess(const TConfigWindow* window, uint8_t bus, uint8_t devic
 bool ConfigRead(const TConfigWindow* window, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
                 unsigned width, uint32_t* value) {
   return WindowAccess(window, bus, device, function, offset, width, false, value) ||
-         MachineConfigCycle(ConfigAddress(bus, device, function, offset), DataPort(offset), width, false, value);
+         MachineConfigAccess(bus, device, function, offset, width, false, value);
 }
 
 bool ConfigWrite(const TConfigWindow* window, uint8_t bus, uint8_t device, uint8_t function, uint16_t offset,
                  unsigned width, uint32_t value) {
   return WindowAccess(window, bus, device, function, offset, width, true, &value) ||
-         MachineConfigCycle(ConfigAddress(bus, device, function, offset), DataPort(offset), width, true, &value);
+         MachineConfigAccess(bus, device, function, offset, width, true, &value);
 }

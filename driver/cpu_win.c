@@ -22,9 +22,6 @@
 typedef struct {
   uint32_t Index;
   uint64_t Value;
-  uint16_t Port;
-  unsigned Width;
-  bool Write;
   volatile uint8_t* To;
   const volatile uint8_t* From;
   uint32_t Length;
@@ -78,31 +75,6 @@ bool InKernelMode(void) {
   uint16_t codeSelector;
   __asm__ volatile("mov %%cs, %0" : "=r"(codeSelector));
   return (codeSelector & 3) == 0;
-}
-
-/* Interrupts stay off from the address write to the data access, so no
- * interrupt handler's configuration cycle on this processor can move the
- * address in between; the driver serves one request at a time, so no other
- * processor runs this step meanwhile. Only kernel mode may switch
- * interrupts off: in a driver host that runs in user mode (Wine's) the
- * port access itself faults into the guard. */
-STEP ConfigCycle(TStepArgs* a) {
-  const bool kernelMode = InKernelMode();
-  uintptr_t flags = 0;
-  if (kernelMode) __asm__ volatile("pushf\n\tpop %0\n\tcli" : "=r"(flags) : : "memory");
-  __asm__ volatile("outl %k0, %w1" : : "a"(a->Index), "Nd"((uint16_t)0xCF8));
-  TStepArgs data = {.Index = a->Port, .Value = a->Value};
-  if (a->Write) {
-    if (a->Width == 1) OutByte(&data);
-    else if (a->Width == 2) OutWord(&data);
-    else OutDword(&data);
-  } else {
-    if (a->Width == 1) InByte(&data);
-    else if (a->Width == 2) InWord(&data);
-    else InDword(&data);
-    a->Value = data.Value;
-  }
-  if (kernelMode && (flags & 0x200)) __asm__ volatile("sti" : : : "memory");
 }
 
 STEP Rdmsr(TStepArgs* a) {
@@ -170,13 +142,6 @@ bool MachinePortIn(uint16_t port, unsigned width, uint32_t* value) {
 bool MachinePortOut(uint16_t port, unsigned width, uint32_t value) {
   TStepArgs args = {.Index = port, .Value = value};
   return Guarded(width == 1 ? OutByte : width == 2 ? OutWord : OutDword, &args);
-}
-
-bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value) {
-  TStepArgs args = {.Index = address, .Value = *value, .Port = dataPort, .Width = width, .Write = write};
-  if (!Guarded(ConfigCycle, &args)) return false;
-  if (!write) *value = (uint32_t)args.Value;
-  return true;
 }
 
 bool MachineReadMsr(uint32_t index, uint64_t* value) {

@@ -24,8 +24,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 /* cpu_win.c: whether the driver runs at the processor's kernel level. */
 bool InKernelMode(void);
 
-/* One request at a time, for the policy's memory and for the configuration
- * mechanism's address register. */
+/* One request at a time, for the policy's memory. */
 static KMUTEX RequestLock;
 static TPolicyState Policy;
 
@@ -76,6 +75,34 @@ bool MachineTouchesRam(uint64_t address, uint64_t length) {
   }
   ExFreePool(ranges);
   return touches;
+}
+
+/* --- configuration space ---------------------------------------------- */
+
+/*
+ * Through the HAL's bus-data calls: the HAL holds its own lock across the
+ * address and the data of every cycle it makes, and the kernel's PCI code
+ * makes its cycles through the HAL too, so no other processor can move the
+ * address between the two. Where the slot is empty or the bus absent the
+ * HAL transfers fewer bytes than asked; a read gives all ones there, as
+ * the bus's own master abort would. A driver host that runs drivers as a
+ * user process has no configuration space to give.
+ */
+bool MachineConfigAccess(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, unsigned width, bool write,
+                         uint32_t* value) {
+  if (!InKernelMode()) return false;
+  PCI_SLOT_NUMBER slot;
+  slot.u.AsULONG = 0;
+  slot.u.bits.DeviceNumber = device;
+  slot.u.bits.FunctionNumber = function;
+  if (write) {
+    uint32_t data = *value;
+    return HalSetBusDataByOffset(PCIConfiguration, bus, slot.u.AsULONG, &data, offset, width) == width;
+  }
+  uint32_t data = 0xFFFFFFFFu;
+  HalGetBusDataByOffset(PCIConfiguration, bus, slot.u.AsULONG, &data, offset, width);
+  *value = width == 4 ? data : data & ((1u << (8 * width)) - 1u);
+  return true;
 }
 
 /* Requests run at passive level in the caller's thread, so paged pool. */

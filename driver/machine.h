@@ -22,12 +22,12 @@ extern "C" {
 bool MachinePortIn(uint16_t port, unsigned width, uint32_t* value);
 bool MachinePortOut(uint16_t port, unsigned width, uint32_t value);
 /*
- * One configuration cycle: `address` to port 0CF8h as a dword, then IN or
- * OUT of `width` bytes at `dataPort` (*value in or out). Nothing on this
- * processor comes between the two, so an interrupt handler's own cycle
- * cannot change the address under the data access.
+ * One configuration access of `width` bytes (*value in or out), made so
+ * that no other configuration access of any processor comes between its
+ * address and its data. An absent function reads as all ones.
  */
-bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value);
+bool MachineConfigAccess(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, unsigned width, bool write,
+                         uint32_t* value);
 
 bool MachineReadMsr(uint32_t index, uint64_t* value);
 bool MachineReadTsc(uint64_t* value);

@@ -102,11 +102,8 @@ bool MachinePortOut(uint16_t port, unsigned width, uint32_t value) {
   return Model().Machine->WritePort(port, width, value);
 }
 
-bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value) {
-  const auto bus = static_cast<lirrin::u8>(address >> 16);
-  const auto device = static_cast<lirrin::u8>((address >> 11) & 0x1F);
-  const auto function = static_cast<lirrin::u8>((address >> 8) & 0x7);
-  const auto offset = static_cast<lirrin::u16>(((address >> 24) & 0xF) << 8 | (address & 0xFC) | (dataPort & 3));
+bool MachineConfigAccess(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, unsigned width, bool write,
+                         uint32_t* value) {
   auto& machine = *Model().Machine;
   return write ? machine.WritePciConfig(bus, device, function, offset, width, *value)
                : machine.ReadPciConfig(bus, device, function, offset, width, *value);

@@ -394,7 +394,8 @@ TEST_F(DriverPolicy, MemoryReadsOnlyTheFirmwareAndWhatItNames) {
 
 // Where the firmware's MCFG table gives a configuration window, the
 // driver's cycles go through it, one memory access each, which no other
-// processor's cycle can split; without one, through 0CF8h/0CFCh.
+// processor's cycle can split; without one, through the kernel's own
+// configuration access.
 TEST_F(DriverPolicy, ConfigurationCyclesGoThroughTheFirmwaresWindow) {
   const auto cycles = [&] {
     gMachine.ConfigLog.clear();

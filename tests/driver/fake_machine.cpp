@@ -4,6 +4,7 @@
 #include <cstring>
 
 extern "C" {
+#include "config_space.h"
 #include "machine.h"
 }
 
@@ -47,10 +48,13 @@ bool MachinePortOut(uint16_t port, unsigned width, uint32_t value) {
   return true;
 }
 
-bool MachineConfigCycle(uint32_t address, uint16_t dataPort, unsigned width, bool write, uint32_t* value) {
+// Each access is logged as the mechanism #1 cycle that would make it.
+bool MachineConfigAccess(uint8_t bus, uint8_t device, uint8_t function, uint16_t offset, unsigned width, bool write,
+                         uint32_t* value) {
   if (gMachine.ConfigFaults) return false;
-  const uint32_t key = (address >> 8) & 0xFFFF;
-  const uint32_t offset = ((address >> 24) & 0xF) << 8 | (address & 0xFC) | (dataPort & 3u);
+  const uint32_t key = static_cast<uint32_t>(bus) << 8 | static_cast<uint32_t>(device) << 3 | function;
+  const uint32_t address = ConfigAddress(bus, device, function, offset);
+  const auto dataPort = static_cast<uint16_t>(0xCFC + (offset & 3));
   const auto found = gMachine.Config.find(key);
   if (write) {
     if (found != gMachine.Config.end()) std::memcpy(found->second.data() + offset, value, width);

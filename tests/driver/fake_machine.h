@@ -50,7 +50,7 @@ struct TFakeMachine {
   // Configuration space of the functions present, by bus << 8 | device << 3
   // | function; absent functions read as all ones and ignore writes.
   std::map<uint32_t, std::array<uint8_t, 4096>> Config;
-  bool ConfigFaults = false;  // the processor refuses the address write
+  bool ConfigFaults = false;  // every configuration access fails
   std::vector<TConfigCycle> ConfigLog;
 
   std::map<uint32_t, uint64_t> Msrs;  // absent indexes fault

@@ -129,9 +129,9 @@ void CheckRequests(HANDLE device) {
     Check(outcome.Succeeded, "driver still serves after the fault");
   }
 
-  // Wine's driver host runs in user mode, where the configuration cycle's
-  // CLI and RDPMC fault: the driver's exception guard must turn that into
-  // a failed request.
+  // Wine's driver host runs in user mode: there the driver has no
+  // configuration space to give, and RDPMC faults, which the driver's
+  // exception guard must turn into a failed request.
   for (const DWORD code : {static_cast<DWORD>(kReadConfig32), static_cast<DWORD>(kReadPmc)}) {
     // Counter 0, or register 0 of function 0:0.0; the rest is a pattern.
     uint8_t buffer[16];
