@@ -36,6 +36,8 @@
 //                                 the task bar is new, as a restarted Explorer does; with
 //                                 "refuse-first" it says no to the first two requests, as a
 //                                 tray that is not ready yet does
+//   other-window SECONDS X Y W H  another program's plain window there for SECONDS: "ready"
+//                                 once shown, then a line "wheel" per wheel input it gets
 #include <windows.h>
 
 #include <commctrl.h>
@@ -401,6 +403,41 @@ int StandInTray(int argc, char** argv) {
   return 0;
 }
 
+LRESULT CALLBACK OtherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_MOUSEWHEEL) {
+    std::printf("wheel\n");
+    std::fflush(stdout);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int OtherWindow(int argc, char** argv) {
+  if (argc < 7) return 1;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = OtherWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+  windowClass.lpszClassName = L"ProbeOtherWindow";
+  if (RegisterClassW(&windowClass) == 0) return 1;
+  const HWND window = CreateWindowW(L"ProbeOtherWindow", L"Another program", WS_POPUP | WS_BORDER,
+                                    static_cast<int>(Number(argv[3])), static_cast<int>(Number(argv[4])),
+                                    static_cast<int>(Number(argv[5])), static_cast<int>(Number(argv[6])), nullptr,
+                                    nullptr, windowClass.hInstance, nullptr);
+  if (window == nullptr) return 1;
+  // The wheel goes to the window that has the keyboard.
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  UpdateWindow(window);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  SetTimer(window, 1, Number(argv[2]) * 1000, nullptr);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_TIMER) DispatchMessageW(&message);
+  DestroyWindow(window);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -424,5 +461,6 @@ int main(int argc, char** argv) {
   if (command == "latency") return Latency(argc, argv);
   if (command == "end-tray") return EndTray();
   if (command == "stand-in-tray") return StandInTray(argc, argv);
+  if (command == "other-window") return OtherWindow(argc, argv);
   return 2;
 }

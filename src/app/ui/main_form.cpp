@@ -110,7 +110,7 @@ void TMainForm::FormCreate() {
       static_cast<HICON>(LoadImageW(Application.Instance(), MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   TrayIcon = std::make_unique<TTrayIcon>(Window, kTrayMessage, icon, Application.Title());
-  TrayWheel = std::make_unique<TTrayWheel>(*TrayIcon, [this](int steps) {
+  TrayWheel = std::make_unique<TTrayWheel>(Window, *TrayIcon, [this](int steps) {
     if (IsWindowEnabled(VolumeBar.Handle())) VolumeBar.SetPosition(VolumeBar.Position() + steps);
   });
   Clicker = std::make_unique<TMouseClicker>();
@@ -398,6 +398,9 @@ LRESULT TMainForm::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
     case kAmpResultsMessage:
       AmpResults();
       return 0;
+    case WM_INPUT:
+      if (TrayWheel) TrayWheel->RawInput(lParam);
+      break;  // the system cleans up after the input
     case WM_VSCROLL:
       if (reinterpret_cast<HWND>(lParam) == VolumeBar.Handle()) VolumeBar.Scrolled();
       return 0;

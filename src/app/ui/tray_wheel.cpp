@@ -1,54 +1,77 @@
 #include "app/ui/tray_wheel.h"
 
-#include "app/ui/application.h"
 #include "app/ui/wheel.h"
+#include "support/debug_console.h"
 
 namespace lirrin {
 
-TTrayWheel::TTrayWheel(const TTrayIcon& icon, std::function<void(int steps)> onSteps)
-    : Icon(icon), OnSteps(std::move(onSteps)) {
-  Current = this;
-  Hook = SetWindowsHookExW(WH_MOUSE_LL, HookProc, GetModuleHandleW(nullptr), 0);
-}
+namespace {
 
-TTrayWheel::~TTrayWheel() {
-  if (Hook != nullptr) UnhookWindowsHookEx(Hook);
-  Current = nullptr;
-}
+// The generic desktop page's mouse, as raw input names devices.
+constexpr USHORT kUsagePageGeneric = 0x01;
+constexpr USHORT kUsageMouse = 0x02;
+
+TIconSize SmallIconSize() { return {GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)}; }
+
+void Log(std::string_view text) { TDebugConsole::Instance(false)->Log("TTrayWheel", text, kColorDefault); }
+
+}  // namespace
+
+TTrayWheel::TTrayWheel(HWND listener, const TTrayIcon& icon, std::function<void(int steps)> onSteps)
+    : Listener(listener), Icon(icon), OnSteps(std::move(onSteps)) {}
+
+TTrayWheel::~TTrayWheel() { StopListening(); }
 
 void TTrayWheel::Hovered() {
   POINT cursor;
-  if (GetCursorPos(&cursor)) HoverPoint = TPanelPoint{cursor.x, cursor.y};
+  if (!GetCursorPos(&cursor)) return;
+  HoverPoint = TPanelPoint{cursor.x, cursor.y};
+  if (!Listening) Listen();
 }
 
-// Runs on the program's thread between its messages, and every mouse event
-// of the session waits for it: it decides at once and does no more.
-LRESULT CALLBACK TTrayWheel::HookProc(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION && Current != nullptr &&
-      TApplication::Guarded([&] {
-        return static_cast<LRESULT>(Current->Take(wParam, *reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)));
-      })) {
-    return 1;
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-bool TTrayWheel::Take(WPARAM message, const MSLLHOOKSTRUCT& mouse) {
-  const TPanelPoint cursor{mouse.pt.x, mouse.pt.y};
-  const TIconSize icon{GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
-  if (message == WM_MOUSEMOVE) {
-    if (HoverPoint && !NearHoverPoint(cursor, *HoverPoint, icon)) HoverPoint.reset();
-    return false;
-  }
-  if (message != WM_MOUSEWHEEL || !Icon.Visible()) return false;
-  std::optional<TWorkArea> iconRect;
+// The sink flag delivers the input while another window is in front, as
+// the tray is whenever the cursor is over it.
+void TTrayWheel::Listen() {
   if (const std::optional<RECT> rect = Icon.ScreenRect()) {
-    iconRect = TWorkArea{rect->left, rect->top, rect->right, rect->bottom};
+    IconRect = TWorkArea{rect->left, rect->top, rect->right, rect->bottom};
   }
-  if (!OverTrayIcon(cursor, iconRect, HoverPoint, icon)) return false;
-  const int steps = TakeWheelSteps(Remainder, static_cast<short>(HIWORD(mouse.mouseData)));
+  const RAWINPUTDEVICE mouse{kUsagePageGeneric, kUsageMouse, RIDEV_INPUTSINK, Listener};
+  Listening = RegisterRawInputDevices(&mouse, 1, sizeof mouse) != FALSE;
+  Log(Listening ? "listening" : "cannot listen");
+}
+
+void TTrayWheel::StopListening() {
+  if (Listening) {
+    const RAWINPUTDEVICE mouse{kUsagePageGeneric, kUsageMouse, RIDEV_REMOVE, nullptr};
+    RegisterRawInputDevices(&mouse, 1, sizeof mouse);
+    Listening = false;
+    Log("stopped");
+  }
+  IconRect.reset();
+  HoverPoint.reset();
+  Remainder = 0;
+}
+
+// The raw input tells what the mouse did; whether it happened on the icon
+// is the cursor's position now.
+void TTrayWheel::RawInput(LPARAM input) {
+  RAWINPUT raw;
+  UINT size = sizeof raw;
+  if (!Listening || GetRawInputData(reinterpret_cast<HRAWINPUT>(input), RID_INPUT, &raw, &size,
+                                    sizeof(RAWINPUTHEADER)) == static_cast<UINT>(-1) ||
+      raw.header.dwType != RIM_TYPEMOUSE) {
+    return;
+  }
+  POINT cursor;
+  if (!GetCursorPos(&cursor) ||
+      !OverTrayIcon({cursor.x, cursor.y}, IconRect, HoverPoint, SmallIconSize()) || !Icon.Visible()) {
+    StopListening();
+    return;
+  }
+  if ((raw.data.mouse.usButtonFlags & RI_MOUSE_WHEEL) == 0) return;
+  Log("wheel");
+  const int steps = TakeWheelSteps(Remainder, static_cast<short>(raw.data.mouse.usButtonData));
   if (steps != 0) OnSteps(steps);
-  return true;
 }
 
 }  // namespace lirrin

@@ -4,9 +4,9 @@
 // A notch is WHEEL_DELTA (120); finer wheels send parts of a notch, which
 // add up until they make a whole step. Away from the user is louder.
 //
-// Over the tray icon the wheel reaches no window of the program: a
-// low-level mouse hook sees it, and it counts only while the cursor is on
-// the icon. Where the system tells the icon's rectangle (Windows 7 and
+// Over the tray icon the wheel reaches no window of the program: the raw
+// mouse input shows it, and it counts only while the cursor is on the
+// icon. Where the system tells the icon's rectangle (Windows 7 and
 // later) that decides; elsewhere the tray's own reports of the mouse moving
 // over the icon do: the cursor is on the icon while it stays within an
 // icon's size of the last point the tray reported, and a move farther away
