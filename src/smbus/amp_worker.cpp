@@ -16,11 +16,26 @@ constexpr auto kRetryPause = std::chrono::milliseconds(50);
 
 }  // namespace
 
-bool TSMBusAmpPort::Read(u16& word) { return amp::ReadWord(Engine(), word); }
+// The engine is published before the flag is read, and StopWaitingForTheLock
+// sets the flag before it reads the engine: one of the two sides always
+// sees the other, so no wait begun after the stop can last.
+TSMBus& TSMBusAmpPort::Made() {
+  TSMBus& engine = Engine();
+  MadeEngine = &engine;
+  if (WaitingStopped) engine.StopWaitingForTheLock();
+  return engine;
+}
 
-bool TSMBusAmpPort::Write(u16 word) { return amp::WriteWord(Engine(), word); }
+bool TSMBusAmpPort::Read(u16& word) { return amp::ReadWord(Made(), word); }
 
-bool TSMBusAmpPort::HeldElsewhere() { return Engine().LastFailure() == TSMBusFailure::LockNotHad; }
+bool TSMBusAmpPort::Write(u16 word) { return amp::WriteWord(Made(), word); }
+
+bool TSMBusAmpPort::HeldElsewhere() { return Made().LastFailure() == TSMBusFailure::LockNotHad; }
+
+void TSMBusAmpPort::StopWaitingForTheLock() {
+  WaitingStopped = true;
+  if (TSMBus* engine = MadeEngine) engine->StopWaitingForTheLock();
+}
 
 TAmpWorker::TAmpWorker(TAmpPort& port, u16 remembered, std::chrono::milliseconds probeInterval,
                        std::function<void()> resultsReady)
@@ -78,14 +93,14 @@ void TAmpWorker::Run() {
       lock.unlock();
       const std::optional<TAmpResult> result = Serve(request);
       lock.lock();
-      if (!result) {
+      if (!result && !Stopping) {
         Retry(request);
         // A lock that cannot even be made fails at once: no busy loop.
         Wake.wait_for(lock, kRetryPause, [this] { return Stopping; });
         continue;
       }
       served = request.Serial;
-      Deliver(*result, lock);
+      Deliver(result.value_or(TAmpResult{request.Kind, false, request.Word, request.Serial}), lock);
     } else if (Stopping) {
       return;
     } else if (TSteady::now() >= nextProbe) {
@@ -99,10 +114,8 @@ void TAmpWorker::Run() {
 }
 
 // With the lock held: back to the front of the queue, unless a newer
-// volume word waits there already. On the way out nothing is retried: the
-// program must end.
+// volume word waits there already.
 void TAmpWorker::Retry(const TRequest& request) {
-  if (Stopping) return;
   if (request.Kind == TAmpResult::TKind::Written && !Requests.empty() && Requests.front().Kind == request.Kind) return;
   Requests.push_front(request);
 }

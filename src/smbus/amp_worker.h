@@ -28,6 +28,7 @@
 // the one it was given at the start, replaced by every word written
 // successfully since.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -53,6 +54,9 @@ class TAmpPort {
   // The last Read or Write failed only because another program held the
   // SMBus lock all the while it waited.
   virtual bool HeldElsewhere() = 0;
+  // From another thread: from now on, a wait for the lock under way
+  // included, a Read or Write takes the lock only when it is free at once.
+  virtual void StopWaitingForTheLock() = 0;
 };
 
 // Through an SMBus engine that `engine` gives on the worker's thread, so
@@ -63,9 +67,15 @@ class TSMBusAmpPort final : public TAmpPort {
   bool Read(u16& word) override;
   bool Write(u16 word) override;
   bool HeldElsewhere() override;
+  void StopWaitingForTheLock() override;
 
  private:
+  // The engine, made on first use; once waiting has stopped, told so.
+  TSMBus& Made();
+
   std::function<TSMBus&()> Engine;
+  std::atomic<TSMBus*> MadeEngine{nullptr};
+  std::atomic<bool> WaitingStopped{false};
 };
 
 struct TAmpResult {
@@ -107,7 +117,9 @@ class TAmpWorker {
 
   // Finishes the requests already posted (without further probes) and ends
   // the thread; their results stay for TakeResults. Nothing may be posted
-  // after it.
+  // after it. A program that is ending stops waiting for the lock first
+  // (TAmpPort::StopWaitingForTheLock): then a request the lock keeps from
+  // the bus fails at once and is reported unanswered, not tried again.
   void Stop();
 
  private:

@@ -59,6 +59,10 @@ class TSMBus : public TIoObject {
   // With LockNotHad: the lock's own one-line reason, naming its file where
   // the platform has one; may be empty.
   const std::string& LockProblem() const { return Lock.Problem(); }
+  // From any thread: transactions from now on, and one waiting now, take
+  // the lock only when it is free at once (TSystemLock::StopWaiting); the
+  // others fail with LockNotHad.
+  void StopWaitingForTheLock() { Lock.StopWaiting(); }
 
   // The detected family; a reset record when none matched.
   const TSMBusCfg& Controller() const { return Detected; }

@@ -12,6 +12,7 @@
 #include <string>
 
 #ifndef _WIN32
+#include <atomic>
 #include <mutex>
 #endif
 
@@ -45,6 +46,10 @@ class TSystemLock {
   // exclude each other as separate processes do.
   bool Acquire(u32 timeoutMs);
   void Release();
+  // From any thread: from now on Acquire takes the lock only when it is
+  // free at once and waits for nobody, a wait under way included. A
+  // program that is ending uses it, so that another holder cannot keep it.
+  void StopWaiting();
 
   // Why the last Acquire failed, in one line naming the lock's file; empty
   // where the platform gives no more than the failure.
@@ -71,9 +76,11 @@ class TSystemLock {
   TOsHandle Handle;  // semaphore (Windows) or lock file (POSIX)
 #ifdef _WIN32
   TOsHandle SharedMutex;  // the monitoring tools' mutex
+  TOsHandle WaitingStopped;  // manual-reset event, set by StopWaiting
 #else
   std::string Path;
   std::timed_mutex ThreadGate;  // one file lock serves every thread of the process alike
+  std::atomic<bool> WaitingStopped{false};
 #endif
   std::string ProblemText;
 };

@@ -84,6 +84,10 @@ bool TSystemLock::Acquire(u32 timeoutMs) {
       ProblemText = SystemError("cannot lock " + Path);
       break;
     }
+    if (WaitingStopped) {
+      ProblemText = "the lock file " + Path + " was held by another process, and the wait was given up";
+      break;
+    }
     if (std::chrono::steady_clock::now() >= deadline) {
       ProblemText = "the lock file " + Path + " stayed held by another process for " + std::to_string(timeoutMs) + " ms";
       break;
@@ -93,6 +97,8 @@ bool TSystemLock::Acquire(u32 timeoutMs) {
   ThreadGate.unlock();
   return false;
 }
+
+void TSystemLock::StopWaiting() { WaitingStopped = true; }
 
 void TSystemLock::Release() {
   if (!Handle.Valid()) return;

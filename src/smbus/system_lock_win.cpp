@@ -25,23 +25,37 @@ HANDLE OpenSharedMutex() {
   return OpenMutexA(SYNCHRONIZE, FALSE, kSharedSMBusMutex);
 }
 
+// Waits for `object` or the stop event, whichever comes first; with both
+// signalled the object wins (the lower index), so a free lock is still
+// taken after StopWaiting.
+DWORD WaitUnlessStopped(HANDLE object, HANDLE stopped, DWORD timeoutMs) {
+  const HANDLE objects[] = {object, stopped};
+  return WaitForMultipleObjects(2, objects, FALSE, timeoutMs);
+}
+
 }  // namespace
 
 TSystemLock::TSystemLock(const std::string& name)
-    : Handle(CreateSemaphoreA(nullptr, 1, 1, name.c_str())), SharedMutex(OpenSharedMutex()) {}
+    : Handle(CreateSemaphoreA(nullptr, 1, 1, name.c_str())),
+      SharedMutex(OpenSharedMutex()),
+      WaitingStopped(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 bool TSystemLock::Acquire(u32 timeoutMs) {
-  if (!Handle.Valid() || !SharedMutex.Valid()) return false;
+  if (!Handle.Valid() || !SharedMutex.Valid() || !WaitingStopped.Valid()) return false;
   // GetTickCount, not GetTickCount64: Windows XP has only the 32-bit tick.
   const DWORD start = GetTickCount();
-  if (WaitForSingleObject(Handle.Native(), timeoutMs) != WAIT_OBJECT_0) return false;
+  if (WaitUnlessStopped(Handle.Native(), WaitingStopped.Native(), timeoutMs) != WAIT_OBJECT_0) return false;
   const DWORD remaining = RemainingWait(timeoutMs, start, GetTickCount());
   // WAIT_ABANDONED: the previous owner died while holding it; the mutex is
   // ours now, and the bus state it left is what every transaction resets.
-  const DWORD shared = WaitForSingleObject(SharedMutex.Native(), remaining);
+  const DWORD shared = WaitUnlessStopped(SharedMutex.Native(), WaitingStopped.Native(), remaining);
   if (shared == WAIT_OBJECT_0 || shared == WAIT_ABANDONED) return true;
   ReleaseSemaphore(Handle.Native(), 1, nullptr);
   return false;
+}
+
+void TSystemLock::StopWaiting() {
+  if (WaitingStopped.Valid()) SetEvent(WaitingStopped.Native());
 }
 
 void TSystemLock::Release() {

@@ -48,6 +48,7 @@ class TRecordingPort final : public TAmpPort {
     return Bus.Write(word);
   }
   bool HeldElsewhere() override { return Bus.HeldElsewhere(); }
+  void StopWaitingForTheLock() override { Bus.StopWaitingForTheLock(); }
 
   void Hold() {
     std::lock_guard lock(Mutex);
@@ -278,6 +279,7 @@ class TUnreachableLockPort final : public TAmpPort {
   bool Read(u16&) override { return Attempt(); }
   bool Write(u16) override { return Attempt(); }
   bool HeldElsewhere() override { return true; }
+  void StopWaitingForTheLock() override {}
   int Attempts() const { return Count.load(); }
 
  private:
@@ -313,6 +315,24 @@ TEST_F(AmpWorkerTest, EndingFinishesPostedRequests) {
   EXPECT_EQ(Port.Transactions(), (std::vector<std::string>{"W 0101", "W 3F3F", "R", "W BFBF"}));
   EXPECT_EQ(AmplifierWord(), 0xBFBF);
   EXPECT_GE(Notices, 3);
+}
+
+// A program that ends while another one holds the SMBus lock stops waiting
+// for it: what was posted is reported unanswered at once, not tried again,
+// and nothing reaches the amplifier.
+TEST_F(AmpWorkerTest, EndingWhileTheLockIsHeldElsewhereReportsPostedRequestsUnanswered) {
+  Start(0x0101);
+  TSystemLock other(testing::UniqueLockName());
+  ASSERT_TRUE(other.Acquire(0));
+  const u32 write = Worker->Write(0x0505);
+  ASSERT_TRUE(Port.WaitForStarted(1));
+  const u32 toggle = Worker->ToggleMute();
+  Port.StopWaitingForTheLock();
+  Worker->Stop();
+  EXPECT_EQ(Worker->TakeResults(), (std::vector<TAmpResult>{{TKind::Written, false, 0x0505, write},
+                                                            {TKind::MuteToggled, false, 0, toggle}}));
+  other.Release();
+  EXPECT_EQ(AmplifierWord(), 0);
 }
 
 }  // namespace

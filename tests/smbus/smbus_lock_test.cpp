@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "smbus/system_lock.h"
 #include "smbus_fixture.h"
@@ -22,7 +24,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <thread>
 #endif
 
 namespace lirrin {
@@ -182,6 +183,26 @@ TEST(SystemLock, KeepsThreadsOfOneProcessApart) {
   after.join();
   EXPECT_TRUE(otherGotIt);
   std::remove((directory + "lirrin-threads-" + std::to_string(getpid()) + ".lock").c_str());
+}
+
+// A program that is ending stops waiting: a wait under way for a lock held
+// elsewhere gives up (else the join below would wait an hour), so does
+// every later one, and a free lock is still taken.
+TEST(SystemLock, StopWaitingEndsAWaitUnderWayButStillTakesAFreeLock) {
+  const std::string name = testing::UniqueLockName();
+  TSystemLock holder(name), waiter(name);
+  ASSERT_TRUE(holder.Acquire(0));
+  constexpr u32 kHour = 3'600'000;
+  std::atomic<bool> had{true};
+  std::thread waiting([&] { had = waiter.Acquire(kHour); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // most likely waiting by now
+  waiter.StopWaiting();
+  waiting.join();
+  EXPECT_FALSE(had);
+  EXPECT_FALSE(waiter.Acquire(kHour));
+  holder.Release();
+  EXPECT_TRUE(waiter.Acquire(kHour));
+  waiter.Release();
 }
 
 // The kernel drops the lock of a process that dies.

@@ -16,6 +16,8 @@ std::string GlobalInstanceName(const std::string& mutexName) { return "Global\\"
 
 std::string GlobalCloseEventName(const std::string& mutexName) { return "Global\\" + mutexName + " close"; }
 
+std::string EndingEventName(const std::string& mutexName) { return mutexName + " ending"; }
+
 namespace {
 
 std::string OwnMutexName() {
@@ -28,6 +30,38 @@ struct TCloseWatch {
   HANDLE Event;
   HWND Window;
 };
+
+// A copy ends within a second of its close; this is its bound with room
+// for a loaded machine.
+constexpr DWORD kEndingWaitMs = 5000;
+constexpr DWORD kEndingPollMs = 50;
+
+// Manual-reset, made by the copy that goes on and kept open as long as it
+// runs.
+HANDLE EndingEvent = nullptr;
+
+bool IsEnding(const std::string& name) {
+  const HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, EndingEventName(name).c_str());
+  if (event == nullptr) return false;
+  const bool ending = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+  CloseHandle(event);
+  return ending;
+}
+
+bool MutexExists(const std::string& name) {
+  const HANDLE running = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+  if (running == nullptr) return false;
+  CloseHandle(running);
+  return true;
+}
+
+// While a running copy is ending, waits (for a bounded time) until it has
+// gone.
+void WaitForEndingCopy(const std::string& name) {
+  for (DWORD waited = 0; waited < kEndingWaitMs && MutexExists(name) && IsEnding(name); waited += kEndingPollMs) {
+    Sleep(kEndingPollMs);
+  }
+}
 
 DWORD WINAPI WaitForCloseEvent(void* parameter) {
   const auto* watch = static_cast<const TCloseWatch*>(parameter);
@@ -51,6 +85,9 @@ bool RunInstanceCheck(const std::wstring& applicationTitle) {
   // The first call decides for the whole run whether the console exists.
   TDebugConsole::Instance(switches.Debug);
 
+  // A copy that is ending goes within a second: this one takes its place
+  // (should it stay longer, it still runs, and this one stops as below).
+  if (!switches.Uninstall) WaitForEndingCopy(name);
   const HANDLE running = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
   if (running != nullptr) {
     CloseHandle(running);
@@ -69,7 +106,12 @@ bool RunInstanceCheck(const std::wstring& applicationTitle) {
   if (GetLastError() == ERROR_ALREADY_EXISTS) return false;
   // Held the same way; copies in several sessions share it.
   CreateMutexA(nullptr, FALSE, GlobalInstanceName(name).c_str());
+  EndingEvent = CreateEventA(nullptr, TRUE, FALSE, EndingEventName(name).c_str());
   return true;
+}
+
+void EndingNow() {
+  if (EndingEvent != nullptr) SetEvent(EndingEvent);
 }
 
 void AnswerGlobalCloseRequest(HWND applicationWindow) {

@@ -35,7 +35,14 @@ TInstanceSwitches ParseInstanceSwitches(const std::string& commandLine);
 // answers whether this copy goes on. A copy that stops has either found
 // another one running (with "/UNINSTALL" it asks that one to close) or had
 // nothing to uninstall. A copy that goes on holds the mutex until it ends.
+// A copy that finds one that is ending (EndingNow) first waits for it to
+// go, for a bounded time, and then goes on in its place.
 bool RunInstanceCheck(const std::wstring& applicationTitle);
+
+// The session's name of the event that a copy sets when it begins to end.
+std::string EndingEventName(const std::string& mutexName);
+// Tells copies started from now on that this one is ending.
+void EndingNow();
 
 // Posts the close request to `applicationWindow` once the global close event
 // is set (from a thread of its own that waits for it). Without the event

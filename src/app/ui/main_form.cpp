@@ -118,18 +118,29 @@ void TMainForm::FormCreate() {
   SetAutoRun(true);
 }
 
+// The words posted last still go out while the bus is free; the program
+// waits for no other program's lock on its way out, so that it ends at
+// once. What the user chose last is the word kept, reached or not: the
+// newest volume word, and each mute click not yet made flips the mute of
+// the word before it. The next start applies it. The tray icon goes last,
+// when the program really ends.
 TMainForm::~TMainForm() {
-  // The words posted last still go out, and a written one is the word to keep.
   if (Amp) {
+    AmpPort->StopWaitingForTheLock();
     Amp->Stop();
     for (const TAmpResult& result : Amp->TakeResults()) {
-      if (result.Answered && result.Kind != TAmpResult::TKind::Read && result.Kind != TAmpResult::TKind::Probed) {
-        StoredWord = result.Word;
+      switch (result.Kind) {
+        case TAmpResult::TKind::Written: StoredWord = result.Word; break;
+        case TAmpResult::TKind::MuteToggled:
+          StoredWord = result.Answered ? result.Word : amp::MuteToggled(StoredWord);
+          break;
+        case TAmpResult::TKind::Read:
+        case TAmpResult::TKind::Probed: break;
       }
     }
     Amp.reset();
   }
-  SaveValue();
+  if (!SaveValue()) TDebugConsole::Instance(false)->Log("TMainForm::~TMainForm", "the word was not saved", kColorRed);
   TrayWheel.reset();
   TrayIcon.reset();
   if (Window != nullptr) DestroyWindow(Window);
@@ -318,11 +329,11 @@ void TMainForm::Exit1Click() {
 void TMainForm::Close() {
   if (Closing) return;
   Closing = true;
+  EndingNow();
   EndMenu();  // a tray menu open now ends with the program
   FormClose();
   KillTimer(Window, kTimerId);
   ShowWindow(Window, SW_HIDE);
-  if (TrayIcon) TrayIcon->Hide();
   Application.Terminate();
 }
 
