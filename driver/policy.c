@@ -524,8 +524,9 @@ static bool HasMemoryWrite(uint32_t id, uint16_t classCode) {
   return false;
 }
 
-static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit,
-                                       const uint8_t* data) {
+/* The rule of a function on bus 0 whose register dword, where its base
+ * puts it now, holds all of [address, address + length); NULL when none. */
+static const TMemoryWriteRule* MemoryRuleAt(TPolicyState* state, uint64_t address, uint32_t length) {
   unsigned cursor = 0;
   TFunction function;
   while (NextFunction(state, &cursor, HasMemoryWrite, &function)) {
@@ -534,20 +535,26 @@ static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, ui
       uint32_t base;
       if (!Matches(&rule->Who, function.Id, function.ClassCode) ||
           !ConfigRead(&state->Window, 0, function.Device, function.Function, rule->BaseRegister, 4, &base) ||
-          (base & rule->BaseMask) == 0 || (uint64_t)(base & rule->BaseMask) + rule->Offset != address) {
+          (base & rule->BaseMask) == 0) {
         continue;
       }
-      if (length != 4 || unit != 4) return kRefusedMemoryWrite;
-      uint32_t current;
-      if (!ReadDeviceDword((uint32_t)address, &current)) return kRefusedMemoryWriteBits;
-      const uint32_t value = (uint32_t)data[0] | (uint32_t)data[1] << 8 | (uint32_t)data[2] << 16 |
-                             (uint32_t)data[3] << 24;
-      if (((value ^ current) & ~rule->ChangeableBits) != 0) return kRefusedMemoryWriteBits;
-      state->FunctionsKnown = false;
-      return kPolicyAllowed;
+      const uint64_t dword = (uint64_t)(base & rule->BaseMask) + rule->Offset;
+      if (address >= dword && address + length <= dword + 4) return rule;
     }
   }
-  return kRefusedMemoryWrite;
+  return NULL;
+}
+
+static TPolicyVerdict CheckMemoryWrite(TPolicyState* state, uint64_t address, uint32_t length, unsigned unit,
+                                       const uint8_t* data) {
+  const TMemoryWriteRule* rule = MemoryRuleAt(state, address, length);
+  if (rule == NULL || length != 4 || unit != 4) return kRefusedMemoryWrite;
+  uint32_t current;
+  if (!ReadDeviceDword((uint32_t)address, &current)) return kRefusedMemoryWriteBits;
+  const uint32_t value = (uint32_t)data[0] | (uint32_t)data[1] << 8 | (uint32_t)data[2] << 16 | (uint32_t)data[3] << 24;
+  if (((value ^ current) & ~rule->ChangeableBits) != 0) return kRefusedMemoryWriteBits;
+  state->FunctionsKnown = false;
+  return kPolicyAllowed;
 }
 
 /*
@@ -715,20 +722,7 @@ static bool InReadableRange(const TPolicyState* state, uint64_t address, uint32_
  * before they change their SMBus bit. */
 static bool IsNamedDeviceDword(TPolicyState* state, uint64_t address, uint32_t length) {
   if (length > 4) return false;
-  unsigned cursor = 0;
-  TFunction function;
-  while (NextFunction(state, &cursor, HasMemoryWrite, &function)) {
-    for (size_t i = 0; i < COUNT(kMemoryWrites); ++i) {
-      const TMemoryWriteRule* rule = &kMemoryWrites[i];
-      uint32_t base;
-      if (Matches(&rule->Who, function.Id, function.ClassCode) &&
-          ConfigRead(&state->Window, 0, function.Device, function.Function, rule->BaseRegister, 4, &base) &&
-          (base & rule->BaseMask) != 0 && address >= (uint64_t)(base & rule->BaseMask) + rule->Offset &&
-          address + length <= (uint64_t)(base & rule->BaseMask) + rule->Offset + 4) {
-        return true;
-      }
-    }
-  }
+  if (MemoryRuleAt(state, address, length) != NULL) return true;
   for (size_t i = 0; i < COUNT(kPortWindows); ++i) {
     const uint32_t dword = kPortWindows[i].BaseMemory;
     if (dword != 0 && address >= dword && address + length <= (uint64_t)dword + 4) return true;
