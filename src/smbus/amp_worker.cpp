@@ -91,7 +91,7 @@ void TAmpWorker::Run() {
       const TRequest request = Requests.front();
       Requests.pop_front();
       lock.unlock();
-      const std::optional<TAmpResult> result = Serve(request);
+      const std::optional<TAmpResult> result = ServeOrFail(request);
       lock.lock();
       if (!result && !Stopping) {
         Retry(request);
@@ -105,7 +105,7 @@ void TAmpWorker::Run() {
       return;
     } else if (TSteady::now() >= nextProbe) {
       lock.unlock();
-      const std::optional<TAmpResult> result = Probe(served);
+      const std::optional<TAmpResult> result = ProbeOrNothing(served);
       nextProbe = TSteady::now() + ProbeInterval;
       lock.lock();
       if (result) Deliver(*result, lock);
@@ -118,6 +118,26 @@ void TAmpWorker::Run() {
 void TAmpWorker::Retry(const TRequest& request) {
   if (request.Kind == TAmpResult::TKind::Written && !Requests.empty() && Requests.front().Kind == request.Kind) return;
   Requests.push_front(request);
+}
+
+// An exception from the bus (a script the interpreter cannot run, memory
+// that runs out) fails the request it came from and nothing else: the
+// worker lives on, and so does the program, which would otherwise end
+// without saving.
+std::optional<TAmpResult> TAmpWorker::ServeOrFail(const TRequest& request) {
+  try {
+    return Serve(request);
+  } catch (...) {
+    return TAmpResult{request.Kind, false, request.Word, request.Serial};
+  }
+}
+
+std::optional<TAmpResult> TAmpWorker::ProbeOrNothing(u32 serial) {
+  try {
+    return Probe(serial);
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 std::optional<TAmpResult> TAmpWorker::Serve(const TRequest& request) {

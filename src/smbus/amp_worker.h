@@ -134,6 +134,10 @@ class TAmpWorker {
   // Nothing when the request must be tried again.
   std::optional<TAmpResult> Serve(const TRequest& request);
   std::optional<TAmpResult> Probe(u32 serial);
+  // The same behind the worker's exception barrier: an exception fails the
+  // request (a probe reports nothing).
+  std::optional<TAmpResult> ServeOrFail(const TRequest& request);
+  std::optional<TAmpResult> ProbeOrNothing(u32 serial);
   void Retry(const TRequest& request);
   void Deliver(const TAmpResult& result, std::unique_lock<std::mutex>& lock);
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -333,6 +334,40 @@ TEST_F(AmpWorkerTest, EndingWhileTheLockIsHeldElsewhereReportsPostedRequestsUnan
                                                             {TKind::MuteToggled, false, 0, toggle}}));
   other.Release();
   EXPECT_EQ(AmplifierWord(), 0);
+}
+
+// A bus that throws fails the one request it threw in; the worker goes on
+// serving the next ones (an exception escaping its thread would end the
+// program without saving).
+class TThrowingOncePort final : public TAmpPort {
+ public:
+  bool Read(u16& word) override {
+    word = Word;
+    return true;
+  }
+  bool Write(u16 word) override {
+    if (!Thrown.exchange(true)) throw std::runtime_error("the script cannot run");
+    Word = word;
+    return true;
+  }
+  bool HeldElsewhere() override { return false; }
+  void StopWaitingForTheLock() override {}
+
+ private:
+  std::atomic<bool> Thrown{false};
+  u16 Word = 0;
+};
+
+TEST(AmpWorker, AnExceptionFailsItsRequestAndTheWorkerGoesOn) {
+  TThrowingOncePort port;
+  TAmpWorker worker(port, 0, 1h, [] {});
+  const u32 thrown = worker.Write(0x0101);
+  const u32 read = worker.Read();
+  const u32 written = worker.Write(0x0202);
+  worker.Stop();
+  EXPECT_EQ(worker.TakeResults(), (std::vector<TAmpResult>{{TKind::Written, false, 0x0101, thrown},
+                                                           {TKind::Read, true, 0, read},
+                                                           {TKind::Written, true, 0x0202, written}}));
 }
 
 }  // namespace
