@@ -15,6 +15,7 @@
 #include "app/system/instance_check.h"
 #include "app/system/stored_value.h"
 #include "app/ui/panel_placement.h"
+#include "app/ui/picture_button.h"
 #include "app/ui/volume_bar.h"
 #include "app/ui/wheel.h"
 
@@ -127,6 +128,63 @@ TEST(VolumeBar, ScreenReadersHearTheVolume) {
     SysFreeString(value);
     SysFreeString(name);
     accessible->Release();
+  }
+  DestroyWindow(parent);
+  CoUninitialize();
+}
+
+// The mute button is heard as a check button, checked while muted, and a
+// change of that state is announced to screen readers.
+TEST(PictureButton, ScreenReadersHearAToggleAndItsState) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  const HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
+  TPictureButton button;
+  if (parent != nullptr) button.Create(parent, GetModuleHandleW(nullptr));
+  if (button.Handle() == nullptr) {
+    CoUninitialize();
+    GTEST_SKIP() << "no display for the controls here; the GUI tests run this on theirs";
+  }
+  static std::vector<HWND> stateChanges;
+  stateChanges.clear();
+  const HWINEVENTHOOK hook = SetWinEventHook(
+      EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_STATECHANGE, nullptr,
+      [](HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD) {
+        if (object == OBJID_CLIENT && child == CHILDID_SELF) stateChanges.push_back(window);
+      },
+      GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  const auto heard = [&] {
+    IAccessible* accessible = nullptr;
+    EXPECT_TRUE(SUCCEEDED(AccessibleObjectFromWindow(button.Handle(), static_cast<DWORD>(OBJID_CLIENT),
+                                                     __uuidof(IAccessible), reinterpret_cast<void**>(&accessible))));
+    if (accessible == nullptr) return std::wstring(L"none");
+    VARIANT self, role, state;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VariantInit(&role);
+    VariantInit(&state);
+    BSTR name = nullptr;
+    accessible->get_accName(self, &name);
+    accessible->get_accRole(self, &role);
+    accessible->get_accState(self, &state);
+    std::wstring text = std::wstring(name != nullptr ? name : L"") +
+                        (role.vt == VT_I4 && role.lVal == ROLE_SYSTEM_CHECKBUTTON ? L" check button" : L" other") +
+                        (state.vt == VT_I4 && (state.lVal & STATE_SYSTEM_CHECKED) != 0 ? L" checked" : L"");
+    SysFreeString(name);
+    accessible->Release();
+    return text;
+  };
+  EXPECT_EQ(heard(), L"Mute check button");
+  button.Show(nullptr, true);
+  EXPECT_EQ(heard(), L"Mute check button checked");
+  button.Show(nullptr, false);
+  EXPECT_EQ(heard(), L"Mute check button");
+  if (hook != nullptr) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    EXPECT_EQ(stateChanges, (std::vector<HWND>{button.Handle(), button.Handle()}));
+    UnhookWinEvent(hook);
   }
   DestroyWindow(parent);
   CoUninitialize();

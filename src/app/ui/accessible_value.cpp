@@ -10,12 +10,14 @@ namespace lirrin {
 
 namespace {
 
-// IAccessible by delegation to the standard object, except the value of the
-// control itself.
-class TValueOverride final : public IAccessible {
+bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
+
+// IAccessible by delegation to the standard object, except the answers
+// given for the control itself.
+class TAnswersOverride final : public IAccessible {
  public:
-  TValueOverride(TComPtr<IAccessible> standard, std::function<std::wstring()> value)
-      : Standard(std::move(standard)), Value(std::move(value)) {}
+  TAnswersOverride(TComPtr<IAccessible> standard, TAccessibleAnswers answers)
+      : Standard(std::move(standard)), Answers(std::move(answers)) {}
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
@@ -52,8 +54,8 @@ class TValueOverride final : public IAccessible {
   // IAccessible
   HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
     if (value == nullptr) return E_POINTER;
-    if (child.vt != VT_I4 || child.lVal != CHILDID_SELF) return Standard->get_accValue(child, value);
-    *value = SysAllocString(Value().c_str());
+    if (!IsSelf(child) || !Answers.Value) return Standard->get_accValue(child, value);
+    *value = SysAllocString(Answers.Value().c_str());
     return *value != nullptr ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override { return Standard->get_accParent(parent); }
@@ -68,10 +70,18 @@ class TValueOverride final : public IAccessible {
     return Standard->get_accDescription(child, text);
   }
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-    return Standard->get_accRole(child, role);
+    if (!IsSelf(child) || Answers.Role == 0) return Standard->get_accRole(child, role);
+    if (role == nullptr) return E_POINTER;
+    VariantInit(role);
+    role->vt = VT_I4;
+    role->lVal = Answers.Role;
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-    return Standard->get_accState(child, state);
+    const HRESULT standard = Standard->get_accState(child, state);
+    if (!IsSelf(child) || !Answers.State || FAILED(standard) || state->vt != VT_I4) return standard;
+    state->lVal |= Answers.State();
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override {
     return Standard->get_accHelp(child, text);
@@ -108,23 +118,23 @@ class TValueOverride final : public IAccessible {
   }
 
  private:
-  ~TValueOverride() = default;
+  ~TAnswersOverride() = default;
 
   LONG References = 1;
   TComPtr<IAccessible> Standard;
-  std::function<std::wstring()> Value;
+  TAccessibleAnswers Answers;
 };
 
 }  // namespace
 
-LRESULT AccessibleWithValue(HWND control, WPARAM wParam, LPARAM lParam, std::function<std::wstring()> value) {
+LRESULT AccessibleWith(HWND control, WPARAM wParam, LPARAM lParam, TAccessibleAnswers answers) {
   if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
   IAccessible* standard = nullptr;
   if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, __uuidof(IAccessible),
                                        reinterpret_cast<void**>(&standard)))) {
     return 0;
   }
-  auto* wrapped = new TValueOverride(TComPtr<IAccessible>(standard), std::move(value));
+  auto* wrapped = new TAnswersOverride(TComPtr<IAccessible>(standard), std::move(answers));
   const LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, wrapped);
   wrapped->Release();  // LresultFromObject holds its own reference
   return result;

@@ -190,7 +190,7 @@ void TMainForm::Layout() {
   Font = std::move(font);
 }
 
-void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOMute); }
+void TMainForm::ShowPicture(bool muted) { ImgVol.Show(muted ? &ImgMute : &ImgNOMute, muted); }
 
 // --- The amplifier -------------------------------------------------------------------------
 

@@ -1,6 +1,9 @@
 #include "app/ui/picture_button.h"
 
+#include <oleacc.h>
+
 #include "app/system/win_owned.h"
+#include "app/ui/accessible_value.h"
 #include "app/ui/window_entry.h"
 
 namespace lirrin {
@@ -26,10 +29,15 @@ void TPictureButton::Create(HWND parent, HINSTANCE instance) {
                            instance, this);
 }
 
-void TPictureButton::Show(const TPngPicture* picture) {
-  if (picture == Picture) return;
-  Picture = picture;
-  InvalidateRect(Window, nullptr, FALSE);
+void TPictureButton::Show(const TPngPicture* picture, bool checked) {
+  if (picture != Picture) {
+    Picture = picture;
+    InvalidateRect(Window, nullptr, FALSE);
+  }
+  if (checked != Checked_) {
+    Checked_ = checked;
+    NotifyWinEvent(EVENT_OBJECT_STATECHANGE, Window, OBJID_CLIENT, CHILDID_SELF);
+  }
 }
 
 // Drawn off screen first, so that the picture never flickers over its
@@ -102,6 +110,13 @@ LRESULT TPictureButton::HandleMessage(HWND window, UINT message, WPARAM wParam, 
     case WM_CAPTURECHANGED:
       Pressed = false;
       return 0;
+    case WM_GETOBJECT: {
+      TAccessibleAnswers answers;
+      answers.Role = ROLE_SYSTEM_CHECKBUTTON;
+      answers.State = [this] { return Checked_ ? long{STATE_SYSTEM_CHECKED} : 0L; };
+      if (const LRESULT answer = AccessibleWith(window, wParam, lParam, std::move(answers))) return answer;
+      return DefWindowProcW(window, message, wParam, lParam);
+    }
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }

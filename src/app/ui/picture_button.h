@@ -3,7 +3,8 @@
 // two PNG pictures stretched to its size and reports a click (a press and
 // release of the left button inside it, or Space while it has the keyboard
 // focus, which Tab gives it). Disabled, it takes no clicks. Its text,
-// "Mute", names it for screen readers.
+// "Mute", names it for screen readers, which hear it as a check button,
+// checked or not, and are told when that changes.
 
 #include <windows.h>
 
@@ -18,9 +19,11 @@ class TPictureButton {
   void Create(HWND parent, HINSTANCE instance);
   HWND Handle() const { return Window; }
 
-  // The picture shown; not owned, it must outlive the button.
-  void Show(const TPngPicture* picture);
+  // The picture shown (not owned, it must outlive the button) and whether
+  // the button is checked.
+  void Show(const TPngPicture* picture, bool checked);
   const TPngPicture* Shown() const { return Picture; }
+  bool Checked() const { return Checked_; }
   void SetOnClick(std::function<void()> handler) { OnClick = std::move(handler); }
 
  private:
@@ -31,6 +34,7 @@ class TPictureButton {
 
   HWND Window = nullptr;
   const TPngPicture* Picture = nullptr;
+  bool Checked_ = false;
   bool Pressed = false;
   std::function<void()> OnClick;
 };

@@ -91,13 +91,13 @@ LRESULT CALLBACK TVolumeBar::SubclassProc(HWND window, UINT message, WPARAM wPar
       case WM_MOUSEWHEEL:
         bar->Wheel(GET_WHEEL_DELTA_WPARAM(wParam));
         return 0;
-      case WM_GETOBJECT:
+      case WM_GETOBJECT: {
         // Screen readers hear the volume, not the native position.
-        if (const LRESULT answer = AccessibleWithValue(
-                window, wParam, lParam, [bar] { return std::to_wstring(bar->Position()); })) {
-          return answer;
-        }
+        TAccessibleAnswers answers;
+        answers.Value = [bar] { return std::to_wstring(bar->Position()); };
+        if (const LRESULT answer = AccessibleWith(window, wParam, lParam, std::move(answers))) return answer;
         break;
+      }
       case WM_NCDESTROY:
         RemovePropW(window, kProperty);
         break;
