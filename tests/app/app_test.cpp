@@ -92,23 +92,36 @@ TEST(Wheel, OnTheTrayIconOnly) {
   }
 }
 
+// A hidden parent for one control, in an apartment for the accessibility
+// calls. Controls need a display: without one a test is skipped (the GUI
+// tests run these on theirs).
+class ControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    Parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 300, nullptr, nullptr, GetModuleHandleW(nullptr),
+                             nullptr);
+    if (Parent == nullptr) GTEST_SKIP() << "no display for the controls here";
+  }
+  void TearDown() override {
+    if (Parent != nullptr) DestroyWindow(Parent);
+    CoUninitialize();
+  }
+
+  HWND Parent = nullptr;
+};
+
 // What a screen reader gets from the volume slider: its name, and the
 // volume itself as the value (the native trackbar runs upside down, so its
 // own value would be 63 minus the volume). Asked through the accessibility
 // interface in this process; a reader in another process needs the same
 // answer marshalled, which the GUI tests try.
-TEST(VolumeBar, ScreenReadersHearTheVolume) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
-  InitCommonControlsEx(&controls);
-  const HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 300, nullptr, nullptr,
-                                      GetModuleHandleW(nullptr), nullptr);
+TEST_F(ControlTest, SlidersVolumeIsWhatScreenReadersHear) {
   TVolumeBar bar;
-  if (parent != nullptr) bar.Create(parent, GetModuleHandleW(nullptr));
-  if (bar.Handle() == nullptr) {
-    CoUninitialize();
-    GTEST_SKIP() << "no display for the controls here; the GUI tests run this on theirs";
-  }
+  bar.Create(Parent, GetModuleHandleW(nullptr));
+  if (bar.Handle() == nullptr) GTEST_SKIP() << "no display for the controls here";
   for (int volume : {0, 10, 63}) {
     bar.ShowPosition(volume);
     IAccessible* accessible = nullptr;
@@ -129,22 +142,14 @@ TEST(VolumeBar, ScreenReadersHearTheVolume) {
     SysFreeString(name);
     accessible->Release();
   }
-  DestroyWindow(parent);
-  CoUninitialize();
 }
 
 // The mute button is heard as a check button, checked while muted, and a
 // change of that state is announced to screen readers.
-TEST(PictureButton, ScreenReadersHearAToggleAndItsState) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  const HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
-                                      GetModuleHandleW(nullptr), nullptr);
+TEST_F(ControlTest, MuteButtonIsAToggleToScreenReaders) {
   TPictureButton button;
-  if (parent != nullptr) button.Create(parent, GetModuleHandleW(nullptr));
-  if (button.Handle() == nullptr) {
-    CoUninitialize();
-    GTEST_SKIP() << "no display for the controls here; the GUI tests run this on theirs";
-  }
+  button.Create(Parent, GetModuleHandleW(nullptr));
+  if (button.Handle() == nullptr) GTEST_SKIP() << "no display for the controls here";
   static std::vector<HWND> stateChanges;
   stateChanges.clear();
   const HWINEVENTHOOK hook = SetWinEventHook(
@@ -186,8 +191,6 @@ TEST(PictureButton, ScreenReadersHearAToggleAndItsState) {
     EXPECT_EQ(stateChanges, (std::vector<HWND>{button.Handle(), button.Handle()}));
     UnhookWinEvent(hook);
   }
-  DestroyWindow(parent);
-  CoUninitialize();
 }
 
 TEST(PanelPlacement, AboveTheCursorInsideTheWorkArea) {

@@ -17,7 +17,7 @@
 //   accessible                    what a screen reader gets: the slider's and the button's
 //                                 names and the slider's value (spaces in them as "_")
 //   tray                          Wine's tray window: visible, its rectangle
-//   menu                          an open popup menu's rectangle
+//   menu                          the program's open popup menu: its rectangle
 //   error-box CAPTION             an error box: its text
 //   press-ok CAPTION              presses that box's OK button
 //   end-session                   tells the application window the session ends
@@ -195,9 +195,19 @@ int ShowTray() {
   return 0;
 }
 
+// A shown popup menu of the program's own process, not another program's.
 int ShowMenu() {
-  const HWND menu = FindWindowW(L"#32768", nullptr);
-  if (menu == nullptr || !IsWindowVisible(menu)) return 1;
+  DWORD program = 0;
+  const HWND application = ApplicationWindow();
+  if (application == nullptr || GetWindowThreadProcessId(application, &program) == 0) return 1;
+  HWND menu = nullptr;
+  for (HWND window = FindWindowExW(nullptr, nullptr, L"#32768", nullptr); window != nullptr && menu == nullptr;
+       window = FindWindowExW(nullptr, window, L"#32768", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == program && IsWindowVisible(window)) menu = window;
+  }
+  if (menu == nullptr) return 1;
   std::printf("visible=1");
   PrintRect("rect", menu);
   std::printf("\n");

@@ -261,11 +261,17 @@ void TMainForm::MinimizeToTray() {
   ShowWindow(Window, SW_HIDE);
 }
 
-// Opens the panel above the cursor, inside the work area of the monitor
-// under it (panel_placement.h).
-void TMainForm::TrayIconClick() {
+POINT TMainForm::TrayAnchor() const {
   POINT cursor;
   GetCursorPos(&cursor);
+  const std::optional<RECT> icon = TrayIcon ? TrayIcon->ScreenRect() : std::nullopt;
+  if (!icon || PtInRect(&*icon, cursor)) return cursor;
+  return {(icon->left + icon->right) / 2, (icon->top + icon->bottom) / 2};
+}
+
+// Opens the panel above `at`, inside the work area of the monitor there
+// (panel_placement.h).
+void TMainForm::TrayIconClick(POINT cursor) {
   RECT rect;
   GetWindowRect(Window, &rect);
   MONITORINFO monitor{};
@@ -292,11 +298,10 @@ void TMainForm::ActivateByClick() {
 }
 
 void TMainForm::TrayIconMenu() {
-  POINT cursor;
-  GetCursorPos(&cursor);
+  const POINT at = TrayAnchor();
   SetForegroundWindow(Window);
   const UINT command = static_cast<UINT>(
-      TrackPopupMenu(PopupMenu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, Window, nullptr));
+      TrackPopupMenu(PopupMenu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, Window, nullptr));
   // Lets the menu close properly when the user clicks elsewhere.
   PostMessageW(Window, WM_NULL, 0, 0);
   if (command == kExitCommand && !Closing) Exit1Click();
@@ -315,6 +320,11 @@ void TMainForm::RestoreFromTray() {
 void TMainForm::PutAway() {
   ShowWindow(Application.Handle(), SW_HIDE);
   ShowWindow(Window, SW_HIDE);
+}
+
+void TMainForm::PutAwayByKey() {
+  PutAway();
+  if (TrayIcon) TrayIcon->GiveFocusBack();
 }
 
 // --- Ending --------------------------------------------------------------------------------
@@ -392,7 +402,7 @@ bool TMainForm::ApplicationEventsMessage(const MSG& message) {
   const bool altF4 = message.message == WM_SYSKEYDOWN && message.wParam == VK_F4;
   if ((escape || altF4) && (message.lParam & kPreviouslyDown) != 0) return true;
   if (escape) {
-    PutAway();
+    PutAwayByKey();
     return true;
   }
   // Tab between the slider and the mute button, as in a dialog.
@@ -433,21 +443,27 @@ LRESULT TMainForm::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
       break;
     case WM_CLOSE:
       // Alt+F4 and every other close of the panel only put it away: the
-      // program ends by Exit, the close request or "/UNINSTALL" alone.
-      PutAway();
+      // program ends by Exit, the close request or "/UNINSTALL" alone. The
+      // panel has no close button, so the close came from the keyboard.
+      PutAwayByKey();
       return 0;
     case kTrayMessage:
       switch (LOWORD(lParam)) {
         case WM_LBUTTONUP:
-        case WM_LBUTTONDBLCLK:
-          TrayIconClick();
+        case WM_LBUTTONDBLCLK: {
+          POINT cursor;
+          GetCursorPos(&cursor);
+          TrayIconClick(cursor);
           break;
+        }
         case NIN_KEYSELECT:
           // Enter or Space on the icon (Enter may come twice): the panel
-          // opens as for a click, once.
-          if (!IsWindowVisible(Window)) TrayIconClick();
+          // opens once, at the icon.
+          if (!IsWindowVisible(Window)) TrayIconClick(TrayAnchor());
           break;
-        case WM_RBUTTONUP:
+        case WM_CONTEXTMENU:
+          // A right click (after its WM_RBUTTONUP), Shift+F10 or the menu
+          // key on the icon: the tray sends it to icons of version 3.
           TrayIconMenu();
           break;
         case WM_MOUSEMOVE:

@@ -62,8 +62,13 @@ class TMainForm {
   void ImgVolClick();
   void tmrDisableTimer();
   void MinimizeToTray();
-  void TrayIconClick();
+  // Opens the panel above `at`, inside the work area of the monitor there.
+  void TrayIconClick(POINT at);
   void TrayIconMenu();
+  // Where a panel or menu opened from the icon goes: the cursor when it is
+  // on the icon (or the icon's place is unknown), else the icon's centre, as
+  // when the keyboard opened it.
+  POINT TrayAnchor() const;
   void ActivateByClick();
   void Exit1Click();
   void Close();
@@ -71,6 +76,9 @@ class TMainForm {
   void RestoreFromTray();
   // Puts the panel away, as a click elsewhere does.
   void PutAway();
+  // Puts it away for a key (Escape, Alt+F4): the keyboard goes back to the
+  // notification area.
+  void PutAwayByKey();
   void SetAutoRun(bool on);
   void LoadValue();
   bool SaveValue();

@@ -116,6 +116,12 @@ std::optional<RECT> TTrayIcon::ScreenRect() const {
   return rect;
 }
 
+void TTrayIcon::GiveFocusBack() {
+  if (!Added) return;
+  NOTIFYICONDATAW data = Data();
+  Shell_NotifyIconW(NIM_SETFOCUS, &data);
+}
+
 UINT TTrayIcon::TaskbarCreatedMessage() {
   static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
   return message;

@@ -39,6 +39,9 @@ class TTrayIcon {
   // The icon's place on the screen, where the system tells it (Windows 7
   // and later).
   std::optional<RECT> ScreenRect() const;
+  // Hands the keyboard back to the notification area, at this icon: for a
+  // window opened from the icon by keyboard that has been cancelled.
+  void GiveFocusBack();
 
   static UINT TaskbarCreatedMessage();
 
