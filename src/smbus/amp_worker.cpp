@@ -38,10 +38,11 @@ void TSMBusAmpPort::StopWaitingForTheLock() {
 }
 
 TAmpWorker::TAmpWorker(TAmpPort& port, u16 remembered, std::chrono::milliseconds probeInterval,
-                       std::function<void()> resultsReady)
+                       std::function<void()> resultsReady, std::chrono::milliseconds heldTooLong)
     : Port(port),
       ProbeInterval(probeInterval),
       ResultsReady(std::move(resultsReady)),
+      HeldTooLong(heldTooLong),
       Remembered(remembered),
       Thread([this] { Run(); }) {}
 
@@ -81,7 +82,6 @@ std::vector<TAmpResult> TAmpWorker::TakeResults() {
 }
 
 void TAmpWorker::Run() {
-  using TSteady = std::chrono::steady_clock;
   auto nextProbe = TSteady::now() + ProbeInterval;
   u32 served = 0;
   std::unique_lock lock(Mutex);
@@ -91,24 +91,33 @@ void TAmpWorker::Run() {
       const TRequest request = Requests.front();
       Requests.pop_front();
       lock.unlock();
+      const TSteady::time_point start = TSteady::now();
       const std::optional<TAmpResult> result = ServeOrFail(request);
       lock.lock();
       if (!result && !Stopping) {
+        LockKept(start, request.Serial, lock);
         Retry(request);
         // A lock that cannot even be made fails at once: no busy loop.
         Wake.wait_for(lock, kRetryPause, [this] { return Stopping; });
         continue;
       }
       served = request.Serial;
+      if (result) LockHad();
       Deliver(result.value_or(TAmpResult{request.Kind, false, request.Word, request.Serial}), lock);
     } else if (Stopping) {
       return;
     } else if (TSteady::now() >= nextProbe) {
       lock.unlock();
-      const std::optional<TAmpResult> result = ProbeOrNothing(served);
+      const TSteady::time_point start = TSteady::now();
+      const std::optional<TAmpResult> result = ProbeOrFail(served);
       nextProbe = TSteady::now() + ProbeInterval;
       lock.lock();
-      if (result) Deliver(*result, lock);
+      if (result) {
+        LockHad();
+        Deliver(*result, lock);
+      } else {
+        LockKept(start, served, lock);
+      }
     }
   }
 }
@@ -132,12 +141,26 @@ std::optional<TAmpResult> TAmpWorker::ServeOrFail(const TRequest& request) {
   }
 }
 
-std::optional<TAmpResult> TAmpWorker::ProbeOrNothing(u32 serial) {
+std::optional<TAmpResult> TAmpWorker::ProbeOrFail(u32 serial) {
   try {
     return Probe(serial);
   } catch (...) {
-    return std::nullopt;
+    return TAmpResult{TAmpResult::TKind::Probed, false, Remembered, serial};
   }
+}
+
+// The lock held elsewhere is told once, when it has kept the bus from every
+// attempt for HeldTooLong; a result that reached the bus ends it.
+void TAmpWorker::LockKept(TSteady::time_point start, u32 serial, std::unique_lock<std::mutex>& lock) {
+  if (!HeldSince) HeldSince = start;
+  if (HeldReported || TSteady::now() - *HeldSince < HeldTooLong) return;
+  HeldReported = true;
+  Deliver(TAmpResult{TAmpResult::TKind::Probed, false, Remembered, serial, true}, lock);
+}
+
+void TAmpWorker::LockHad() {
+  HeldSince.reset();
+  HeldReported = false;
 }
 
 std::optional<TAmpResult> TAmpWorker::Serve(const TRequest& request) {

@@ -19,7 +19,10 @@
 // transaction waits for it (monitoring tools do). A request that failed
 // only for that is tried again, unless a newer volume word has replaced
 // it, so the word lands once the lock is free; a probe that failed for it
-// tells nothing and reports nothing.
+// tells nothing and reports nothing. Once the lock has kept every attempt
+// from the bus for a while (kHeldTooLong), one probe result says so: the
+// amplifier is out of reach as a silent one is, for that reason; the next
+// result that reached the bus ends that state.
 //
 // Once per probe interval, when no request is waiting, the worker probes
 // the amplifier with a read and, when it answers, writes the remembered
@@ -93,14 +96,19 @@ struct TAmpResult {
   // whose serial is older than the newest request posted tells of a state
   // that is about to change.
   u32 Serial;
+  // A probe result not answered because another program has held the
+  // SMBus lock all along, for longer than kHeldTooLong.
+  bool HeldElsewhere = false;
 
   bool operator==(const TAmpResult&) const = default;
 };
 
 class TAmpWorker {
  public:
+  static constexpr std::chrono::milliseconds kHeldTooLong{5000};
+
   TAmpWorker(TAmpPort& port, u16 remembered, std::chrono::milliseconds probeInterval,
-             std::function<void()> resultsReady);
+             std::function<void()> resultsReady, std::chrono::milliseconds heldTooLong = kHeldTooLong);
   // Stop, unless it ran.
   ~TAmpWorker();
   TAmpWorker(const TAmpWorker&) = delete;
@@ -135,16 +143,25 @@ class TAmpWorker {
   std::optional<TAmpResult> Serve(const TRequest& request);
   std::optional<TAmpResult> Probe(u32 serial);
   // The same behind the worker's exception barrier: an exception fails the
-  // request (a probe reports nothing).
+  // request or the probe.
   std::optional<TAmpResult> ServeOrFail(const TRequest& request);
-  std::optional<TAmpResult> ProbeOrNothing(u32 serial);
+  std::optional<TAmpResult> ProbeOrFail(u32 serial);
+  // After an attempt that began at `start`: the lock kept it from the bus,
+  // or it was had.
+  using TSteady = std::chrono::steady_clock;
+  void LockKept(TSteady::time_point start, u32 serial, std::unique_lock<std::mutex>& lock);
+  void LockHad();
   void Retry(const TRequest& request);
   void Deliver(const TAmpResult& result, std::unique_lock<std::mutex>& lock);
 
   TAmpPort& Port;
   const std::chrono::milliseconds ProbeInterval;
   const std::function<void()> ResultsReady;
-  u16 Remembered;  // the worker's thread only
+  const std::chrono::milliseconds HeldTooLong;
+  // The worker's thread only:
+  u16 Remembered;
+  std::optional<TSteady::time_point> HeldSince;  // the first of the attempts in a row the lock kept from the bus
+  bool HeldReported = false;
 
   std::mutex Mutex;
   std::condition_variable Wake;

@@ -100,12 +100,16 @@ class AmpWorkerTest : public testing::SMBusTest {
     std::remove(Path.c_str());
   }
 
-  void Start(u16 remembered, std::chrono::milliseconds probeInterval = 1h) {
-    Worker = std::make_unique<TAmpWorker>(Port, remembered, probeInterval, [this] {
-      std::lock_guard lock(ResultsMutex);
-      ++Notices;
-      ResultsChanged.notify_all();
-    });
+  void Start(u16 remembered, std::chrono::milliseconds probeInterval = 1h,
+             std::chrono::milliseconds heldTooLong = 1h) {
+    Worker = std::make_unique<TAmpWorker>(
+        Port, remembered, probeInterval,
+        [this] {
+          std::lock_guard lock(ResultsMutex);
+          ++Notices;
+          ResultsChanged.notify_all();
+        },
+        heldTooLong);
   }
   // Collects results until `count` have come, or a bound passes.
   std::vector<TAmpResult> WaitForResults(std::size_t count) {
@@ -271,6 +275,24 @@ TEST_F(AmpWorkerTest, WordLandsAfterALockHeldElsewhereIsReleased) {
   ASSERT_LE(lastTry + 2, transactions.end());
   EXPECT_EQ(std::vector<std::string>(lastTry, lastTry + 2), (std::vector<std::string>{"R", "W 8686"}));
   EXPECT_EQ(AmplifierWord(), 0x8686);
+}
+
+// A lock held elsewhere for longer than the worker lets pass is told once,
+// as an amplifier out of reach for that reason; the first result that
+// reaches the bus once the lock is free ends it.
+TEST_F(AmpWorkerTest, ALockHeldTooLongIsToldOnceUntilTheBusIsHad) {
+  Start(0x0101, 100ms, 1ms);
+  auto lock = std::make_unique<TSystemLock>(testing::UniqueLockName());
+  ASSERT_TRUE(lock->Acquire(0));
+  const u32 write = Worker->Write(0x0505);
+  EXPECT_EQ(WaitForResults(1), (std::vector<TAmpResult>{{TKind::Probed, false, 0x0101, write, true}}));
+  ASSERT_TRUE(Port.WaitForStarted(3));  // two more attempts have failed meanwhile
+  EXPECT_TRUE(Worker->TakeResults().empty());
+  lock->Release();
+  std::vector<TAmpResult> results = WaitForResults(3);
+  ASSERT_GE(results.size(), 3u);
+  EXPECT_EQ(results[1], (TAmpResult{TKind::Written, true, 0x0505, write}));
+  EXPECT_EQ(results[2], (TAmpResult{TKind::Probed, true, 0x0505, write}));
 }
 
 // A lock that fails at once (it could not even be made) is tried again at

@@ -42,6 +42,7 @@ constexpr RECT kVolumeBarRect{17, 8, 17 + 25, 8 + 169};
 constexpr RECT kImgVolRect{16, 183, 16 + 33, 183 + 33};
 constexpr RECT kVersionRect{8, 224, 8 + 60, 224 + 13};
 constexpr int kFontHeight = 11;
+constexpr const wchar_t* kBusHeldText = L"another program is using the SMBus";
 
 // A dialog frame whose caption is empty and carries no buttons, above
 // every ordinary window, and no task bar entry of its own (the application
@@ -87,6 +88,19 @@ TMainForm::TMainForm(TApplication& application)
   ImgVol.Create(Window, instance);
   ImgVol.SetOnClick([this] { ImgVolClick(); });
   lblVersion = CreateWindowExW(0, WC_STATICW, L"v1.0.0.0", WS_CHILD, 0, 0, 0, 0, Window, nullptr, instance, nullptr);
+  // The tooltip covers the whole panel: a disabled control passes the
+  // mouse to the panel, so it shows over the controls too. The version 1
+  // layout is the one every system takes.
+  BusTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0,
+                           0, Window, nullptr, instance, nullptr);
+  TTTOOLINFOW tool{};
+  tool.cbSize = TTTOOLINFOW_V1_SIZE;
+  tool.uFlags = TTF_SUBCLASS | TTF_IDISHWND;  // the panel's whole client area, whatever its size
+  tool.hwnd = Window;
+  tool.uId = reinterpret_cast<UINT_PTR>(Window);
+  tool.lpszText = const_cast<wchar_t*>(kBusHeldText);
+  SendMessageW(BusTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(BusTip, TTM_ACTIVATE, FALSE, 0);
   PopupMenu.reset(CreatePopupMenu());
   AppendMenuW(PopupMenu.get(), MF_STRING, kExitCommand, L"Exit");
   Layout();
@@ -226,12 +240,22 @@ void TMainForm::AmpResult(const TAmpResult& result) {
       if (newest) ShowWord(result.Word);
       break;
     case TAmpResult::TKind::Probed:
-      // Controls that would only talk to a silent amplifier take no input.
+      // Controls that would only talk to a silent amplifier take no input;
+      // nor do they while another program keeps the bus for long.
       EnableWindow(ImgVol.Handle(), result.Answered);
       EnableWindow(VolumeBar.Handle(), result.Answered);
+      ShowBusHeld(result.HeldElsewhere);
       if (result.Answered && newest) ShowWord(result.Word);
       break;
   }
+}
+
+void TMainForm::ShowBusHeld(bool held) {
+  if (BusTip == nullptr || held == BusHeldShown) return;
+  BusHeldShown = held;
+  SendMessageW(BusTip, TTM_ACTIVATE, held, 0);
+  TDebugConsole::Instance(false)->Log("TMainForm::ShowBusHeld", held ? "held elsewhere" : "free again",
+                                      held ? kColorRed : kColorGreen);
 }
 
 void TMainForm::ShowWord(u16 word) {

@@ -90,6 +90,9 @@ class TMainForm {
   // The panel shows `word`: the slider's volume (without a change event)
   // and the picture.
   void ShowWord(u16 word);
+  // The panel's tooltip names the cause while the lock keeps the amplifier
+  // out of reach.
+  void ShowBusHeld(bool held);
 
   void Layout();
   void ShowPicture(bool muted);
@@ -101,6 +104,7 @@ class TMainForm {
   TVolumeBar VolumeBar;
   TPictureButton ImgVol;
   HWND lblVersion = nullptr;
+  HWND BusTip = nullptr;  // the panel's tooltip while another program keeps the SMBus
   TPngPicture ImgNOMute;
   TPngPicture ImgMute;
   std::unique_ptr<TTrayIcon> TrayIcon;
@@ -117,6 +121,7 @@ class TMainForm {
   u16 StoredWord = 0;
   u16 StoredUpperBits = 0;  // the registry value's upper half, saved back unchanged
   bool PendingMinimize = false;
+  bool BusHeldShown = false;
   bool Closing = false;
   std::unique_ptr<TMouseClicker> Clicker;
 };
