@@ -233,9 +233,9 @@ class StoredValueTest : public ::testing::Test {
 
 TEST_F(StoredValueTest, MissingKeyIsNoValueAndASaveCreatesIt) {
   EXPECT_FALSE(LoadStoredValue());
-  ASSERT_TRUE(SaveStoredValue(0x00078A8A));
+  ASSERT_EQ(SaveStoredValue(0x00078A8A).Outcome, TSaveOutcome::Saved);
   EXPECT_EQ(LoadStoredValue(), 0x00078A8Au);
-  ASSERT_TRUE(SaveStoredValue(0x3F3F));
+  ASSERT_EQ(SaveStoredValue(0x3F3F).Outcome, TSaveOutcome::Saved);
   EXPECT_EQ(LoadStoredValue(), 0x3F3Fu);
 }
 

@@ -36,6 +36,8 @@
 //                                 the task bar is new, as a restarted Explorer does; with
 //                                 "refuse-first" it says no to the first two requests, as a
 //                                 tray that is not ready yet does
+//   registry-writes deny|allow    takes from everyone (or gives back) the right to write values
+//                                 in the program's registry key, as a locked-down profile does
 //   other-window SECONDS X Y W H  another program's plain window there for SECONDS: "ready"
 //                                 once shown, then a line "wheel" per wheel input it gets
 #include <windows.h>
@@ -413,6 +415,33 @@ int StandInTray(int argc, char** argv) {
   return 0;
 }
 
+// The key's list: everyone may read it, change its list and delete it, and
+// with "allow" set its values too.
+int RegistryWrites(int argc, char** argv) {
+  if (argc < 3) return 1;
+  const bool allow = std::string(argv[2]) == "allow";
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Norvik\\Lirrin", 0, nullptr, 0, READ_CONTROL | WRITE_DAC,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return 1;
+  }
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  const DWORD rights = KEY_READ | WRITE_DAC | DELETE | (allow ? KEY_ALL_ACCESS : 0);
+  alignas(DWORD) BYTE aclBytes[256];
+  auto* acl = reinterpret_cast<PACL>(aclBytes);
+  SECURITY_DESCRIPTOR descriptor;
+  const bool set = everyone != nullptr && InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
+                   AddAccessAllowedAce(acl, ACL_REVISION, rights, everyone) &&
+                   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                   SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+                   RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+  if (everyone != nullptr) FreeSid(everyone);
+  RegCloseKey(key);
+  return set ? 0 : 1;
+}
+
 LRESULT CALLBACK OtherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_MOUSEWHEEL) {
     std::printf("wheel\n");
@@ -472,5 +501,6 @@ int main(int argc, char** argv) {
   if (command == "end-tray") return EndTray();
   if (command == "stand-in-tray") return StandInTray(argc, argv);
   if (command == "other-window") return OtherWindow(argc, argv);
+  if (command == "registry-writes") return RegistryWrites(argc, argv);
   return 2;
 }

@@ -23,17 +23,18 @@ std::optional<u32> LoadStoredValue() {
   return value;
 }
 
-bool SaveStoredValue(u32 value) {
+TSaveResult SaveStoredValue(u32 value) {
   HKEY opened;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS &&
-      RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &opened,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) {
+    const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                         nullptr, &opened, nullptr);
+    if (created != ERROR_SUCCESS) return {TSaveOutcome::NoKey, created};
   }
   const TRegKey key(opened);
   const DWORD data = value;
-  RegSetValueExA(key.get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
-  return true;
+  const LONG written = RegSetValueExA(key.get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+  if (written != ERROR_SUCCESS) return {TSaveOutcome::NotWritten, written};
+  return {TSaveOutcome::Saved, 0};
 }
 
 }  // namespace lirrin

@@ -14,7 +14,15 @@ namespace lirrin {
 // the value is not a 4-byte REG_DWORD (another type or size counts as no
 // value rather than as a misread word).
 std::optional<u32> LoadStoredValue();
-// False when the key can be neither opened nor created.
-bool SaveStoredValue(u32 value);
+enum class TSaveOutcome {
+  Saved,
+  NoKey,       // the key can be neither opened nor created: nothing was written
+  NotWritten,  // the key is there, but the value could not be written
+};
+struct TSaveResult {
+  TSaveOutcome Outcome;
+  long Error;  // the system's error code; 0 when saved
+};
+TSaveResult SaveStoredValue(u32 value);
 
 }  // namespace lirrin

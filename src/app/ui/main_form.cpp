@@ -17,6 +17,7 @@
 #include "smbus/amp_word.h"
 #include "smbus/smbus.h"
 #include "support/debug_console.h"
+#include "support/message_box.h"
 #include "support/module_info.h"
 
 namespace lirrin {
@@ -154,7 +155,7 @@ TMainForm::~TMainForm() {
     }
     Amp.reset();
   }
-  if (!SaveValue()) TDebugConsole::Instance(false)->Log("TMainForm::~TMainForm", "the word was not saved", kColorRed);
+  SaveValue();  // on the way out (a logoff among them) a failure is only logged
   TrayWheel.reset();
   TrayIcon.reset();
   if (Window != nullptr) DestroyWindow(Window);
@@ -234,7 +235,11 @@ void TMainForm::AmpResult(const TAmpResult& result) {
         StoredWord = result.Word;
         if (newest) ShowWord(result.Word);
       }
-      if ((result.Answered || result.Kind == TAmpResult::TKind::Written) && !SaveValue()) Close();
+      if (result.Answered || result.Kind == TAmpResult::TKind::Written) {
+        const TSaveOutcome saved = SaveValue();
+        TellSaveFailure(saved);
+        if (saved == TSaveOutcome::NoKey) Close();
+      }
       break;
     case TAmpResult::TKind::Read:
       if (newest) ShowWord(result.Word);
@@ -354,7 +359,7 @@ void TMainForm::PutAwayByKey() {
 // --- Ending --------------------------------------------------------------------------------
 
 void TMainForm::Exit1Click() {
-  SaveValue();
+  TellSaveFailure(SaveValue());
   Close();
 }
 
@@ -394,7 +399,29 @@ void TMainForm::LoadValue() {
   StoredUpperBits = static_cast<u16>(*value >> 16);
 }
 
-bool TMainForm::SaveValue() { return SaveStoredValue(u32{StoredUpperBits} << 16 | StoredWord); }
+// A failure goes to the debug console with the system's reason.
+TSaveOutcome TMainForm::SaveValue() {
+  const TSaveResult result = SaveStoredValue(u32{StoredUpperBits} << 16 | StoredWord);
+  if (result.Outcome != TSaveOutcome::Saved) {
+    TDebugConsole* console = TDebugConsole::Instance(false);
+    console->Log("TMainForm::SaveValue",
+                 result.Outcome == TSaveOutcome::NoKey ? "the key can be neither opened nor created"
+                                                       : "the value cannot be written",
+                 kColorRed);
+    SetLastError(static_cast<DWORD>(result.Error));
+    console->LogLastError(kColorRed);
+  }
+  return result.Outcome;
+}
+
+// The user's setting is lost when the registry does not take it, so the
+// first failure of a run is told in a box (later ones only in the console,
+// so that every slider step does not bring another).
+void TMainForm::TellSaveFailure(TSaveOutcome outcome) {
+  if (outcome == TSaveOutcome::Saved || SaveFailureTold) return;
+  SaveFailureTold = true;
+  ShowErrorBox({u"The volume setting cannot be saved in the registry.", u"Norvik Lirrin", false});
+}
 
 // --- Messages ------------------------------------------------------------------------------
 

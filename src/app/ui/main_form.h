@@ -19,6 +19,7 @@
 
 #include <memory>
 
+#include "app/system/stored_value.h"
 #include "app/system/win_owned.h"
 #include "app/ui/application.h"
 #include "app/ui/mouse_clicker.h"
@@ -81,7 +82,8 @@ class TMainForm {
   void PutAwayByKey();
   void SetAutoRun(bool on);
   void LoadValue();
-  bool SaveValue();
+  TSaveOutcome SaveValue();
+  void TellSaveFailure(TSaveOutcome outcome);
 
   // The worker's results, oldest first; `result` as it changes the panel,
   // the stored word and the registry.
@@ -122,6 +124,7 @@ class TMainForm {
   u16 StoredUpperBits = 0;  // the registry value's upper half, saved back unchanged
   bool PendingMinimize = false;
   bool BusHeldShown = false;
+  bool SaveFailureTold = false;
   bool Closing = false;
   std::unique_ptr<TMouseClicker> Clicker;
 };
