@@ -182,9 +182,15 @@ void TMainForm::FormShow() {
     Close();
     return;
   }
+  SizeFor(Dpi);
+  NewestRequest = Amp->Read();  // the result shows the word; a failed read shows 0
+}
+
+void TMainForm::SizeFor(UINT dpi) {
+  Dpi = dpi;
   SetWindowPos(Window, nullptr, 0, 0, Scaled(kOuterSize.cx, Dpi), Scaled(kOuterSize.cy, Dpi),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  NewestRequest = Amp->Read();  // the result shows the word; a failed read shows 0
+  Layout();
 }
 
 void TMainForm::Layout() {
@@ -299,13 +305,17 @@ POINT TMainForm::TrayAnchor() const {
 }
 
 // Opens the panel above `at`, inside the work area of the monitor there
-// (panel_placement.h).
+// (panel_placement.h), in the size that monitor's DPI gives it: placed
+// with the size of another monitor's, it would overlap the edge once the
+// system rescaled it.
 void TMainForm::TrayIconClick(POINT cursor) {
+  const HMONITOR target = MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST);
+  if (const UINT dpi = MonitorDpi(target); dpi != Dpi) SizeFor(dpi);
   RECT rect;
   GetWindowRect(Window, &rect);
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
-  if (!GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor)) {
+  if (!GetMonitorInfoW(target, &monitor)) {
     SetRect(&monitor.rcWork, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   }
   const RECT& work = monitor.rcWork;
@@ -525,6 +535,9 @@ LRESULT TMainForm::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
       }
       return 0;
     case WM_DPICHANGED: {
+      // A panel sized for the new monitor before it was placed there keeps
+      // its size and place; the system's suggestion would scale it twice.
+      if (HIWORD(wParam) == Dpi) return 0;
       Dpi = HIWORD(wParam);
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SetWindowPos(Window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,

@@ -96,6 +96,8 @@ class TMainForm {
   // out of reach.
   void ShowBusHeld(bool held);
 
+  // The panel's designed size at `dpi`, its controls laid out for it.
+  void SizeFor(UINT dpi);
   void Layout();
   void ShowPicture(bool muted);
 
