@@ -67,10 +67,15 @@ u32 TAmpWorker::Read() { return Post(TAmpResult::TKind::Read, 0); }
 u32 TAmpWorker::Post(TAmpResult::TKind kind, u16 word) {
   std::lock_guard lock(Mutex);
   const u32 serial = ++LastSerial;
+  const bool toggle = kind == TAmpResult::TKind::MuteToggled;
   if (kind == TAmpResult::TKind::Written && !Requests.empty() && Requests.back().Kind == kind) {
     Requests.back() = {kind, word, serial};  // the newest wanted word wins
+  } else if (toggle && !Requests.empty() && Requests.back().Kind == kind) {
+    Requests.pop_back();  // two waiting toggles cancel
+    return !Requests.empty() ? Requests.back().Serial : InFlight ? InFlight->Serial : LastServed;
   } else {
-    Requests.push_back({kind, word, serial});
+    const bool afterToggleOnTheBus = toggle && Requests.empty() && InFlight && InFlight->Kind == kind;
+    Requests.push_back({kind, word, serial, afterToggleOnTheBus});
     Wake.notify_one();
   }
   return serial;
@@ -90,18 +95,27 @@ void TAmpWorker::Run() {
     if (!Requests.empty()) {
       const TRequest request = Requests.front();
       Requests.pop_front();
+      InFlight = request;
       lock.unlock();
       const TSteady::time_point start = TSteady::now();
       const std::optional<TAmpResult> result = ServeOrFail(request);
       lock.lock();
+      InFlight.reset();
       if (!result && !Stopping) {
         LockKept(start, request.Serial, lock);
-        Retry(request);
+        if (!Requests.empty() && Requests.front().CancelsInFlight) {
+          // The toggle after this one cancels it: neither reaches the bus,
+          // and results from now on account for both.
+          served = LastServed = Requests.front().Serial;
+          Requests.pop_front();
+        } else {
+          Retry(request);
+        }
         // A lock that cannot even be made fails at once: no busy loop.
         Wake.wait_for(lock, kRetryPause, [this] { return Stopping; });
         continue;
       }
-      served = request.Serial;
+      served = LastServed = request.Serial;
       if (result) LockHad();
       Deliver(result.value_or(TAmpResult{request.Kind, false, request.Word, request.Serial}), lock);
     } else if (Stopping) {

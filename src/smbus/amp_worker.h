@@ -14,6 +14,11 @@
 // it, so that a held key or a fast drag leaves no backlog and the newest
 // wanted word is the one that lands. A mute toggle is never merged: it
 // works on the word the amplifier holds after everything posted before it.
+// Two toggles with nothing between them cancel, though, while the first
+// has not reached the bus: the second takes the first out of the queue, or,
+// when the first is being tried against a lock held elsewhere, takes it
+// out once that try has failed, so that clicks made while the bus is held
+// do not all flap the amplifier later.
 //
 // Another program may hold the system-wide SMBus lock for longer than a
 // transaction waits for it (monitoring tools do). A request that failed
@@ -115,7 +120,9 @@ class TAmpWorker {
   TAmpWorker& operator=(const TAmpWorker&) = delete;
 
   // Each returns the request's serial number at once; none waits for the
-  // bus.
+  // bus. A toggle that cancels a waiting one returns the serial of the
+  // newest request still to come, or of the last one served (what the
+  // next results carry).
   u32 Write(u16 word);
   u32 ToggleMute();
   u32 Read();
@@ -135,6 +142,9 @@ class TAmpWorker {
     TAmpResult::TKind Kind;
     u16 Word;
     u32 Serial;
+    // A toggle posted while the toggle before it was on the bus: it cancels
+    // that one if its try fails for the lock.
+    bool CancelsInFlight = false;
   };
 
   u32 Post(TAmpResult::TKind kind, u16 word);
@@ -166,6 +176,8 @@ class TAmpWorker {
   std::mutex Mutex;
   std::condition_variable Wake;
   std::deque<TRequest> Requests;
+  std::optional<TRequest> InFlight;  // the request the worker is serving now
+  u32 LastServed = 0;
   std::vector<TAmpResult> Results;
   u32 LastSerial = 0;
   bool Stopping = false;

@@ -147,14 +147,16 @@ TEST_F(AmpWorkerTest, RequestsReachTheBusInOrder) {
   Worker->Read();
   Worker->Write(0x0505);
   Worker->ToggleMute();
+  Worker->Read();
   const u32 last = Worker->ToggleMute();
-  const std::vector<TAmpResult> results = WaitForResults(5);
+  const std::vector<TAmpResult> results = WaitForResults(6);
   EXPECT_EQ(Port.Transactions(),
-            (std::vector<std::string>{"W 8A8A", "R", "W 0505", "R", "W 8585", "R", "W 0505"}));
+            (std::vector<std::string>{"W 8A8A", "R", "W 0505", "R", "W 8585", "R", "R", "W 0505"}));
   EXPECT_EQ(results, (std::vector<TAmpResult>{{TKind::Written, true, 0x8A8A, first},
                                               {TKind::Read, true, 0x8A8A, first + 1},
                                               {TKind::Written, true, 0x0505, first + 2},
                                               {TKind::MuteToggled, true, 0x8585, first + 3},
+                                              {TKind::Read, true, 0x8585, first + 4},
                                               {TKind::MuteToggled, true, 0x0505, last}}));
   EXPECT_EQ(AmplifierWord(), 0x0505);
 }
@@ -293,6 +295,42 @@ TEST_F(AmpWorkerTest, ALockHeldTooLongIsToldOnceUntilTheBusIsHad) {
   ASSERT_GE(results.size(), 3u);
   EXPECT_EQ(results[1], (TAmpResult{TKind::Written, true, 0x0505, write}));
   EXPECT_EQ(results[2], (TAmpResult{TKind::Probed, true, 0x0505, write}));
+}
+
+// Two mute clicks with nothing between them cancel while the first has not
+// reached the bus: waiting behind another request, or being tried against
+// a lock held elsewhere. What the worker reports from then on accounts for
+// both, and the amplifier never flaps.
+TEST_F(AmpWorkerTest, TwoWaitingTogglesCancel) {
+  Start(0x0101, 100ms);
+  Port.Hold();
+  const u32 write = Worker->Write(0x0202);
+  ASSERT_TRUE(Port.WaitForStarted(1));
+  Worker->ToggleMute();
+  EXPECT_EQ(Worker->ToggleMute(), write);  // the write, still on the bus, is the newest to come
+  Port.Release();
+  const std::vector<TAmpResult> results = WaitForResults(2);
+  ASSERT_GE(results.size(), 2u);
+  EXPECT_EQ(results[0], (TAmpResult{TKind::Written, true, 0x0202, write}));
+  EXPECT_EQ(results[1], (TAmpResult{TKind::Probed, true, 0x0202, write}));
+  const std::vector<std::string> transactions = Port.Transactions();
+  EXPECT_EQ(transactions[0], "W 0202");
+  EXPECT_EQ(std::count(transactions.begin(), transactions.end(), "W 8282"), 0);
+}
+
+TEST_F(AmpWorkerTest, ASecondToggleCancelsOneTheHeldLockKeepsFromTheBus) {
+  Start(0x0101, 100ms);
+  auto lock = std::make_unique<TSystemLock>(testing::UniqueLockName());
+  ASSERT_TRUE(lock->Acquire(0));
+  Worker->ToggleMute();
+  ASSERT_TRUE(Port.WaitForStarted(1));  // its read waits for the lock
+  const u32 second = Worker->ToggleMute();
+  ASSERT_TRUE(Port.WaitForStarted(2));  // the failed try was not repeated: this is a probe
+  lock->Release();
+  std::vector<TAmpResult> results = WaitForResults(1);
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results[0], (TAmpResult{TKind::Probed, true, 0x0101, second}));
+  EXPECT_EQ(AmplifierWord(), 0x0101);
 }
 
 // A lock that fails at once (it could not even be made) is tried again at

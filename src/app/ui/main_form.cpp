@@ -220,8 +220,14 @@ void TMainForm::VolumeBarChange() {
 }
 
 // The mute button works on the word the amplifier holds when the worker
-// gets to it.
-void TMainForm::ImgVolClick() { NewestRequest = Amp->ToggleMute(); }
+// gets to it. Its picture flips at once, so a click while the bus is busy
+// or held shows; it follows the amplifier again with the result of the
+// newest request (a second click before the first reached the bus cancels
+// both, and flips the picture back).
+void TMainForm::ImgVolClick() {
+  ShowPicture(!ImgVol.Checked());
+  NewestRequest = Amp->ToggleMute();
+}
 
 void TMainForm::AmpResults() {
   if (!Amp) return;
