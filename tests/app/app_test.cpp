@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/system/instance_check.h"
@@ -50,6 +51,29 @@ TEST(InstanceCheck, SwitchesAnywhereInAnyCase) {
     EXPECT_EQ(switches.Debug, c.Debug) << c.Line;
     EXPECT_EQ(switches.Uninstall, c.Uninstall) << c.Line;
   }
+}
+
+// A copy started while another runs stops; one started while another is
+// ending (it set its event) waits for it to go and then runs in its place.
+// The running copy is stood in for by its two names in this process; once
+// the check has gone on, this process is the running copy.
+TEST(InstanceCheck, ACopyStartedWhileAnotherEndsTakesItsPlace) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string name = InstanceMutexName(path);
+  HANDLE running = CreateMutexA(nullptr, FALSE, name.c_str());
+  ASSERT_NE(running, nullptr);
+  EXPECT_FALSE(RunInstanceCheck(L"Instance test"));  // running, not ending
+
+  const HANDLE ending = CreateEventA(nullptr, TRUE, TRUE, EndingEventName(name).c_str());
+  ASSERT_NE(ending, nullptr);
+  std::thread goes([running] {
+    Sleep(300);
+    CloseHandle(running);
+  });
+  EXPECT_TRUE(RunInstanceCheck(L"Instance test"));
+  goes.join();
+  CloseHandle(ending);
 }
 
 // Whole notches are steps; parts of a notch (fine wheels) add up, in either
