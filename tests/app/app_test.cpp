@@ -168,20 +168,21 @@ TEST_F(ControlTest, SlidersVolumeIsWhatScreenReadersHear) {
   }
 }
 
+// The windows whose client object announced a change of state.
+std::vector<HWND> StateChanges;
+void CALLBACK RecordStateChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD) {
+  if (object == OBJID_CLIENT && child == CHILDID_SELF) StateChanges.push_back(window);
+}
+
 // The mute button is heard as a check button, checked while muted, and a
 // change of that state is announced to screen readers.
 TEST_F(ControlTest, MuteButtonIsAToggleToScreenReaders) {
   TPictureButton button;
   button.Create(Parent, GetModuleHandleW(nullptr));
   if (button.Handle() == nullptr) GTEST_SKIP() << "no display for the controls here";
-  static std::vector<HWND> stateChanges;
-  stateChanges.clear();
-  const HWINEVENTHOOK hook = SetWinEventHook(
-      EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_STATECHANGE, nullptr,
-      [](HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD) {
-        if (object == OBJID_CLIENT && child == CHILDID_SELF) stateChanges.push_back(window);
-      },
-      GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  StateChanges.clear();
+  const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_STATECHANGE, nullptr,
+                                             RecordStateChange, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
   const auto heard = [&] {
     IAccessible* accessible = nullptr;
     EXPECT_TRUE(SUCCEEDED(AccessibleObjectFromWindow(button.Handle(), static_cast<DWORD>(OBJID_CLIENT),
@@ -212,7 +213,7 @@ TEST_F(ControlTest, MuteButtonIsAToggleToScreenReaders) {
   if (hook != nullptr) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    EXPECT_EQ(stateChanges, (std::vector<HWND>{button.Handle(), button.Handle()}));
+    EXPECT_EQ(StateChanges, (std::vector<HWND>{button.Handle(), button.Handle()}));
     UnhookWinEvent(hook);
   }
 }
