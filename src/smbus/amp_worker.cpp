@@ -88,7 +88,6 @@ std::vector<TAmpResult> TAmpWorker::TakeResults() {
 
 void TAmpWorker::Run() {
   auto nextProbe = TSteady::now() + ProbeInterval;
-  u32 served = 0;
   std::unique_lock lock(Mutex);
   for (;;) {
     Wake.wait_until(lock, nextProbe, [this] { return Stopping || !Requests.empty(); });
@@ -106,7 +105,7 @@ void TAmpWorker::Run() {
         if (!Requests.empty() && Requests.front().CancelsInFlight) {
           // The toggle after this one cancels it: neither reaches the bus,
           // and results from now on account for both.
-          served = LastServed = Requests.front().Serial;
+          LastServed = Requests.front().Serial;
           Requests.pop_front();
         } else {
           Retry(request);
@@ -115,12 +114,13 @@ void TAmpWorker::Run() {
         Wake.wait_for(lock, kRetryPause, [this] { return Stopping; });
         continue;
       }
-      served = LastServed = request.Serial;
+      LastServed = request.Serial;
       if (result) LockHad();
       Deliver(result.value_or(TAmpResult{request.Kind, false, request.Word, request.Serial}), lock);
     } else if (Stopping) {
       return;
     } else if (TSteady::now() >= nextProbe) {
+      const u32 served = LastServed;
       lock.unlock();
       const TSteady::time_point start = TSteady::now();
       const std::optional<TAmpResult> result = ProbeOrFail(served);

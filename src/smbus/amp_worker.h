@@ -177,7 +177,7 @@ class TAmpWorker {
   std::condition_variable Wake;
   std::deque<TRequest> Requests;
   std::optional<TRequest> InFlight;  // the request the worker is serving now
-  u32 LastServed = 0;
+  u32 LastServed = 0;  // the serial of the last request served (or cancelled); probes carry it
   std::vector<TAmpResult> Results;
   u32 LastSerial = 0;
   bool Stopping = false;
