@@ -1,13 +1,16 @@
 #include "cli/cli.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "cli/commands.h"
+#include "cli/saved_setting.h"
 #include "cli/word_paths.h"
 #include "hw/board_context.h"
 #include "hw/driver_model.h"
@@ -29,7 +32,8 @@ u32 gDriverRefusals = 0;
 
 constexpr const char* kUsage =
     "usage: lirrin-cli [--board BOARD] [--state FILE] [--realtime] [--debug] [--force]\n"
-    "                  [--via kernel|raw] [--driver-policy] COMMAND [ARGS]\n"
+    "                  [--via kernel|raw] [--driver-policy] [--setting FILE] [--no-save]\n"
+    "                  COMMAND [ARGS]\n"
     "  BOARD: sim (default), sim:N (controller family 1..18, 0 = none) with\n"
     "         +noamp, +stuck, +nomarker, +novendor, +noacpi fault switches,\n"
     "         or hw (real hardware)\n"
@@ -41,6 +45,9 @@ constexpr const char* kUsage =
     "  --driver-policy: hold every request against the Windows driver's policy\n"
     "         first (always so on Linux with --board hw); what the driver\n"
     "         refuses fails and is named on standard error\n"
+    "  --setting: the file that keeps the amplifier's setting for restore\n"
+    "         (Linux with --board hw: /var/lib/lirrin/amp unless named)\n"
+    "  --no-save: amp set, mute and unmute leave the kept setting as it is\n"
     "commands:\n"
     "  platform                     board identification and ACPI tables\n"
     "  pci                          list the PCI functions present\n"
@@ -51,6 +58,7 @@ constexpr const char* kUsage =
     "  write-word ADDR CMD WORD     write one SMBus word\n"
     "  amp get | set V | mute | unmute\n"
     "                               the headphone amplifier (volume 0..63)\n"
+    "  restore                      put the kept setting back on the amplifier\n"
     "  report [FILE]                a support report of this machine\n"
     "  doctor                       what is wrong and what to do\n";
 
@@ -61,6 +69,7 @@ enum class TPrerequisite {
   PlatformCheck,  // a supported board (unless --force) and a detected controller
   WordPath,       // the platform check, and a route to the bus (raw I/O or the kernel's adapter)
   Facts,          // whatever can be reached: a board out of reach is a fact to report
+  SavedSetting,   // a kept setting (none: nothing to do), then as WordPath
 };
 
 struct TCommandEntry {
@@ -77,6 +86,7 @@ constexpr TCommandEntry kCommands[] = {
     {"read-word", ReadWordCommand, TPrerequisite::WordPath},
     {"write-word", WriteWordCommand, TPrerequisite::WordPath},
     {"amp", AmpCommand, TPrerequisite::WordPath},
+    {"restore", RestoreCommand, TPrerequisite::SavedSetting},
     {"report", ReportCommand, TPrerequisite::Facts},
     {"doctor", DoctorCommand, TPrerequisite::Facts},
 };
@@ -92,6 +102,8 @@ struct TOptions {
   bool DriverPolicy = false;
   TVia Via = TVia::Default;
   bool RealTime = false;
+  std::string SettingFile;
+  bool NoSave = false;
   std::vector<std::string> Command;
 };
 
@@ -108,7 +120,9 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
       options.DriverPolicy = true;
     } else if (arg == "--realtime") {
       options.RealTime = true;
-    } else if (arg == "--board" || arg == "--state" || arg == "--via") {
+    } else if (arg == "--no-save") {
+      options.NoSave = true;
+    } else if (arg == "--board" || arg == "--state" || arg == "--via" || arg == "--setting") {
       if (i + 1 >= args.size()) {
         err << "lirrin-cli: " << arg << " needs a value\n";
         return false;
@@ -121,7 +135,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         }
         options.Via = value == "kernel" ? TVia::Kernel : TVia::Raw;
       } else {
-        (arg == "--board" ? options.Board : options.StateFile) = value;
+        (arg == "--board" ? options.Board : arg == "--state" ? options.StateFile : options.SettingFile) = value;
       }
     } else {
       err << "lirrin-cli: unknown option '" << arg << "'\n";
@@ -230,15 +244,42 @@ class TBoardSession {
   std::optional<TBoardContext> Context;
 };
 
+#ifdef LIRRIN_LINUX_HARDWARE
+// At boot and after resume the controller's driver, its adapter and the
+// adapter's device appear one after the other, maybe after restore has
+// started: it waits for them a bounded time, then takes what there is.
+std::optional<TKernelSMBusOwner> WaitForKernelAdapter() {
+  constexpr auto kPatience = std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (;;) {
+    const std::optional<TKernelSMBusOwner> owner = KernelOwnedSMBusController();
+    if ((owner && TKernelSMBusAdapter().Open(*owner)) || std::chrono::steady_clock::now() >= deadline) return owner;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+#endif
+
+// Where amp keeps a changed setting and restore finds it: the file named,
+// or on the real board of a Linux build the system's file.
+std::string SettingFileOf(const TOptions& options) {
+  if (!options.SettingFile.empty()) return options.SettingFile;
+#ifdef LIRRIN_LINUX_HARDWARE
+  if (options.Board == "hw") return kSystemSettingFile;
+#endif
+  return {};
+}
+
 // The route of the word commands. Two masters on one bus corrupt each
 // other's transactions: while a kernel driver owns the SMBus controller of
 // the real machine, the words go through that driver's adapter, and raw I/O
 // is refused unless forced. Simulated boards have no kernel driver. Null
 // after a one-line refusal.
-std::unique_ptr<TWordPath> ChooseWordPath(const TOptions& options, std::ostream& err) {
+std::unique_ptr<TWordPath> ChooseWordPath(const TOptions& options, [[maybe_unused]] bool waitForAdapter,
+                                          std::ostream& err) {
 #ifdef LIRRIN_LINUX_HARDWARE
   if (options.Board == "hw") {
-    const std::optional<TKernelSMBusOwner> owner = KernelOwnedSMBusController();
+    const std::optional<TKernelSMBusOwner> owner =
+        waitForAdapter && options.Via != TVia::Raw ? WaitForKernelAdapter() : KernelOwnedSMBusController();
     if (options.Via == TVia::Kernel || (options.Via == TVia::Default && owner)) {
       if (owner) return MakeKernelWordPath(*owner);
       err << "lirrin-cli: --via kernel: no kernel driver owns an SMBus controller (load the controller's driver, "
@@ -314,10 +355,33 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   struct TReporterReset {
     ~TReporterReset() { SetRefusalReporter(nullptr); }
   } reporterReset;
-  TSession session{.Board = options.Board, .Force = options.Force, .ViaRaw = options.Via == TVia::Raw};
+  TSession session{.Board = options.Board,
+                   .Force = options.Force,
+                   .ViaRaw = options.Via == TVia::Raw,
+                   .SettingFile = options.NoSave ? "" : SettingFileOf(options),
+                   .Saved = {}};
+  if (command->Needs == TPrerequisite::SavedSetting) {
+    // Nothing kept is nothing to do, on any board.
+    const std::string file = SettingFileOf(options);
+    std::string problem;
+    if (file.empty()) {
+      err << "lirrin-cli: " << command->Name << ": no setting is kept for this board (name a file with --setting)\n";
+      return kExitUsage;
+    }
+    switch (LoadSavedSetting(file, session.Saved, problem)) {
+      case TSettingLoad::Loaded:
+        break;
+      case TSettingLoad::NothingSaved:
+        out << "nothing saved\n";
+        return kExitOk;
+      case TSettingLoad::Unreadable:
+        err << "lirrin-cli: " << command->Name << ": " << problem << "\n";
+        return kExitFailed;
+    }
+  }
   std::unique_ptr<TWordPath> words;
-  if (command->Needs == TPrerequisite::WordPath) {
-    words = ChooseWordPath(options, err);
+  if (command->Needs == TPrerequisite::WordPath || command->Needs == TPrerequisite::SavedSetting) {
+    words = ChooseWordPath(options, command->Needs == TPrerequisite::SavedSetting, err);
     if (!words) return kExitUsage;
     session.Words = words.get();
   }
@@ -344,6 +408,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       break;
     case TPrerequisite::PlatformCheck:
     case TPrerequisite::WordPath:
+    case TPrerequisite::SavedSetting:
       // As at the program's start: identify the board (its error text goes
       // to standard error), then the engine detects the controller.
       // A board the program does not support cannot be used: the usage code.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/saved_setting.h"
 #include "support/types.h"
 
 namespace lirrin::cli {
@@ -21,6 +22,10 @@ struct TSession {
   std::string Board;  // as given to --board
   bool Force = false;
   bool ViaRaw = false;         // --via raw
+  // amp: where a changed setting is kept (empty: nowhere); restore: the
+  // setting it puts back.
+  std::string SettingFile;
+  TSavedSetting Saved;
   TWordPath* Words = nullptr;  // read-word, write-word, amp: the route to the bus
   // report, doctor: what the session met, one line each: a board that
   // could not be reached, and the error boxes shown since.
@@ -34,6 +39,7 @@ int DetectCommand(const TSession& session, const TArgs& args, std::ostream& out,
 int ReadWordCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
 int WriteWordCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
 int AmpCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
+int RestoreCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
 int ReportCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
 int DoctorCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err);
 

@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/saved_setting.h"
 #include "cli/word_paths.h"
 #include "smbus/amp_word.h"
 #include "smbus/smbus.h"
@@ -112,6 +113,25 @@ int AmpCommand(const TSession& session, const TArgs& args, std::ostream& out, st
   if (verb == "mute") word = amp::Muted(word);
   if (verb == "unmute") word = amp::Unmuted(word);
   if (verb != "get" && !WriteWord(*session.Words, amp::kAddress, amp::kCommand, word, "amp", err)) return kExitFailed;
+  PrintAmplifierState(word, out);
+  std::string problem;
+  if (verb != "get" && !session.SettingFile.empty() &&
+      !SaveSetting(session.SettingFile, TSavedSetting::Of(word), problem)) {
+    err << "lirrin-cli: amp: the amplifier took the word, but the setting is not kept for the next boot: " << problem
+        << " (--no-save leaves the kept setting alone)\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// Puts the kept setting back, as the boot and resume units do.
+int RestoreCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty()) {
+    err << "lirrin-cli: restore takes no arguments\n";
+    return kExitUsage;
+  }
+  const u16 word = session.Saved.Word();
+  if (!WriteWord(*session.Words, amp::kAddress, amp::kCommand, word, "restore", err)) return kExitFailed;
   PrintAmplifierState(word, out);
   return kExitOk;
 }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/saved_setting.h"
 #include "hw/load_driver.h"
 #include "sim/boards.h"
 #include "smbus/smbus.h"
@@ -300,6 +301,102 @@ TEST(CliAmp, BadValuesAreUsageErrorsAndTouchNothing) {
     EXPECT_EQ(run.Out, "");
   }
   EXPECT_EQ(Cli({"--state", state.Path, "amp", "get"}).Out, "volume=21 mute=0 word=0x1515\n");
+}
+
+// The kept setting's file: what the program writes reads back, and
+// anything else is refused with the line that is wrong.
+TEST(CliSavedSetting, ReadsWhatItWritesAndRefusesAnythingElse) {
+  for (const TSavedSetting& setting : {TSavedSetting{0, false}, TSavedSetting{63, true}, TSavedSetting{40, false}}) {
+    std::string problem;
+    EXPECT_EQ(ParseSavedSetting(SavedSettingText(setting), problem), setting) << problem;
+  }
+  EXPECT_EQ(TSavedSetting::Of(0xA8A8).Word(), 0xA8A8);
+  EXPECT_EQ(TSavedSetting::Of(0x2828).Word(), 0x2828);
+
+  struct TCase {
+    const char* Text;
+    std::optional<TSavedSetting> Setting;
+    const char* Problem;
+  };
+  const TCase cases[] = {
+      {"volume=7\nmute=1\n", TSavedSetting{7, true}, ""},
+      {"\n# kept\r\n  mute = 0\r\nvolume=63", TSavedSetting{63, false}, ""},
+      {"", std::nullopt, "no volume line"},
+      {"volume=7\n", std::nullopt, "no mute line"},
+      {"volume=64\nmute=0\n", std::nullopt, "line 1: the volume must be 0..63"},
+      {"volume=-1\nmute=0\n", std::nullopt, "line 1: the volume must be 0..63"},
+      {"volume=0x10\nmute=0\n", std::nullopt, "line 1: the volume must be 0..63"},
+      {"volume=\nmute=0\n", std::nullopt, "line 1: the volume must be 0..63"},
+      {"volume=1\nmute=2\n", std::nullopt, "line 2: mute must be 0 or 1"},
+      {"volume=1\nvolume=2\nmute=0\n", std::nullopt, "line 2: volume given twice"},
+      {"volume=1\nmute=0\nadapter=i2c-0\n", std::nullopt, "line 3: not volume=N or mute=0|1"},
+      {"volume 1\nmute=0\n", std::nullopt, "line 1: not volume=N or mute=0|1"},
+  };
+  for (const TCase& c : cases) {
+    std::string problem;
+    EXPECT_EQ(ParseSavedSetting(c.Text, problem), c.Setting) << c.Text;
+    EXPECT_EQ(problem, c.Problem) << c.Text;
+  }
+}
+
+// amp keeps what it set in the file --setting names, and restore puts it
+// back; nothing kept is nothing to do, on any board.
+TEST(CliRestore, PutsBackWhatAmpKept) {
+  StateFile state("restore");
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "lirrin-cli-restore-setting";
+  std::filesystem::remove_all(folder);
+  const std::string file = (folder / "amp").string();
+  auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--state", state.Path, "--setting", file});
+    return Cli(args);
+  };
+  const CliRun nothing = cli({"restore"});
+  EXPECT_EQ(nothing.Exit, kExitOk);
+  EXPECT_EQ(nothing.Out, "nothing saved\n");
+  const CliRun nothingHere = Cli({"--board", "sim:1+nomarker", "--setting", file, "restore"});
+  EXPECT_EQ(nothingHere.Exit, kExitOk) << nothingHere.Err;
+
+  ASSERT_EQ(cli({"amp", "set", "40"}).Exit, kExitOk);
+  ASSERT_EQ(cli({"amp", "mute"}).Exit, kExitOk);
+  ASSERT_EQ(cli({"--no-save", "amp", "set", "5"}).Exit, kExitOk);  // the kept setting stays
+  ASSERT_EQ(Cli({"--state", state.Path, "amp", "set", "9"}).Exit, kExitOk);
+  const CliRun restored = cli({"restore"});
+  EXPECT_EQ(restored.Exit, kExitOk) << restored.Err;
+  EXPECT_EQ(restored.Out, "volume=40 mute=1 word=0xA8A8\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "amp", "get"}).Out, "volume=40 mute=1 word=0xA8A8\n");
+  EXPECT_FALSE(std::filesystem::exists(file + ".new"));
+
+  const CliRun unsupported = Cli({"--board", "sim:1+nomarker", "--setting", file, "restore"});
+  EXPECT_EQ(unsupported.Exit, kExitUsage);
+  EXPECT_EQ(std::count(unsupported.Err.begin(), unsupported.Err.end(), '\n'), 1) << unsupported.Err;
+  const CliRun silent = Cli({"--board", "sim:1+noamp", "--setting", file, "restore"});
+  EXPECT_EQ(silent.Exit, kExitFailed);
+  EXPECT_EQ(silent.Err, "lirrin-cli: restore: no acknowledge\n");
+
+  { std::ofstream(file) << "volume=40\nmute=yes\n"; }
+  const CliRun damaged = cli({"restore"});
+  EXPECT_EQ(damaged.Exit, kExitFailed);
+  EXPECT_EQ(damaged.Err, "lirrin-cli: restore: " + file + ": line 2: mute must be 0 or 1\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "amp", "get"}).Out, "volume=40 mute=1 word=0xA8A8\n");
+  std::filesystem::remove_all(folder);
+}
+
+// A setting that cannot be kept is a failure, said after the word it did
+// set; without --setting the simulated board keeps nothing.
+TEST(CliRestore, ASettingThatCannotBeKeptFails) {
+  StateFile state("unkept");
+  const std::filesystem::path blocker = std::filesystem::temp_directory_path() / "lirrin-cli-not-a-folder";
+  { std::ofstream(blocker) << "x"; }
+  const CliRun run = Cli({"--state", state.Path, "--setting", (blocker / "amp").string(), "amp", "set", "12"});
+  EXPECT_EQ(run.Exit, kExitFailed);
+  EXPECT_EQ(run.Out, "volume=12 mute=0 word=0x0C0C\n");
+  EXPECT_TRUE(run.Err.starts_with("lirrin-cli: amp: the amplifier took the word, but the setting is not kept"))
+      << run.Err;
+  std::filesystem::remove(blocker);
+
+  const CliRun unnamed = Cli({"--state", state.Path, "restore"});
+  EXPECT_EQ(unnamed.Exit, kExitUsage);
+  EXPECT_EQ(unnamed.Err, "lirrin-cli: restore: no setting is kept for this board (name a file with --setting)\n");
 }
 
 // A failed transaction says which failure it was, on one line.
