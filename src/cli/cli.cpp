@@ -17,7 +17,10 @@
 #include "hw/driver_transport.h"
 #include "platform/acpi_base.h"
 #include "platform/initializer.h"
+#include "platform/platform_check.h"
+#include "support/message_box.h"
 #ifdef LIRRIN_LINUX_HARDWARE
+#include "hw/kernel_board_view.h"
 #include "hw/kernel_smbus_adapter.h"
 #include "hw/linux_hardware_transport.h"
 #endif
@@ -150,19 +153,25 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
   return true;
 }
 
+// How much of the real machine a command reaches.
+enum class TBoardAccess {
+  Full,      // the registers themselves: raw I/O, scripts, detection
+  ReadOnly,  // the platform check of words that go through the kernel's adapter
+  None,      // words through the kernel's adapter with --force: its device only
+};
+
 // Opens the chosen board and holds the board context over it for the
 // lifetime of the session: the simulated board's clock, the program's error
 // boxes as lines on standard error, and the debug console as --debug asks.
 class TBoardSession {
  public:
-  // `rawIo`: whether the command reaches the machine's registers at all;
-  // a word command through the kernel's adapter without the platform check
-  // needs no more than the adapter's device.
-  bool Connect(const TOptions& options, bool rawIo, std::ostream& err) {
+  bool Connect(const TOptions& options, TBoardAccess access, std::ostream& err) {
     std::shared_ptr<TTransport> transport;
     if (options.Board == "hw") {
-      if (!rawIo) {
+      if (access == TBoardAccess::None) {
         transport = std::make_shared<TUnavailableTransport>();
+      } else if (access == TBoardAccess::ReadOnly) {
+        transport = OpenReadOnlyHardware();
       } else if (!OpenHardware(transport, err)) {
         return false;
       }
@@ -170,7 +179,7 @@ class TBoardSession {
       transport = OpenSimulated(options, err);
       if (!transport) return false;
     }
-    const bool policy = options.DriverPolicy || RawLinuxHardware(options, rawIo);
+    const bool policy = options.DriverPolicy || RawLinuxHardware(options, access);
     if (policy && !ThroughDriverPolicy(transport, err)) return false;
     Context.emplace(TBoardSeams{
         .Transport = std::move(transport),
@@ -200,17 +209,34 @@ class TBoardSession {
 #endif
   }
 
+  // Only the Linux build has a kernel route, whose check reads and never
+  // writes; a null transport elsewhere, as the platform's own is used.
+  std::shared_ptr<TTransport> OpenReadOnlyHardware() {
+#if defined(LIRRIN_LINUX_HARDWARE)
+    return OpenLinuxReadOnlyTransport(MemoryProblemText);
+#else
+    return nullptr;
+#endif
+  }
+
   // On Linux the program drives the machine's registers itself; the
   // Windows driver's policy stands in front of them there too, so that no
   // script reaches what the driver would refuse (a memory module's EEPROM
-  // among them).
-  static bool RawLinuxHardware([[maybe_unused]] const TOptions& options, [[maybe_unused]] bool rawIo) {
+  // among them). The read-only transport cannot write at all.
+  static bool RawLinuxHardware([[maybe_unused]] const TOptions& options, [[maybe_unused]] TBoardAccess access) {
 #if defined(LIRRIN_LINUX_HARDWARE)
-    return options.Board == "hw" && rawIo;
+    return options.Board == "hw" && access == TBoardAccess::Full;
 #else
     return false;
 #endif
   }
+
+ public:
+  // Why the read-only transport cannot read physical memory; empty when it
+  // can (or another transport is in use).
+  const std::string& MemoryProblem() const { return MemoryProblemText; }
+
+ private:
 
   // The driver's own request handling in front of the board, with the RAM
   // that the operating system manages as the driver would learn it.
@@ -242,7 +268,24 @@ class TBoardSession {
   // The board outlives the context, which frees everything built over it.
   std::shared_ptr<sim::TSimBoard> Board;
   std::optional<TBoardContext> Context;
+  std::string MemoryProblemText;
 };
+
+// The platform check on the kernel's route: the board information marker
+// in the firmware area and a function with a supported subsystem vendor
+// where physical memory can be read; where it cannot (lockdown, not root),
+// what the kernel shows of the board in sysfs. The functions come from
+// sysfs's list either way, which names only the functions present.
+bool KernelRouteBoardSupported([[maybe_unused]] const std::string& memoryProblem) {
+  bool supported = false;
+#if defined(LIRRIN_LINUX_HARDWARE)
+  const TKernelBoardView view = ReadKernelBoardView();
+  supported = memoryProblem.empty() ? !view.MarkedFunction.empty() && HasBoardInfoMarker(*TReadWrite::Instance())
+                                    : view.Supported();
+#endif
+  if (!supported) ShowErrorBox({kNotForThisPlatform, u"Error 0xFFFE", true});
+  return supported;
+}
 
 #ifdef LIRRIN_LINUX_HARDWARE
 // At boot and after resume the controller's driver, its adapter and the
@@ -385,18 +428,23 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!words) return kExitUsage;
     session.Words = words.get();
   }
-  const bool rawIo = !(words && words->ThroughKernel() && options.Force);
+  // Words through the kernel's adapter need the machine only for the
+  // platform check, which reads; forced, not even that.
+  const bool kernelWords = words && words->ThroughKernel() && options.Board == "hw";
+  const TBoardAccess access =
+      !kernelWords ? TBoardAccess::Full : options.Force ? TBoardAccess::None : TBoardAccess::ReadOnly;
   TBoardSession board;
   std::ostringstream met;
   if (command->Needs == TPrerequisite::Facts) {
     // The hardware's failure and the error boxes become the report's lines;
     // out of reach, it is reported with what needs no access.
     session.Met = &met;
-    if (!board.Connect(options, true, met) && (options.Board != "hw" || !board.Connect(options, false, met))) {
+    if (!board.Connect(options, TBoardAccess::Full, met) &&
+        (options.Board != "hw" || !board.Connect(options, TBoardAccess::None, met))) {
       err << met.str();
       return kExitUsage;
     }
-  } else if (!board.Connect(options, rawIo, err)) {
+  } else if (!board.Connect(options, access, err)) {
     return kExitUsage;
   }
   switch (command->Needs) {
@@ -410,9 +458,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     case TPrerequisite::WordPath:
     case TPrerequisite::SavedSetting:
       // As at the program's start: identify the board (its error text goes
-      // to standard error), then the engine detects the controller.
-      // A board the program does not support cannot be used: the usage code.
-      if (!options.Force && !TInitializer::Instance()->Supported()) return kExitUsage;
+      // to standard error), then the engine detects the controller; words
+      // through the kernel's adapter need no engine. A board the program
+      // does not support cannot be used: the usage code.
+      if (options.Force) break;
+      if (access == TBoardAccess::ReadOnly ? !KernelRouteBoardSupported(board.MemoryProblem())
+                                            : !TInitializer::Instance()->Supported()) {
+        return kExitUsage;
+      }
       break;
   }
   const TArgs commandArgs(options.Command.begin() + 1, options.Command.end());

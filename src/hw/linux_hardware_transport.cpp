@@ -16,6 +16,7 @@
 #include <iterator>
 #include <vector>
 
+#include "hw/firmware.h"
 #include "support/os_version.h"
 
 namespace lirrin {
@@ -146,8 +147,8 @@ bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& functi
   return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
 }
 
-TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices)
-    : Memory(std::move(memory)), CpuDirectory(devices.CpuDirectory), PciDirectory(devices.PciDirectory) {
+TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices, TLinuxAccess access)
+    : Memory(std::move(memory)), Access(access), CpuDirectory(devices.CpuDirectory), PciDirectory(devices.PciDirectory) {
   const TEcamWindow window = ReadMcfg(devices.McfgTable);
   EcamBase = window.Base;
   EcamFirstBus = window.FirstBus;
@@ -170,6 +171,7 @@ TLinuxHardwareTransport::~TLinuxHardwareTransport() { TMappedPages::ForgetAll(Re
 // --- Ports and configuration space -----------------------------------------------
 
 bool TLinuxHardwareTransport::ReadPort(u16 port, TAccessWidth width, u32& value) {
+  if (Access == TLinuxAccess::ReadOnly) return false;  // no iopl: the instruction would fault
   switch (width) {
     case 1:
       value = inb(port);
@@ -186,6 +188,7 @@ bool TLinuxHardwareTransport::ReadPort(u16 port, TAccessWidth width, u32& value)
 }
 
 bool TLinuxHardwareTransport::WritePort(u16 port, TAccessWidth width, u32 value) {
+  if (Access == TLinuxAccess::ReadOnly) return false;
   switch (width) {
     case 1:
       outb(static_cast<u8>(value), port);
@@ -267,7 +270,7 @@ bool TLinuxHardwareTransport::ReadPciConfig(u8 bus, u8 device, u8 function, u16 
 
 bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16 offset, TAccessWidth width,
                                              u32 value) {
-  if (!AccessWidthValid(width)) return false;
+  if (!AccessWidthValid(width) || Access == TLinuxAccess::ReadOnly) return false;
   return ConfigTransfer(bus, device, function, offset, &value, width, true);
 }
 
@@ -301,6 +304,32 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
   if (length == 0) return true;
   unit = EffectiveUnit(address, unit);
   if (InEcamWindow(address, length)) return EcamTransfer(address, buffer, length, unit, false);
+  if (address >= kFirmwareAreaBase && address + length <= kFirmwareAreaBase + kFirmwareAreaSize) {
+    return FirmwareAreaRead(address, buffer, length);
+  }
+  return MappedRead(address, buffer, length, unit);
+}
+
+// The area lies below 1 MiB, which the kernel lets /dev/mem read with one
+// plain read (page mappings are the way only above RAM): one trip into the
+// kernel instead of one per page.
+bool TLinuxHardwareTransport::FirmwareAreaRead(u64 address, void* buffer, u32 length) {
+  if (!FirmwareAreaTried) {
+    FirmwareAreaTried = true;
+    std::vector<u8> area(kFirmwareAreaSize);
+    if ((Memory.Valid() && pread(Memory.Native(), area.data(), area.size(), static_cast<off_t>(kFirmwareAreaBase)) ==
+                               static_cast<ssize_t>(area.size())) ||
+        MappedRead(kFirmwareAreaBase, area.data(), kFirmwareAreaSize, kMemUnitDword)) {
+      FirmwareArea = std::move(area);
+    }
+  }
+  if (FirmwareArea.empty()) return false;
+  std::memcpy(buffer, FirmwareArea.data() + (address - kFirmwareAreaBase), length);
+  return true;
+}
+
+bool TLinuxHardwareTransport::MappedRead(u64 address, void* buffer, u32 length, u32 unit) {
+  if (!Memory.Valid()) return false;
   const TMappedPages pages(Memory.Native(), address, length, PROT_READ, ReadablePages);
   if (!pages.Complete()) return false;
   u8* bytes = static_cast<u8*>(buffer);
@@ -319,7 +348,7 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
 }
 
 bool TLinuxHardwareTransport::WriteMemory(u64 address, const void* buffer, u32 length, u32 unit) {
-  if (!RangeValid(address, length, unit)) return false;
+  if (!RangeValid(address, length, unit) || Access == TLinuxAccess::ReadOnly) return false;
   if (length == 0) return true;
   unit = EffectiveUnit(address, unit);
   if (InEcamWindow(address, length)) {
@@ -358,6 +387,7 @@ bool TLinuxHardwareTransport::ReadMsr(u32 index, u64& value) {
 }
 
 bool TLinuxHardwareTransport::WriteMsr(u32 index, u64 value) {
+  if (Access == TLinuxAccess::ReadOnly) return false;
   const TOsHandle device(open(MsrDevice().c_str(), O_WRONLY | O_CLOEXEC));
   return device.Valid() && pwrite(device.Native(), &value, sizeof value, index) == sizeof value;
 }
@@ -461,6 +491,12 @@ std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, cons
     return nullptr;
   }
   return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices);
+}
+
+std::shared_ptr<TTransport> OpenLinuxReadOnlyTransport(std::string& memoryProblem, const TLinuxDevices& devices) {
+  TOsHandle memory(open(devices.Memory.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!memory.Valid()) memoryProblem = SystemError("cannot read " + devices.Memory);
+  return std::make_shared<TLinuxHardwareTransport>(std::move(memory), devices, TLinuxAccess::ReadOnly);
 }
 
 }  // namespace lirrin

@@ -5,6 +5,11 @@
 // (sysfs), physical memory through /dev/mem, MSRs through the msr driver's
 // device files (/dev/cpu/N/msr, module "msr"). Needs root.
 //
+// A read-only transport serves the platform check of the word commands that
+// go through the kernel's SMBus driver: physical memory opened for reading
+// (where the kernel lets it be), configuration files read, no port access,
+// and every write refused.
+//
 // Configuration space never goes through the 0CF8h/0CFCh port pair: the
 // kernel uses that pair under a lock user space cannot take, and an access
 // of the kernel's between our two instructions would send our data access to
@@ -32,18 +37,22 @@ struct TLinuxDevices {
   std::string McfgTable = "/sys/firmware/acpi/tables/MCFG";  // the firmware's table, as the kernel copied it
   std::string DeviceDirectory = "/dev";                    // i2c-N, the kernel's SMBus adapters
   std::string GroupFile = "/etc/group";                    // who may open them
+  std::string DmiDirectory = "/sys/class/dmi/id";          // SMBIOS strings the kernel shows everyone
 };
+
+enum class TLinuxAccess { Full, ReadOnly };
 
 // Physical pages mapped read-only, by page number.
 using TPageMappings = std::unordered_map<u64, u8*>;
 
 class TLinuxHardwareTransport final : public TTransport {
  public:
-  // Takes over `memory`, an open read-write descriptor of the physical
-  // memory device, and reads the ECAM window from the MCFG table (none when
-  // it cannot be read). Port requests need the I/O privilege the factory
+  // Takes over `memory`, an open descriptor of the physical memory device
+  // (read-write for Full access; for ReadOnly it may hold nothing), and
+  // reads the ECAM window from the MCFG table (none when it cannot be
+  // read). Full access's port requests need the I/O privilege the factory
   // below acquires for the process.
-  TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices);
+  TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices, TLinuxAccess access = TLinuxAccess::Full);
   ~TLinuxHardwareTransport() override;
   TLinuxHardwareTransport(const TLinuxHardwareTransport&) = delete;
   TLinuxHardwareTransport& operator=(const TLinuxHardwareTransport&) = delete;
@@ -70,8 +79,11 @@ class TLinuxHardwareTransport final : public TTransport {
   int ConfigReader(u32 key, u8 bus, u8 device, u8 function);
   bool InEcamWindow(u64 address, u32 length) const;
   bool EcamTransfer(u64 address, void* buffer, u32 length, u32 unit, bool write);
+  bool MappedRead(u64 address, void* buffer, u32 length, u32 unit);
+  bool FirmwareAreaRead(u64 address, void* buffer, u32 length);
 
   TOsHandle Memory;
+  TLinuxAccess Access;
   std::string CpuDirectory;
   std::string PciDirectory;
   TPageMappings ReadablePages;  // kept for the transport's life
@@ -79,6 +91,11 @@ class TLinuxHardwareTransport final : public TTransport {
   std::unordered_map<u32, TOsHandle> ConfigReaders;  // opened for reading, kept, by the same key
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
+  // The firmware area E0000h-FFFFFh, copied at its first read: the start's
+  // searches read it several times, and it does not change while the
+  // machine runs. Empty until then, or when it could not be read.
+  std::vector<u8> FirmwareArea;
+  bool FirmwareAreaTried = false;
 };
 
 // Whether `name` is a PCI function's sysfs name, "0000:BB:DD.F" (segment 0),
@@ -94,5 +111,11 @@ bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& functi
 std::vector<std::pair<u64, u64>> LinuxSystemRam(const std::string& iomem = "/proc/iomem");
 
 std::shared_ptr<TTransport> OpenLinuxHardwareTransport(std::string& reason, const TLinuxDevices& devices = {});
+
+// The read-only transport, for anyone: physical memory where the kernel
+// lets this process read it (`memoryProblem` says why not otherwise: not
+// root, or lockdown), configuration files as far as the kernel shows them
+// (the first 64 bytes to users other than root).
+std::shared_ptr<TTransport> OpenLinuxReadOnlyTransport(std::string& memoryProblem, const TLinuxDevices& devices = {});
 
 }  // namespace lirrin

@@ -27,7 +27,7 @@ void TInitializer::FreeInstance() {
 
 TInitializer::TInitializer() : Platform(TNvkSpec::Instance()) {
   if (!Platform->IsSupported()) {
-    ShowErrorBox({u"This utility is not for this platform!", u"Error 0xFFFE", true});
+    ShowErrorBox({kNotForThisPlatform, u"Error 0xFFFE", true});
     return;
   }
   TReadWrite::Instance();

@@ -9,6 +9,9 @@
 
 namespace lirrin {
 
+// The error box's text for a machine that is not one of the maker's boards.
+inline constexpr const char16_t* kNotForThisPlatform = u"This utility is not for this platform!";
+
 class TInitializer {
  public:
   static TInitializer* Instance();

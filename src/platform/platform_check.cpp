@@ -36,7 +36,8 @@ void TNvkSpec::FreeInstance() {
 
 TNvkSpec::TNvkSpec() : ReadWrite(TReadWrite::Instance()), Smbios(TSmbiosBase::Instance()) {
   Model = TNvkBiosInfo::Instance()->ModelName();
-  Verdict = PlatformCheck();
+  // Without the marker no PCI function is read.
+  Verdict = HasBoardInfoMarker(*ReadWrite) && HasSubsystemVendor(*ReadWrite, kSupportedSubsystemVendors);
   Acpi = TAcpiBase::Instance();
   Acpi->HandPcieBaseToIo();
   TDebugConsole::Instance(false)->LogW(u"Model Name", Model, kColorYellow);
@@ -49,12 +50,10 @@ TNvkSpec::~TNvkSpec() {
 }
 
 // The marker alone decides nothing about the block behind it (the board
-// information reader validates that); without it no PCI function is read.
-bool TNvkSpec::PlatformCheck() {
-  const u64 marker =
-      ReadWrite->FindMem(kCheckAreaSize, 1, kFirmwareAreaBase, 0, kBoardInfoMarker.data(),
-                         static_cast<u32>(kBoardInfoMarker.size()));
-  return MemFound(marker) && HasSubsystemVendor(*ReadWrite, kSupportedSubsystemVendors);
+// information reader validates that).
+bool HasBoardInfoMarker(TReadWrite& io) {
+  return MemFound(io.FindMem(kCheckAreaSize, 1, kFirmwareAreaBase, 0, kBoardInfoMarker.data(),
+                             static_cast<u32>(kBoardInfoMarker.size())));
 }
 
 }  // namespace lirrin

@@ -13,6 +13,10 @@
 
 namespace lirrin {
 
+// The first half of the check: the board information block's marker in the
+// firmware area.
+bool HasBoardInfoMarker(TReadWrite& io);
+
 class TNvkSpec {
  public:
   // The one object, built (and so the check run) on the first call.
@@ -30,8 +34,6 @@ class TNvkSpec {
   const TText& ModelName() const { return Model; }
 
  private:
-  bool PlatformCheck();
-
   TReadWrite* ReadWrite;
   TSmbiosBase* Smbios;
   TAcpiBase* Acpi = nullptr;

@@ -95,11 +95,12 @@ std::vector<u8> SmbiosTable(const TBoardInfo& info, u16& structures, u16& larges
   system[22] = 6;
   // Base board: manufacturer, product, version, serial.
   const std::vector<u8> baseBoard{1, 2, 3, 4};
+  const std::string maker(kBoardMakerName);
 
   const std::vector<std::vector<u8>> all{
-      SmbiosStructure(0, 0x0000, bios, {"Norvik", version, date}),
-      SmbiosStructure(1, 0x0001, system, {"Norvik", info.Model, "1.0", "NVK0000000001", "Default", "Desktop"}),
-      SmbiosStructure(2, 0x0002, baseBoard, {"Norvik", info.Model, "Rev 1.xx", "NVKBB000001"}),
+      SmbiosStructure(0, 0x0000, bios, {maker, version, date}),
+      SmbiosStructure(1, 0x0001, system, {maker, info.Model, "1.0", "NVK0000000001", "Default", "Desktop"}),
+      SmbiosStructure(2, 0x0002, baseBoard, {maker, info.Model, "Rev 1.xx", "NVKBB000001"}),
       SmbiosStructure(127, 0x0003, {}, {}),
   };
   std::vector<u8> table;

@@ -4,6 +4,7 @@
 // boards both take them from here.
 
 #include <array>
+#include <string_view>
 
 #include "support/types.h"
 
@@ -16,6 +17,9 @@ constexpr u16 kBoardMakerSecondSubsystemVendor = 0xF17B;
 // ATI/AMD: the maker's boards with an ATI south bridge or on-board graphics
 // keep the chip vendor's subsystem ID on those functions.
 constexpr u16 kAtiSubsystemVendor = 0x1002;
+
+// The maker's name in the SMBIOS base board structure (type 2).
+constexpr std::string_view kBoardMakerName = "Norvik";
 
 // Any of these on a PCI function, together with the board information block,
 // makes the machine a supported board.

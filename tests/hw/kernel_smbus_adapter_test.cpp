@@ -16,6 +16,8 @@
 #include <fstream>
 #include <string>
 
+#include "hw/kernel_board_view.h"
+
 namespace lirrin {
 namespace {
 
@@ -156,6 +158,43 @@ TEST_F(KernelSMBusTree, NamesWhatGivesPermissionOnTheDevice) {
 }
 
 // The kernel's SMBus drivers report a transfer's outcome as an errno.
+// Where physical memory is closed to the program, what the kernel shows of
+// the board decides: a function with a supported subsystem vendor and the
+// maker's name on the SMBIOS base board, both needed.
+TEST_F(KernelSMBusTree, TheKernelsViewOfTheBoard) {
+  struct TCase {
+    const char* Vendor;  // of 0000:00:02.0; 0000:00:00.0 is always Intel's
+    const char* BoardMaker;
+    bool Supported;
+  };
+  const TCase cases[] = {
+      {"0xf17a", "Norvik", true},  {"0xf17b", "Norvik\n", true}, {"0x1002", "Norvik", true},
+      {"0xf17a", "QEMU", false},   {"0xf17a", nullptr, false},    {"0x8086", "Norvik", false},
+      {"0xf17a", "Norvik Ltd", false},
+  };
+  for (const TCase& c : cases) {
+    std::filesystem::remove_all(Directory + "/pci");
+    std::filesystem::remove_all(Directory + "/dmi");
+    Function("0000:00:00.0", "0x060000", nullptr);
+    std::ofstream(Directory + "/pci/0000:00:00.0/subsystem_vendor") << "0x8086\n";
+    Function("0000:00:02.0", "0x020000", nullptr);
+    std::ofstream(Directory + "/pci/0000:00:02.0/subsystem_vendor") << c.Vendor << "\n";
+    std::filesystem::create_directories(Directory + "/dmi");
+    if (c.BoardMaker != nullptr) std::ofstream(Directory + "/dmi/board_vendor") << c.BoardMaker << "\n";
+    TLinuxDevices devices = Devices();
+    devices.DmiDirectory = Directory + "/dmi";
+    EXPECT_EQ(ReadKernelBoardView(devices).Supported(), c.Supported) << c.Vendor << " " << (c.BoardMaker ? c.BoardMaker : "-");
+  }
+  TLinuxDevices devices = Devices();
+  devices.DmiDirectory = Directory + "/dmi";
+  EXPECT_EQ(ReadKernelBoardView(devices).Evidence(),
+            "subsystem vendor F17A on 0000:00:02.0, board maker 'Norvik Ltd' (sysfs)");
+  devices.DmiDirectory = Directory + "/none";
+  devices.PciDirectory = Directory + "/none";
+  EXPECT_EQ(ReadKernelBoardView(devices).Evidence(),
+            "no function with the maker's subsystem vendor, board maker not shown (sysfs)");
+}
+
 TEST(KernelSMBusTransfer, FailureTextOfEachErrno) {
   const std::pair<int, const char*> cases[] = {
       {ENXIO, "no acknowledge"},

@@ -349,6 +349,46 @@ TEST_F(LinuxTransportFiles, ControlRegistersAndCountersFail) {
 // Real hardware models: QEMU's q35 machine, inside the guest the QEMU tier
 // boots (it sets LIRRIN_Q35_GUEST). Elsewhere these are skipped, as they
 // touch ports and physical memory.
+// The read-only transport, as the word commands through the kernel's
+// adapter use it: it reads the firmware area once, and nothing it is asked
+// can change the machine.
+TEST_F(LinuxTransportFiles, ReadOnlyTransportReadsAndChangesNothing) {
+  const std::string marker = "$CN1368$";
+  WriteFileAt(MemoryPath(), 0xF0010, marker.data(), marker.size());
+  WriteFileAt(MemoryPath(), 0xFFFFF, "", 1);  // the whole area, as /dev/mem has it
+  std::string problem;
+  const std::shared_ptr<TTransport> readOnly = OpenLinuxReadOnlyTransport(problem, Devices());
+  EXPECT_EQ(problem, "");
+  std::array<u8, 8> bytes{};
+  ASSERT_TRUE(readOnly->ReadMemory(0xF0010, bytes.data(), bytes.size(), kMemUnitByte));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), marker);
+  // The area was copied at the first read: the firmware does not change
+  // while the machine runs.
+  WriteFileAt(MemoryPath(), 0xF0010, "XXXXXXXX", 8);
+  ASSERT_TRUE(readOnly->ReadMemory(0xF0010, bytes.data(), bytes.size(), kMemUnitDword));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), marker);
+
+  u32 value = 0;
+  EXPECT_TRUE(readOnly->ReadPciConfig(0, 0x1F, 3, 0x10, 4, value));
+  EXPECT_FALSE(readOnly->WritePciConfig(0, 0x1F, 3, 0x10, 4, 0xFFFFFFFF));
+  EXPECT_FALSE(readOnly->WriteMemory(kPage, bytes.data(), 4, kMemUnitByte));
+  EXPECT_FALSE(readOnly->WriteMsr(0x10, 1));
+  EXPECT_FALSE(readOnly->ReadPort(0xCF9, 1, value));
+  EXPECT_FALSE(readOnly->WritePort(0xCF9, 1, 6));
+  EXPECT_EQ(ReadFileAt(ConfigPath("0000:00:1f.3"), 0x10, 4), (std::vector<u8>{0x10, 0x11, 0x12, 0x13}));
+  EXPECT_EQ(ReadFileAt(MemoryPath(), kPage, 1), std::vector<u8>{Pattern(kPage)});
+  EXPECT_EQ(ReadFileAt(MsrPath("0"), 0x10, 1), std::vector<u8>{0});
+
+  // Without the memory device it says why, and configuration still reads.
+  TLinuxDevices devices = Devices();
+  devices.Memory = Directory + "/no-mem";
+  const std::shared_ptr<TTransport> noMemory = OpenLinuxReadOnlyTransport(problem, devices);
+  EXPECT_EQ(problem, "cannot read " + devices.Memory + ": No such file or directory");
+  EXPECT_FALSE(noMemory->ReadMemory(0xF0010, bytes.data(), bytes.size(), kMemUnitByte));
+  EXPECT_TRUE(noMemory->ReadPciConfig(0, 0x1F, 3, 0x10, 4, value));
+  EXPECT_EQ(value, 0x13121110u);
+}
+
 class LinuxTransportQ35Guest : public testing::Test {
  protected:
   void SetUp() override {
