@@ -199,7 +199,9 @@ void GatherSMBus(TReportFacts& facts, const TSession& session) {
       facts.KernelOwner = owner->Text();
       TKernelSMBusAdapter adapter;
       facts.AdapterUsable = adapter.Open(*owner);
-      facts.Adapter = facts.AdapterUsable ? "/dev/" + adapter.AdapterName() + ", word transfers" : adapter.Problem();
+      facts.Adapter = facts.AdapterUsable
+                          ? "/dev/" + adapter.AdapterName() + " (" + adapter.AdapterTitle() + "), word transfers"
+                          : adapter.Problem();
       if (!facts.AdapterUsable) facts.Failures.push_back("kernel adapter: " + adapter.Problem());
       // Never raw I/O beside the kernel's driver: the kernel's adapter or nothing.
       if (!mayProbe) {

@@ -18,15 +18,20 @@ namespace lirrin {
 
 // The SMBus controller a kernel driver owns.
 struct TKernelSMBusOwner {
-  std::string Driver;    // "i801_smbus"
+  std::string Driver;    // the driver of the adapters' parent: "i801_smbus", "isch_smbus"
   std::string Function;  // "0000:00:1f.3"
+  // Where the adapters are, under the function's sysfs directory: the
+  // function itself (empty), or the platform device its driver made for the
+  // SMBus host ("isch_smbus.1": lpc_sch on SCH boards).
+  std::string Host;
 
   std::string Text() const { return Driver + " at " + Function; }
 };
 
 // The first SMBus controller (an SMBus-class function, or an ISA bridge that
-// carries an I2C adapter) that a kernel driver owns, in the order of the PCI
-// functions' names; nothing when the kernel drives none.
+// carries an I2C adapter itself or through a platform device of its
+// driver's) that a kernel driver owns, in the order of the PCI functions'
+// names; nothing when the kernel drives none.
 std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices& devices = {});
 
 // One line for a failed I2C_SMBUS word transfer from its errno, in the words
@@ -35,9 +40,13 @@ std::string TransferFailureText(int error);
 
 class TKernelSMBusAdapter {
  public:
-  // Finds the owner's adapter (the lowest-numbered i2c-N under its PCI
-  // function), opens its device and checks that it offers word transfers.
-  // False and a one-line Problem() saying what is missing and what to do.
+  // Finds the owner's adapter, opens its device and checks that it offers
+  // word transfers. A controller with several ports (SB800 and later: one
+  // adapter per port, "SMBus PIIX4 adapter port 2 at 0b00") is reached at
+  // port 0, where the board's devices sit, whatever number the kernel gave
+  // it; otherwise the lowest-numbered adapter is the controller's own (a
+  // mux's come after it). False and a one-line Problem() saying what is
+  // missing and what to do.
   bool Open(const TKernelSMBusOwner& owner, const TLinuxDevices& devices = {});
 
   // `address` is the 8-bit slave address, as for the engine; the kernel
@@ -49,6 +58,8 @@ class TKernelSMBusAdapter {
   const std::string& Problem() const { return ProblemText; }
   // "i2c-0" once found.
   const std::string& AdapterName() const { return Adapter; }
+  // What the driver calls it: "SMBus I801 adapter at 0580".
+  const std::string& AdapterTitle() const { return Title; }
 
  private:
   bool Allowed(u8 address, bool writesData);
@@ -57,6 +68,7 @@ class TKernelSMBusAdapter {
 
   TOsHandle Device;
   std::string Adapter;
+  std::string Title;
   std::string AdapterDirectory;  // sysfs, for the driver of a claimed address
   std::string ProblemText;
 };

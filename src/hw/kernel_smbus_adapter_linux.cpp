@@ -101,16 +101,29 @@ std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices&
     const std::string driver = LinkTargetName(directory + "/driver");
     if (driver.empty()) continue;
     const u32 classCode = static_cast<u32>(std::strtoul(ReadLine(directory + "/class").c_str(), nullptr, 16));
-    bool smbus = (classCode >> 8) == 0x0C05;
-    if (!smbus && (classCode >> 8) == 0x0601) {
-      // Bridges whose SMBus host lives in the bridge itself (PIIX4 style):
-      // the driver's I2C adapter is a child of the function.
-      const std::vector<std::string> children = DirectoryEntries(directory);
-      smbus = std::any_of(children.begin(), children.end(), [](const std::string& child) {
-        return AdapterNumber(child) >= 0;
-      });
+    if ((classCode >> 8) == 0x0C05) return TKernelSMBusOwner{driver, name, ""};
+    if ((classCode >> 8) != 0x0601) continue;
+    // Bridges whose SMBus host lives in the bridge (PIIX4 style): the
+    // driver's adapter is a child of the function. On SCH boards the
+    // bridge's driver makes a platform device for the host, whose own
+    // driver's adapter is that device's child. Links (driver, subsystem,
+    // firmware_node) lead elsewhere in sysfs and are not followed.
+    const std::vector<std::string> children = DirectoryEntries(directory);
+    if (std::any_of(children.begin(), children.end(), [](const std::string& child) { return AdapterNumber(child) >= 0; })) {
+      return TKernelSMBusOwner{driver, name, ""};
     }
-    if (smbus) return TKernelSMBusOwner{driver, name};
+    for (const std::string& child : children) {
+      const std::string host = directory + "/" + child;
+      struct stat status {};
+      if (child.front() == '.' || lstat(host.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
+      const std::string hostDriver = LinkTargetName(host + "/driver");
+      const std::vector<std::string> grandchildren = DirectoryEntries(host);
+      if (!hostDriver.empty() && std::any_of(grandchildren.begin(), grandchildren.end(), [](const std::string& entry) {
+            return AdapterNumber(entry) >= 0;
+          })) {
+        return TKernelSMBusOwner{hostDriver, name, child};
+      }
+    }
   }
   return std::nullopt;
 }
@@ -140,18 +153,25 @@ std::string TransferFailureText(int error) {
 }
 
 bool TKernelSMBusAdapter::Open(const TKernelSMBusOwner& owner, const TLinuxDevices& devices) {
-  const std::string function = devices.PciDirectory + "/" + owner.Function;
-  int lowest = -1;
-  for (const std::string& child : DirectoryEntries(function)) {
+  const std::string host = devices.PciDirectory + "/" + owner.Function + (owner.Host.empty() ? "" : "/" + owner.Host);
+  int chosen = -1;
+  bool chosenIsPortZero = false;
+  for (const std::string& child : DirectoryEntries(host)) {
     const int number = AdapterNumber(child);
-    if (number >= 0 && (lowest < 0 || number < lowest)) lowest = number;
+    if (number < 0) continue;
+    const bool portZero = ReadLine(host + "/" + child + "/name").find(" port 0 ") != std::string::npos;
+    if (chosen < 0 || (portZero && !chosenIsPortZero) || (portZero == chosenIsPortZero && number < chosen)) {
+      chosen = number;
+      chosenIsPortZero = portZero;
+    }
   }
-  if (lowest < 0) {
+  if (chosen < 0) {
     ProblemText = "the kernel driver " + owner.Text() + " shows no I2C adapter in sysfs";
     return false;
   }
-  Adapter = "i2c-" + std::to_string(lowest);
-  AdapterDirectory = function + "/" + Adapter;
+  Adapter = "i2c-" + std::to_string(chosen);
+  AdapterDirectory = host + "/" + Adapter;
+  Title = ReadLine(AdapterDirectory + "/name");
   // i2c-dev gives each adapter a child of its class; without the module
   // there is no device to open.
   if (!Exists(AdapterDirectory + "/i2c-dev")) {

@@ -58,7 +58,7 @@ class KernelSMBusTree : public testing::Test {
   // The problem Open gives for the i801 function at 00:1f.3.
   std::string OpenProblem() {
     TKernelSMBusAdapter adapter;
-    EXPECT_FALSE(adapter.Open({"i801_smbus", "0000:00:1f.3"}, Devices()));
+    EXPECT_FALSE(adapter.Open({"i801_smbus", "0000:00:1f.3", ""}, Devices()));
     return adapter.Problem();
   }
 
@@ -85,6 +85,50 @@ TEST_F(KernelSMBusTree, FindsTheControllerAKernelDriverOwns) {
   ASSERT_TRUE(owner);
   EXPECT_EQ(owner->Driver, "i801_smbus");
   EXPECT_EQ(owner->Function, "0000:00:1f.4");
+}
+
+// An adapter directory with the name its driver gives it.
+void Adapter(const std::string& directory, const char* name) {
+  std::filesystem::create_directories(directory + "/i2c-dev");
+  std::ofstream(directory + "/name") << name << "\n";
+}
+
+// On SCH boards the adapter belongs to a platform device that the ISA
+// bridge's driver made (a link elsewhere in sysfs is not a host); on SB800
+// and later each port is an adapter, and port 0 is the board's whatever
+// number the kernel gave it.
+TEST_F(KernelSMBusTree, FindsPlatformHostsAndPortZero) {
+  const TLinuxDevices devices = Devices();
+  const std::string bridge = Function("0000:00:1f.0", "0x060100", "lpc_sch");
+  std::filesystem::create_directories(Directory + "/elsewhere/i2c-9");
+  std::filesystem::create_directory_symlink(Directory + "/elsewhere", bridge + "/firmware_node");
+  EXPECT_FALSE(KernelOwnedSMBusController(devices));
+  const std::string host = bridge + "/isch_smbus.1";
+  std::filesystem::create_directories(host);
+  std::filesystem::create_directories(Directory + "/drivers/isch_smbus");
+  std::filesystem::create_directory_symlink(Directory + "/drivers/isch_smbus", host + "/driver");
+  Adapter(host + "/i2c-0", "SMBus SCH adapter at 0400");
+  std::optional<TKernelSMBusOwner> owner = KernelOwnedSMBusController(devices);
+  ASSERT_TRUE(owner);
+  EXPECT_EQ(owner->Text(), "isch_smbus at 0000:00:1f.0");
+  TKernelSMBusAdapter sch;
+  EXPECT_FALSE(sch.Open(*owner, devices));
+  EXPECT_EQ(sch.AdapterName(), "i2c-0");
+  EXPECT_EQ(sch.AdapterTitle(), "SMBus SCH adapter at 0400");
+  EXPECT_EQ(sch.Problem(), Directory + "/dev/i2c-0 does not exist although i2c-dev is loaded (no devtmpfs or udev "
+                                       "on /dev)");
+
+  std::filesystem::remove_all(bridge);
+  const std::string sb800 = Function("0000:00:14.0", "0x0c0500", "piix4_smbus");
+  Adapter(sb800 + "/i2c-1", "SMBus PIIX4 adapter port 2 at 0b00");
+  Adapter(sb800 + "/i2c-3", "SMBus PIIX4 adapter port 0 at 0b00");
+  Adapter(sb800 + "/i2c-4", "SMBus PIIX4 adapter port 3 at 0b00");
+  owner = KernelOwnedSMBusController(devices);
+  ASSERT_TRUE(owner);
+  TKernelSMBusAdapter ports;
+  EXPECT_FALSE(ports.Open(*owner, devices));
+  EXPECT_EQ(ports.AdapterName(), "i2c-3");
+  EXPECT_EQ(ports.AdapterTitle(), "SMBus PIIX4 adapter port 0 at 0b00");
 }
 
 // Each step from the PCI function to a usable device, missing in turn.
@@ -128,7 +172,7 @@ TEST_F(KernelSMBusTree, NamesWhatGivesPermissionOnTheDevice) {
       close(channel[0]);
       if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
       TKernelSMBusAdapter adapter;
-      const bool opened = adapter.Open({"i801_smbus", "0000:00:1f.3"}, Devices());
+      const bool opened = adapter.Open({"i801_smbus", "0000:00:1f.3", ""}, Devices());
       const std::string& problem = adapter.Problem();
       const ssize_t written = write(channel[1], problem.data(), problem.size());
       _exit(opened || written != static_cast<ssize_t>(problem.size()) ? 1 : 0);
