@@ -2,6 +2,7 @@
 
 #include "interp/interpreter.h"
 #include "smbus_rule.h"
+#include "support/interrupts.h"
 #include "support/singletons.h"
 
 namespace lirrin {
@@ -120,8 +121,11 @@ bool TSMBus::ReadWords(u8 address, u8* buffer, u8 command, i32 count) {
 // after waiting for the controller to be ready, end (restore it), let the
 // lock go. Reads and writes differ only in their step. The bool result
 // keeps the engine's contract; the reason for a false is kept beside it.
+// The user's interrupts wait from before the lock is taken until it is
+// given back, so that Restore always follows Begin.
 template <typename TWordStep>
 bool TSMBus::Transact(const TText& baseText, i32 count, TWordStep step) {
+  const TInterruptsHeldOff interruptsWait;
   const TSystemLock::THeld held(Lock, kLockTimeoutMs);
   if (!held) {
     Failure = TSMBusFailure::LockNotHad;
