@@ -47,6 +47,13 @@ void WriteReport(const TReportFacts& facts, std::ostream& out) {
   if (facts.Board == "hw") {
     out << "kernel driver: " << (facts.KernelOwner.empty() ? "none" : facts.KernelOwner) << "\n";
     if (!facts.KernelOwner.empty()) out << "kernel adapter: " << facts.Adapter << "\n";
+    for (const std::string& adapter : facts.KernelAdapters) out << "i2c adapter: " << adapter << "\n";
+    if (facts.KernelAdapters.empty()) out << "i2c adapters: none\n";
+    out << "i2c-dev: " << facts.I2cDev << "\n";
+    if (!facts.Device.empty()) out << "device: " << facts.Device << "\n";
+    out << "kernel clients at 0x25 and 0x50-0x57: ";
+    for (std::size_t i = 0; i < facts.Clients.size(); ++i) out << (i > 0 ? ", " : "") << facts.Clients[i];
+    out << (facts.Clients.empty() ? "none\n" : "\n");
   }
 #endif
   out << "lock: " << facts.Lock << "\n"
@@ -68,10 +75,13 @@ void FindUnreachable(const TReportFacts& facts, std::vector<TFinding>& findings)
     case TDriverService::NotApplicable:
       if (!system.Lockdown.empty() && system.Lockdown != "none") {
         findings.push_back({"kernel lockdown (" + system.Lockdown + ") forbids raw port and memory access",
-                            "let the kernel's SMBus driver do the work: load the controller's driver and i2c-dev, "
-                            "and use --via kernel with --force (the platform check needs /dev/mem)"});
+                            "let the kernel's SMBus driver do the work: load the controller's driver and i2c-dev; "
+                            "amp, read-word and write-word go through it, and the platform check reads what the "
+                            "kernel shows of the board"});
       } else if (!system.Privileged) {
-        findings.push_back({"not running as root: the hardware cannot be reached", "run it as root (sudo)"});
+        findings.push_back({"not running as root: the hardware cannot be reached",
+                            "run it as root (sudo); amp, read-word and write-word need only the kernel adapter's "
+                            "device, which a member of its group may open"});
       } else {
         findings.push_back({"the hardware cannot be reached: " + facts.Failures.front(),
                             "the reason above names the device or right that is missing"});
@@ -120,9 +130,15 @@ std::vector<TFinding> Findings(const TReportFacts& facts) {
   }
   if (!facts.KernelOwner.empty()) {
     if (!facts.AdapterUsable) {
+      // modprobe lasts until the next boot; systemd-modules-load reads the
+      // module list at every boot.
+      const std::string lasting = facts.I2cDev == "not loaded"
+                                      ? "; at every boot: echo i2c-dev > /etc/modules-load.d/i2c-dev.conf (the "
+                                        "lirrin-cli package installs such a file)"
+                                      : "";
       findings.push_back({"the kernel driver " + facts.KernelOwner + " owns the SMBus controller, and its adapter "
                                                                       "cannot be used",
-                          facts.Adapter});
+                          facts.Adapter + lasting});
     }
     if (facts.RawRequested) {
       findings.push_back({"the kernel driver " + facts.KernelOwner + " owns the SMBus controller: raw I/O races it",
@@ -152,7 +168,7 @@ int ReportCommand(const TSession& session, const TArgs& args, std::ostream& out,
     err << "lirrin-cli: usage: report [FILE]\n";
     return kExitUsage;
   }
-  const TReportFacts facts = GatherReportFacts(session);
+  const TReportFacts facts = GatherReportFacts(session, TAmplifierProbe::LookOnly);
   if (args.empty()) {
     WriteReport(facts, out);
     return kExitOk;
@@ -172,7 +188,7 @@ int DoctorCommand(const TSession& session, const TArgs& args, std::ostream& out,
     err << "lirrin-cli: doctor takes no arguments\n";
     return kExitUsage;
   }
-  const TReportFacts facts = GatherReportFacts(session);
+  const TReportFacts facts = GatherReportFacts(session, TAmplifierProbe::AsAmpGet);
   const std::vector<TFinding> findings = Findings(facts);
   for (const TFinding& finding : findings) out << "wrong: " << finding.Wrong << "\n  do: " << finding.Do << "\n";
   if (!findings.empty()) return kExitFailed;

@@ -1,6 +1,17 @@
 #include "cli/report_facts.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <vector>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "cli/cli.h"
 #include "cli/commands.h"
@@ -17,6 +28,7 @@
 #include "support/module_info.h"
 #include "support/text.h"
 #ifdef LIRRIN_LINUX_HARDWARE
+#include "hw/kernel_board_view.h"
 #include "hw/kernel_smbus_adapter.h"
 #endif
 
@@ -24,21 +36,33 @@ namespace lirrin::cli {
 
 namespace {
 
-// The program's folder; inside the user's home folder it starts with "~",
-// so the user's name does not appear.
+// The home folders the program may lie in: the user's, and under sudo
+// (which sets HOME to root's) the invoking user's.
+std::vector<std::string> HomeFolders() {
+  std::vector<std::string> homes;
+#ifdef _WIN32
+  if (const char* home = std::getenv("USERPROFILE")) homes.emplace_back(home);
+#else
+  if (const char* home = std::getenv("HOME")) homes.emplace_back(home);
+  if (const char* user = std::getenv("SUDO_USER")) {
+    if (const passwd* entry = getpwnam(user); entry != nullptr && entry->pw_dir != nullptr) homes.emplace_back(entry->pw_dir);
+  }
+#endif
+  return homes;
+}
+
+// The program's folder; inside a home folder it starts with "~", so the
+// user's name does not appear.
 std::string ProgramFolder() {
   const std::string path = ToUtf8(ModulePath());
   const std::size_t slash = path.find_last_of("/\\");
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
-#ifdef _WIN32
-  const char* home = std::getenv("USERPROFILE");
-#else
-  const char* home = std::getenv("HOME");
-#endif
-  const std::string homeFolder = home != nullptr ? home : "";
-  if (homeFolder.size() > 1 && folder.starts_with(homeFolder) &&
-      (folder.size() == homeFolder.size() || folder[homeFolder.size()] == '/' || folder[homeFolder.size()] == '\\')) {
-    folder.replace(0, homeFolder.size(), "~");
+  for (const std::string& home : HomeFolders()) {
+    if (home.size() > 1 && folder.starts_with(home) &&
+        (folder.size() == home.size() || folder[home.size()] == '/' || folder[home.size()] == '\\')) {
+      folder.replace(0, home.size(), "~");
+      break;
+    }
   }
   return folder.empty() ? "unknown" : folder;
 }
@@ -158,6 +182,69 @@ void ProbeAmplifier(TReportFacts& facts, TWordPath* words, const std::string& ro
   }
 }
 
+#ifdef LIRRIN_LINUX_HARDWARE
+// Manufacturer, product and version of one SMBIOS structure, as the
+// kernel names their files ("sys_vendor", "product_name", "product_version").
+std::string DmiStrings(const std::string& directory, std::initializer_list<const char*> files) {
+  std::string text;
+  for (const char* name : files) {
+    std::ifstream file(directory + "/" + name);
+    std::string value;
+    std::getline(file, value);
+    text += (text.empty() ? "" : " / ") + (value.empty() ? std::string("-") : value);
+  }
+  return text + " (sysfs)";
+}
+
+// The real board out of reach (not root, lockdown): the check the word
+// commands make through the kernel's adapter then, on what sysfs shows,
+// and the SMBIOS strings the kernel shows everyone.
+void GatherKernelView(TReportFacts& facts) {
+  const TKernelBoardView view = ReadKernelBoardView();
+  facts.Supported = view.Supported();
+  facts.VerdictReason = "the hardware cannot be reached; by what the kernel shows: " + view.Evidence();
+  const std::string dmi = TLinuxDevices{}.DmiDirectory;
+  facts.SystemStrings = DmiStrings(dmi, {"sys_vendor", "product_name", "product_version"});
+  facts.BoardStrings = DmiStrings(dmi, {"board_vendor", "board_name", "board_version"});
+}
+
+// What i2c-tools would show of the kernel's side, and who may use it.
+void GatherKernelI2c(TReportFacts& facts, const std::string& adapter) {
+  for (const TKernelAdapterEntry& entry : KernelI2cAdapters()) {
+    facts.KernelAdapters.push_back(entry.Name + ": " + entry.Title);
+  }
+  struct stat status {};
+  facts.I2cDev = stat("/sys/class/i2c-dev", &status) == 0 ? "loaded" : "not loaded";
+  if (adapter.empty()) return;
+  const std::string node = "/dev/" + adapter;
+  if (stat(node.c_str(), &status) != 0) {
+    facts.Device = node + ": none";
+  } else {
+    const group* owner = getgrgid(status.st_gid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    facts.Device = node + ": group " + (owner != nullptr ? owner->gr_name : std::to_string(status.st_gid)) +
+                   ", mode " + mode + "; this user " + (access(node.c_str(), R_OK | W_OK) == 0 ? "may" : "may not") +
+                   " open it";
+  }
+  for (const auto& [first, last] : {std::pair<u8, u8>{amp::kSlaveAddress, amp::kSlaveAddress}, {0x50, 0x57}}) {
+    const std::vector<std::string> clients = KernelI2cClients(adapter, first, last);
+    facts.Clients.insert(facts.Clients.end(), clients.begin(), clients.end());
+  }
+}
+#endif
+
+// Linux drives the real board's controller itself; on Windows the report
+// reads the amplifier through the program's driver, which is what it is
+// there to check.
+constexpr bool OwnTransactionsOnTheChipset() {
+#ifdef LIRRIN_LINUX_HARDWARE
+  return true;
+#else
+  return false;
+#endif
+}
+
 void GatherBoard(TReportFacts& facts) {
   const TNvkSpec& platform = *TNvkSpec::Instance();
   const TNvkBiosInfo& info = *TNvkBiosInfo::Instance();
@@ -165,6 +252,9 @@ void GatherBoard(TReportFacts& facts) {
   const TAcpiBase& acpi = *TAcpiBase::Instance();
   facts.Supported = platform.IsSupported();
   facts.VerdictReason = facts.Reached ? VerdictReason(platform, info) : "the hardware cannot be reached";
+#ifdef LIRRIN_LINUX_HARDWARE
+  if (!facts.Reached && facts.Board == "hw") GatherKernelView(facts);
+#endif
   if (!facts.Supported) facts.Failures.push_back("platform check: " + facts.VerdictReason);
   facts.Model = ToUtf8(platform.ModelName());
   facts.Bios = ToUtf8(info.Version());
@@ -174,8 +264,10 @@ void GatherBoard(TReportFacts& facts) {
                    HexText(smbios.TableAddress(), 8) + ", " + std::to_string(smbios.TableLength()) + " bytes";
     facts.SystemStrings = SmbiosStrings(smbios.Table(), 1);
     facts.BoardStrings = SmbiosStrings(smbios.Table(), 2);
-  } else {
+  } else if (facts.SystemStrings.empty()) {
     facts.Smbios = facts.SystemStrings = facts.BoardStrings = "none";
+  } else {
+    facts.Smbios = "not read (physical memory is closed to the program)";
   }
   for (const TAcpiBase::TTableEntry& table : acpi.Tables()) {
     if (!table.Signature.empty()) facts.AcpiTables += (facts.AcpiTables.empty() ? "" : " ") + table.Signature;
@@ -184,21 +276,22 @@ void GatherBoard(TReportFacts& facts) {
   facts.PciFunctions = PciFunctionLines();
 }
 
-void GatherSMBus(TReportFacts& facts, const TSession& session) {
+void GatherSMBus(TReportFacts& facts, const TSession& session, TAmplifierProbe probe) {
   const TSMBus& smbus = *TSMBus::Instance();
   if (smbus.HasController()) {
     facts.Family = ToUtf8(smbus.Controller().Name);
     facts.Base = SMBusBase();
   }
   ProbeLock(facts);
-  const bool mayProbe = facts.Reached && (facts.Supported || session.Force);
+  const bool mayProbe = facts.Supported || session.Force;
 #ifdef LIRRIN_LINUX_HARDWARE
   if (session.Board == "hw") {
     const std::optional<TKernelSMBusOwner> owner = KernelOwnedSMBusController();
+    TKernelSMBusAdapter adapter;
+    if (owner) facts.AdapterUsable = adapter.Open(*owner);
+    GatherKernelI2c(facts, adapter.AdapterName());
     if (owner) {
       facts.KernelOwner = owner->Text();
-      TKernelSMBusAdapter adapter;
-      facts.AdapterUsable = adapter.Open(*owner);
       facts.Adapter = facts.AdapterUsable
                           ? "/dev/" + adapter.AdapterName() + " (" + adapter.AdapterTitle() + "), word transfers"
                           : adapter.Problem();
@@ -224,6 +317,9 @@ void GatherSMBus(TReportFacts& facts, const TSession& session) {
     facts.Amplifier = "not probed: no SMBus controller";
   } else if (facts.LockHeld) {
     facts.Amplifier = "not probed: another process holds the SMBus lock";
+  } else if (session.Board == "hw" && OwnTransactionsOnTheChipset() && probe == TAmplifierProbe::LookOnly) {
+    facts.Amplifier = "not probed: a transaction of the program's own changes chipset registers, which a report "
+                      "does not do (amp get reads the amplifier)";
   } else {
     ProbeAmplifier(facts, MakeEngineWordPath().get(), "through the program's own controller access");
   }
@@ -231,7 +327,7 @@ void GatherSMBus(TReportFacts& facts, const TSession& session) {
 
 }  // namespace
 
-TReportFacts GatherReportFacts(const TSession& session) {
+TReportFacts GatherReportFacts(const TSession& session, TAmplifierProbe probe) {
   TReportFacts facts;
   facts.Version = LIRRIN_PROJECT_VERSION;
   facts.Build = BuildText();
@@ -244,7 +340,7 @@ TReportFacts GatherReportFacts(const TSession& session) {
   TReadWrite::Instance();
   facts.Reached = session.Met->str().empty();
   GatherBoard(facts);
-  GatherSMBus(facts, session);
+  GatherSMBus(facts, session, probe);
   // The lines the session met: its start's failure first, then the error
   // boxes shown while the facts were read.
   std::vector<std::string> met;

@@ -2,10 +2,14 @@
 // What `report` writes and `doctor` judges: the facts of one machine as the
 // program meets them, gathered with the reads the platform check and
 // controller detection make anyway plus one read of the amplifier's word.
-// The amplifier is read only on a supported board (or with --force), never
-// by raw I/O while a kernel driver owns the controller, and not at all
-// while another process keeps the SMBus lock for a second, so gathering ends
-// in bounded time. No text names the user or a path of theirs.
+// The amplifier is read only on a supported board (or with --force), by the
+// report on a real board only through the kernel's adapter (a transaction
+// of the program's own changes chipset registers, which a report does not
+// do), and not at all while
+// another process keeps the SMBus lock for a second, so gathering ends in
+// bounded time. Where the hardware cannot be reached on Linux (not root,
+// lockdown), what the kernel shows everyone stands in. No text names the
+// user or a path of theirs.
 
 #include <optional>
 #include <string>
@@ -43,6 +47,11 @@ struct TReportFacts {
   std::string KernelOwner;  // "i801_smbus at 0000:00:1f.3"; empty when the kernel drives none
   std::string Adapter;      // the kernel adapter's device, or why it cannot be used
   bool AdapterUsable = false;
+  // Linux, real board: what the kernel offers, as i2c-tools would show it.
+  std::vector<std::string> KernelAdapters;  // "i2c-0: SMBus I801 adapter at 0580"
+  std::string I2cDev;                       // the module's state
+  std::string Device;                       // the adapter's device: group, mode, whether this user may open it
+  std::vector<std::string> Clients;         // kernel drivers at the amplifier's and the EEPROMs' addresses
   bool RawRequested = false;  // --via raw
   bool LockHeld = false;      // another process holds the SMBus lock
   std::string Lock;           // "free", "held by another process" or why it cannot be had
@@ -54,8 +63,13 @@ struct TReportFacts {
   std::vector<std::string> Failures;
 };
 
+// How far the amplifier's probe may go on a real board whose controller
+// the program drives itself: the report only looks; the doctor, asked to
+// find what is wrong, reads the amplifier as `amp get` does.
+enum class TAmplifierProbe { LookOnly, AsAmpGet };
+
 // Gathers the facts on the session's board; with --force the amplifier is
 // probed on an unsupported board too.
-TReportFacts GatherReportFacts(const TSession& session);
+TReportFacts GatherReportFacts(const TSession& session, TAmplifierProbe probe);
 
 }  // namespace lirrin::cli

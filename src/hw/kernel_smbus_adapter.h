@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hw/linux_hardware_transport.h"
 #include "support/os_handle.h"
@@ -33,6 +34,20 @@ struct TKernelSMBusOwner {
 // driver's) that a kernel driver owns, in the order of the PCI functions'
 // names; nothing when the kernel drives none.
 std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices& devices = {});
+
+// An I2C adapter as `i2cdetect -l` lists it.
+struct TKernelAdapterEntry {
+  std::string Name;   // "i2c-0"
+  std::string Title;  // "SMBus I801 adapter at 0580"
+};
+// Every adapter the kernel shows, by number.
+std::vector<TKernelAdapterEntry> KernelI2cAdapters(const TLinuxDevices& devices = {});
+
+// The kernel drivers bound to clients on `adapter` ("i2c-0") at the 7-bit
+// addresses [first, last], as "0x50 at24"; a client without a driver is
+// named "(no driver)".
+std::vector<std::string> KernelI2cClients(const std::string& adapter, u8 first, u8 last,
+                                          const TLinuxDevices& devices = {});
 
 // One line for a failed I2C_SMBUS word transfer from its errno, in the words
 // the raw engine uses where they mean the same ("no acknowledge").

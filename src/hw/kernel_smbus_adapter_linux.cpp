@@ -87,8 +87,17 @@ std::string PermissionText(const std::string& node, const TLinuxDevices& devices
     return text + ", or add the user to the group '" + group + "' that owns it (usermod -aG " + group +
            " USER, then log in again)";
   }
+  // The rule needs a group that exists.
+  const bool i2cGroup = [&] {
+    std::ifstream file(devices.GroupFile);
+    for (std::string line; std::getline(file, line);) {
+      if (line.starts_with("i2c:")) return true;
+    }
+    return false;
+  }();
   return text + ", or give the adapters a group with a udev rule (KERNEL==\"i2c-[0-9]*\", GROUP=\"i2c\", "
-                "MODE=\"0660\") and add the user to that group";
+                "MODE=\"0660\") and add the user to that group" +
+         (i2cGroup ? "" : " (create it first: groupadd --system i2c)");
 }
 
 }  // namespace
@@ -126,6 +135,35 @@ std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices&
     }
   }
   return std::nullopt;
+}
+
+std::vector<TKernelAdapterEntry> KernelI2cAdapters(const TLinuxDevices& devices) {
+  std::vector<std::pair<int, TKernelAdapterEntry>> numbered;
+  for (const std::string& entry : DirectoryEntries(devices.I2cDirectory)) {
+    const int number = AdapterNumber(entry);
+    if (number >= 0) numbered.push_back({number, {entry, ReadLine(devices.I2cDirectory + "/" + entry + "/name")}});
+  }
+  std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<TKernelAdapterEntry> adapters;
+  for (auto& [number, adapter] : numbered) adapters.push_back(std::move(adapter));
+  return adapters;
+}
+
+// Clients are named "N-00AA" after their adapter's number and address.
+std::vector<std::string> KernelI2cClients(const std::string& adapter, u8 first, u8 last,
+                                          const TLinuxDevices& devices) {
+  std::vector<std::string> clients;
+  const std::string prefix = adapter.substr(4) + "-00";
+  for (const std::string& entry : DirectoryEntries(devices.I2cDirectory)) {
+    if (!entry.starts_with(prefix) || entry.size() != prefix.size() + 2) continue;
+    const auto address = static_cast<u8>(std::strtoul(entry.substr(prefix.size()).c_str(), nullptr, 16));
+    if (address < first || address > last) continue;
+    const std::string driver = LinkTargetName(devices.I2cDirectory + "/" + entry + "/driver");
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x ", address);
+    clients.push_back(text + (driver.empty() ? std::string("(no driver)") : driver));
+  }
+  return clients;
 }
 
 // The kernel's SMBus drivers report a transfer's outcome through these codes

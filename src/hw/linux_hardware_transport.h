@@ -38,6 +38,7 @@ struct TLinuxDevices {
   std::string DeviceDirectory = "/dev";                    // i2c-N, the kernel's SMBus adapters
   std::string GroupFile = "/etc/group";                    // who may open them
   std::string DmiDirectory = "/sys/class/dmi/id";          // SMBIOS strings the kernel shows everyone
+  std::string I2cDirectory = "/sys/bus/i2c/devices";       // adapters (i2c-N) and their clients (N-00AA)
 };
 
 enum class TLinuxAccess { Full, ReadOnly };
