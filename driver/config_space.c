@@ -16,7 +16,7 @@ static bool WindowAccess(const TConfigWindow* window, uint8_t bus, uint8_t devic
   if (window == NULL || window->Base == 0 || bus < window->FirstBus || bus > window->LastBus) return false;
   const uint64_t address =
       window->Base + ((uint64_t)bus << 20 | (uint64_t)device << 15 | (uint64_t)function << 12 | offset);
-  volatile void* mapping = MachineMapPhysical(address, width);
+  volatile void* mapping = MachineMapPhysical(address, width, write);
   if (mapping == NULL) return false;
   if (write) {
     MachineWriteMapped(mapping, width, *value);

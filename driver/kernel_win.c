@@ -30,9 +30,35 @@ static TPolicyState Policy;
 
 /* --- memory services ---------------------------------------------------- */
 
-void* MachineMapPhysical(uint64_t address, uint32_t length) {
+/*
+ * Device memory is mapped uncached and, unless the request writes to it
+ * (a memory write, a configuration write through the memory window),
+ * read-only, so that a stray store through a read's mapping faults
+ * instead of reaching a device register. MmMapIoSpaceEx (Windows 10 and
+ * later) takes the page protection and never maps executable, which memory
+ * integrity asks of a driver's mappings. Older kernels lack it, down to
+ * XP, where the x86 image must still load, so it is looked up when the
+ * driver starts, never imported; where the lookup answers null (older
+ * Windows, and Wine's driver host, which does not export it) MmMapIoSpace
+ * maps read-write, as it always has. MmGetSystemRoutineAddress is exported
+ * since Windows 2000; MinGW-w64's kernel headers leave it out.
+ */
+NTKERNELAPI PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING name);
+
+typedef PVOID(NTAPI* TMapIoSpaceEx)(PHYSICAL_ADDRESS physical, SIZE_T length, ULONG protection);
+static TMapIoSpaceEx MapIoSpaceEx;
+
+static void FindMapIoSpaceEx(void) {
+  UNICODE_STRING name = RTL_CONSTANT_STRING(L"MmMapIoSpaceEx");
+  MapIoSpaceEx = (TMapIoSpaceEx)MmGetSystemRoutineAddress(&name);
+}
+
+void* MachineMapPhysical(uint64_t address, uint32_t length, bool writable) {
   PHYSICAL_ADDRESS physical;
   physical.QuadPart = (LONGLONG)address;
+  if (MapIoSpaceEx != NULL) {
+    return MapIoSpaceEx(physical, length, (writable ? PAGE_READWRITE : PAGE_READONLY) | PAGE_NOCACHE);
+  }
   return MmMapIoSpace(physical, length, MmNonCached);
 }
 
@@ -214,6 +240,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControl;
   driver->DriverUnload = Unload;
   KeInitializeMutex(&RequestLock, 0);
+  FindMapIoSpaceEx();
   UNICODE_STRING deviceName = RTL_CONSTANT_STRING(DEVICE_NAME);
   UNICODE_STRING linkName = RTL_CONSTANT_STRING(LINK_NAME);
   PDEVICE_OBJECT device;

@@ -35,8 +35,11 @@ bool MachineReadPmc(uint32_t index, uint64_t* value);
 /* Control registers 0, 2, 3, 4 and (64-bit mode only) 8, at the mode's width. */
 bool MachineReadCr(unsigned index, uint64_t* value);
 
-/* An uncached mapping of [address, address + length), or null. */
-void* MachineMapPhysical(uint64_t address, uint32_t length);
+/*
+ * An uncached mapping of [address, address + length), or null. Only a
+ * mapping asked for as writable may be written through.
+ */
+void* MachineMapPhysical(uint64_t address, uint32_t length, bool writable);
 void MachineUnmapPhysical(void* mapping, uint32_t length);
 /* One access of 1, 2 or 4 bytes inside such a mapping. Devices see every
  * access, so each is made exactly once at exactly this width. */

@@ -245,7 +245,7 @@ static const TPortWindow kPortWindows[] = {
 enum { kCommandIoEnable = 0x01, kBaseIoSpace = 0x01 };
 
 static bool ReadDeviceDword(uint32_t address, uint32_t* value) {
-  void* mapping = MachineMapPhysical(address, 4);
+  void* mapping = MachineMapPhysical(address, 4, false);
   if (mapping == NULL) return false;
   *value = MachineReadMapped(mapping, 4);
   MachineUnmapPhysical(mapping, 4);
@@ -600,7 +600,7 @@ static bool SumsToZero(const uint8_t* bytes, uint32_t length) {
  * false for RAM that Windows manages or memory that cannot be mapped. */
 static bool ReadFirmware(uint64_t address, uint8_t* to, uint32_t length) {
   if (MachineTouchesRam(address, length)) return false;
-  const volatile uint8_t* mapping = MachineMapPhysical(address, length);
+  const volatile uint8_t* mapping = MachineMapPhysical(address, length, false);
   if (mapping == NULL) return false;
   for (uint32_t i = 0; i < length; ++i) to[i] = (uint8_t)MachineReadMapped(mapping + i, 1);
   MachineUnmapPhysical((void*)mapping, length);
@@ -684,7 +684,7 @@ static void WalkFirmware(TPolicyState* state) {
   state->ReadableKnown = true;
   AddReadable(state, kFirmwareArea, kFirmwareAreaSize);
   if (MachineTouchesRam(kFirmwareArea, kFirmwareAreaSize)) return;
-  const volatile uint8_t* area = MachineMapPhysical(kFirmwareArea, kFirmwareAreaSize);
+  const volatile uint8_t* area = MachineMapPhysical(kFirmwareArea, kFirmwareAreaSize, false);
   if (area == NULL) return;
   bool rootFound = false;
   for (uint32_t at = 0; at + 36 <= kFirmwareAreaSize; at += 16) {

@@ -78,7 +78,7 @@ static uint32_t MoveMemory(TDeviceRequest* request, TPolicyState* policy, uint64
   } else if ((verdict = PolicyCheckMemory(policy, address, length, unit, write, scratch)) != kPolicyAllowed) {
     status = Refuse(request, verdict);
   } else {
-    void* mapping = MachineMapPhysical(address, length);
+    void* mapping = MachineMapPhysical(address, length, write);
     if (mapping == NULL) {
       status = NVK_STATUS_UNSUCCESSFUL;
     } else {

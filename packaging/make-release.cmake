@@ -5,7 +5,10 @@
 # for 64-bit Windows 7 and later), each build's plain programs in x86/ and
 # x64/, the user documents, and SHA256SUMS (sha256sum's format, so
 # `sha256sum -c SHA256SUMS` checks them), packed into
-# RELEASE_ROOT/Lirrin-VERSION.zip with the zip's own sum beside it.
+# RELEASE_ROOT/Lirrin-VERSION.zip with the zip's own sum beside it. When the
+# builds signed their driver images with the test certificate
+# (cmake/signing.cmake), the package carries it, Lirrin-test-signing.cer,
+# for testers to trust; both builds must then have used the same one.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(variable SOURCE_DIR X86_BUILD X64_BUILD RELEASE_ROOT)
@@ -14,8 +17,14 @@ foreach(variable SOURCE_DIR X86_BUILD X64_BUILD RELEASE_ROOT)
   endif()
 endforeach()
 
-file(STRINGS ${X86_BUILD}/CMakeCache.txt version_line REGEX "^CMAKE_PROJECT_VERSION:")
-string(REGEX REPLACE "^[^=]*=" "" version "${version_line}")
+# cached(BUILD NAME VARIABLE): a value from a build's cache.
+function(cached build name variable)
+  file(STRINGS ${build}/CMakeCache.txt line REGEX "^${name}:")
+  string(REGEX REPLACE "^[^=]*=" "" value "${line}")
+  set(${variable} "${value}" PARENT_SCOPE)
+endfunction()
+
+cached(${X86_BUILD} CMAKE_PROJECT_VERSION version)
 set(name Lirrin-${version})
 set(release_dir ${RELEASE_ROOT}/${name})
 set(release_zip ${RELEASE_ROOT}/${name}.zip)
@@ -31,6 +40,23 @@ set(files
   ${SOURCE_DIR}/README.md|.
   ${SOURCE_DIR}/docs/script-language.md|.
   ${SOURCE_DIR}/packaging/License.txt|.)
+
+cached(${X86_BUILD} LIRRIN_SIGNED_WITH x86_signer)
+cached(${X64_BUILD} LIRRIN_SIGNED_WITH x64_signer)
+if(NOT x86_signer STREQUAL x64_signer)
+  message(FATAL_ERROR "the 32-bit build's driver images are signed with '${x86_signer}', the 64-bit "
+                      "build's with '${x64_signer}': configure both with the same LIRRIN_SIGN_PFX")
+endif()
+if(x86_signer STREQUAL "test")
+  cached(${X86_BUILD} LIRRIN_TEST_SIGNING_DIR x86_signing_dir)
+  cached(${X64_BUILD} LIRRIN_TEST_SIGNING_DIR x64_signing_dir)
+  if(NOT x86_signing_dir STREQUAL x64_signing_dir)
+    message(FATAL_ERROR "the two builds signed their driver images with different test certificates "
+                        "(${x86_signing_dir}, ${x64_signing_dir}): configure both with one "
+                        "LIRRIN_TEST_SIGNING_DIR, as scripts/make-release does")
+  endif()
+  list(APPEND files ${x86_signing_dir}/Lirrin-test-signing.cer|.)
+endif()
 
 file(REMOVE_RECURSE ${release_dir})
 set(sums "")

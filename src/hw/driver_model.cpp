@@ -20,6 +20,7 @@ namespace {
 struct TMapping {
   std::vector<u8> Shadow;
   u64 Physical;
+  bool Writable;
   bool Read = false;
 };
 
@@ -114,10 +115,11 @@ bool MachineReadTsc(uint64_t* value) { return Model().Machine->ReadTsc(*value); 
 bool MachineReadPmc(uint32_t index, uint64_t* value) { return Model().Machine->ReadPmc(index, *value); }
 bool MachineReadCr(unsigned index, uint64_t* value) { return Model().Machine->ReadCr(index, *value); }
 
-void* MachineMapPhysical(uint64_t address, uint32_t length) {
+void* MachineMapPhysical(uint64_t address, uint32_t length, bool writable) {
   auto mapping = std::make_unique<lirrin::TMapping>();
   mapping->Shadow.resize(length);
   mapping->Physical = address;
+  mapping->Writable = writable;
   void* at = mapping->Shadow.data();
   Model().Mappings.push_back(std::move(mapping));
   return at;
@@ -146,6 +148,8 @@ uint32_t MachineReadMapped(const volatile void* at, unsigned width) {
 void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
   lirrin::u64 offset = 0;
   lirrin::TMapping& mapping = lirrin::MappingOf(at, offset);
+  // The kernel faults on a store through a read-only mapping.
+  if (!mapping.Writable) throw std::logic_error("write through a read-only mapping");
   if (!Model().Machine->WriteMemory(mapping.Physical + offset, &value, width, lirrin::UnitCode(width))) {
     Model().MappedAccessFailed = true;
   }

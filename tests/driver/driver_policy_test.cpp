@@ -93,6 +93,9 @@ class DriverPolicy : public ::testing::Test {
     const uint32_t hidden = 0x00000008;
     std::memcpy(gMachine.PhysicalAt(kFunctionDisable), &hidden, 4);
   }
+  void TearDown() override {
+    EXPECT_EQ(gMachine.MappingMisuses, 0) << "a store through a read-only mapping, or a stray unmapping";
+  }
 
   uint32_t Serve(uint32_t code, TBytes& buffer) {
     TDeviceRequest request{code, buffer.data(), static_cast<uint32_t>(buffer.size()),

@@ -43,7 +43,8 @@ class DriverRequest : public ::testing::Test {
     Policy = TPolicyState{};
   }
   void TearDown() override {
-    EXPECT_EQ(gMachine.OpenMappings, 0) << "a mapping was left open";
+    EXPECT_TRUE(gMachine.OpenMappings.empty()) << "a mapping was left open";
+    EXPECT_EQ(gMachine.MappingMisuses, 0) << "a store through a read-only mapping, or a stray unmapping";
     EXPECT_EQ(gMachine.OpenAllocations, 0) << "scratch memory was not freed";
   }
 

@@ -1,5 +1,6 @@
 #include "fake_machine.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,6 +25,12 @@ bool Lookup(const auto& registers, auto index, uint64_t* value) {
 bool InUserSpace(uint64_t address, uint32_t length) {
   return address >= gMachine.UserBase && address - gMachine.UserBase <= gMachine.User.size() &&
          length <= gMachine.User.size() - (address - gMachine.UserBase);
+}
+
+void* Opened(uint8_t* at, uint32_t length, bool writable) {
+  ++gMachine.Mappings;
+  gMachine.OpenMappings.push_back({at, length, writable});
+  return at;
 }
 
 }  // namespace
@@ -78,27 +85,34 @@ bool MachineReadPmc(uint32_t index, uint64_t* value) { return Lookup(gMachine.Pm
 
 bool MachineReadCr(unsigned index, uint64_t* value) { return Lookup(gMachine.Crs, index, value); }
 
-void* MachineMapPhysical(uint64_t address, uint32_t length) {
+void* MachineMapPhysical(uint64_t address, uint32_t length, bool writable) {
   if (gMachine.EcamBase != 0 && address >= gMachine.EcamBase && address - gMachine.EcamBase < (1u << 28) &&
       (address & 0xFFF) + length <= 0x1000) {
     static std::array<uint8_t, 4096> absent;  // a function that is not there reads as all ones
     absent.fill(0xFF);
     const uint32_t key = static_cast<uint32_t>((address - gMachine.EcamBase) >> 12);
     const auto found = gMachine.Config.find(key);
-    ++gMachine.Mappings;
-    ++gMachine.OpenMappings;
-    return (found == gMachine.Config.end() ? absent.data() : found->second.data()) + (address & 0xFFF);
+    return Opened((found == gMachine.Config.end() ? absent.data() : found->second.data()) + (address & 0xFFF), length,
+                  writable);
   }
   if (address < gMachine.PhysicalBase || address - gMachine.PhysicalBase > gMachine.Physical.size() ||
       length > gMachine.Physical.size() - (address - gMachine.PhysicalBase)) {
     return nullptr;
   }
-  ++gMachine.Mappings;
-  ++gMachine.OpenMappings;
-  return gMachine.PhysicalAt(address);
+  return Opened(gMachine.PhysicalAt(address), length, writable);
 }
 
-void MachineUnmapPhysical(void*, uint32_t) { --gMachine.OpenMappings; }
+// Undone with the length it was made with, as MmUnmapIoSpace wants.
+void MachineUnmapPhysical(void* at, uint32_t length) {
+  auto& open = gMachine.OpenMappings;
+  const auto found = std::find_if(open.begin(), open.end(),
+                                  [&](const auto& mapping) { return mapping.At == at && mapping.Length == length; });
+  if (found == open.end()) {
+    ++gMachine.MappingMisuses;
+    return;
+  }
+  open.erase(found);
+}
 
 // The configuration-window address of a pointer into a function's
 // configuration space, or 0 when it points into physical memory.
@@ -125,6 +139,13 @@ uint32_t MachineReadMapped(const volatile void* at, unsigned width) {
 
 void MachineWriteMapped(volatile void* at, unsigned width, uint32_t value) {
   auto* byte = static_cast<volatile uint8_t*>(at);
+  const auto& open = gMachine.OpenMappings;
+  if (std::none_of(open.begin(), open.end(), [byte, width](const auto& mapping) {
+        return mapping.Writable && byte >= mapping.At && byte + width <= mapping.At + mapping.Length;
+      })) {
+    ++gMachine.MappingMisuses;
+    return;
+  }
   if (const uint32_t window = WindowAddress(byte); window != 0) {
     gMachine.ConfigLog.push_back({window, 0, width, true, value});
   } else {

@@ -70,7 +70,18 @@ struct TFakeMachine {
     bool operator==(const TMappedAccess&) const = default;
   };
   std::vector<TMappedAccess> MappedLog;
-  int OpenMappings = 0;  // mappings not yet undone
+  // The mappings not yet undone, each with whether it was asked for as
+  // writable.
+  struct TOpenMapping {
+    const volatile uint8_t* At;
+    uint32_t Length;
+    bool Writable;
+  };
+  std::vector<TOpenMapping> OpenMappings;
+  // Stores through no mapping asked for as writable (the kernel would
+  // fault on them; here they are dropped), and mappings undone that were
+  // not open or with another length than they were made with.
+  int MappingMisuses = 0;
 
   // What the system reports as RAM; with RamKnown false it cannot say.
   std::vector<std::pair<uint64_t, uint64_t>> RamRanges{{0x1000, 0x9E000}};

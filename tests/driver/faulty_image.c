@@ -1,8 +1,10 @@
 /*
  * A kernel image with the faults check-image exists to catch: no base
  * relocations, an import that Windows XP lacks (ExAllocatePool2 came with
- * Windows 10) and every privileged instruction the check looks for.
- * Its device names are the driver's, so that only those faults show.
+ * Windows 10) and the allow-lists do not name, and every privileged
+ * instruction the check looks for. Linked a second time with the layout
+ * faults (tests/CMakeLists.txt). Its device names are the driver's, so that
+ * they pass.
  */
 __attribute__((used)) static const __WCHAR_TYPE__ kNames[] = L"\\Device\\NvkDrv101\0\\DosDevices\\NvkDrv101";
 

@@ -179,6 +179,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Require(functionDisable || (!access.Write && address >= 0xE0000 && address + access.Width <= 0x100000));
     }
   }
-  Require(gMachine.OpenMappings == 0 && gMachine.OpenAllocations == 0);
+  Require(gMachine.OpenMappings.empty() && gMachine.MappingMisuses == 0 && gMachine.OpenAllocations == 0);
   return 0;
 }
