@@ -154,7 +154,7 @@ std::vector<TFinding> Findings(const TReportFacts& facts) {
                         "tool) and try again"});
   }
   if (facts.AmplifierProbed && !facts.AmplifierAnswered) {
-    findings.push_back({"the amplifier at " + HexText(amp::kAddress, 2) + " gives " + facts.Amplifier,
+    findings.push_back({"the amplifier at " + HexText(amp::kSlaveAddress, 2) + " gives " + facts.Amplifier,
                         "check that the board carries the headphone amplifier; attach the output of "
                         "`lirrin-cli report` to a support request"});
   }

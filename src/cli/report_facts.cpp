@@ -178,7 +178,7 @@ void ProbeAmplifier(TReportFacts& facts, TWordPath* words, const std::string& ro
                       " word=" + HexText(word, 4) + " (" + route + ")";
   } else {
     facts.Amplifier = "no answer: " + failure + " (" + route + ")";
-    facts.Failures.push_back("amplifier at " + HexText(amp::kAddress, 2) + ": " + failure);
+    facts.Failures.push_back("amplifier at " + HexText(amp::kSlaveAddress, 2) + ": " + failure);
   }
 }
 

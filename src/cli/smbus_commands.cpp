@@ -32,6 +32,31 @@ void PrintAmplifierState(u16 word, std::ostream& out) {
   out << "volume=" << amp::Volume(word) << " mute=" << amp::IsMuted(word) << " word=" << HexText(word, 4) << "\n";
 }
 
+// The slave address as i2c-tools take it: 7-bit, 0x08-0x77. An even value
+// from 0x80 up can only be the 8-bit form (the address shifted left, as the
+// controllers' registers hold it), which this tool once took: it is read
+// as that. The reserved ranges (0x00-0x07: general call, CBUS, high-speed
+// masters; 0x78-0x7F: ten-bit addressing) name no device. Nothing, after
+// a one-line reason, for anything else.
+std::optional<u8> ParseSlaveAddress(const std::string& text, const char* usage, std::ostream& err) {
+  const std::optional<u32> value = ParseNumber(text, 0xFF);
+  if (!value) {
+    err << "lirrin-cli: bad address '" << text << "' (usage: " << usage << ")\n";
+    return std::nullopt;
+  }
+  if (*value >= 0x80 && (*value & 1) != 0) {
+    err << "lirrin-cli: address " << HexText(*value, 2) << " is an 8-bit address with the read bit set: give the "
+        << "7-bit address " << HexText(*value >> 1, 2) << "\n";
+    return std::nullopt;
+  }
+  const u32 address = *value >= 0x80 ? *value >> 1 : *value;
+  if (address < 0x08 || address > 0x77) {
+    err << "lirrin-cli: address " << HexText(address, 2) << " is reserved (0x00-0x07 and 0x78-0x7F name no device)\n";
+    return std::nullopt;
+  }
+  return static_cast<u8>(address);
+}
+
 bool ParseArgs(const TArgs& args, const char* usage, std::initializer_list<u32> limits, std::vector<u32>& values,
                std::ostream& err) {
   if (args.size() != limits.size()) {
@@ -68,20 +93,27 @@ int DetectCommand(const TSession&, const TArgs& args, std::ostream& out, std::os
 }
 
 int ReadWordCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err) {
+  constexpr const char* kUsage = "read-word ADDR CMD";
   std::vector<u32> values;
-  if (!ParseArgs(args, "read-word ADDR CMD", {0xFF, 0xFF}, values, err)) return kExitUsage;
+  if (!ParseArgs(args, kUsage, {0xFF, 0xFF}, values, err)) return kExitUsage;
+  const std::optional<u8> address = ParseSlaveAddress(args[0], kUsage, err);
+  if (!address) return kExitUsage;
   u16 word = 0;
-  const u8 address = static_cast<u8>(values[0]), command = static_cast<u8>(values[1]);
-  if (!ReadWord(*session.Words, address, command, word, "read-word", err)) return kExitFailed;
+  const std::string what = "read-word at " + HexText(*address, 2);
+  if (!ReadWord(*session.Words, static_cast<u8>(*address << 1), static_cast<u8>(values[1]), word, what.c_str(), err)) return kExitFailed;
   out << HexText(word, 4) << "\n";
   return kExitOk;
 }
 
 int WriteWordCommand(const TSession& session, const TArgs& args, std::ostream&, std::ostream& err) {
+  constexpr const char* kUsage = "write-word ADDR CMD WORD";
   std::vector<u32> values;
-  if (!ParseArgs(args, "write-word ADDR CMD WORD", {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
-  const u8 address = static_cast<u8>(values[0]), command = static_cast<u8>(values[1]);
-  const bool written = WriteWord(*session.Words, address, command, static_cast<u16>(values[2]), "write-word", err);
+  if (!ParseArgs(args, kUsage, {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
+  const std::optional<u8> address = ParseSlaveAddress(args[0], kUsage, err);
+  if (!address) return kExitUsage;
+  const std::string what = "write-word at " + HexText(*address, 2);
+  const bool written =
+      WriteWord(*session.Words, static_cast<u8>(*address << 1), static_cast<u8>(values[1]), static_cast<u16>(values[2]), what.c_str(), err);
   return written ? kExitOk : kExitFailed;
 }
 

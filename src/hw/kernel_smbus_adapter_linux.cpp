@@ -250,7 +250,7 @@ bool TKernelSMBusAdapter::SelectSlave(u8 address) {
   if (errno == EBUSY) {
     char client[8], where[40];
     std::snprintf(client, sizeof client, "-%04x", slave);
-    std::snprintf(where, sizeof where, "address 0x%02X (7-bit 0x%02x) on ", address & 0xFE, slave);
+    std::snprintf(where, sizeof where, "address 0x%02X on ", slave);
     const std::string driver = LinkTargetName(AdapterDirectory + "/" + Adapter.substr(4) + client + "/driver");
     ProblemText = where + Adapter + " is claimed by the kernel driver " + (driver.empty() ? "of a device" : driver);
   } else {

@@ -217,7 +217,7 @@ TEST(CliAmp, SetThenGetOnEveryFamily) {
 TEST(CliDriverPolicy, TheDriverRefusesNothingTheProgramDoesOnAnyFamily) {
   const std::vector<std::vector<std::string>> commands = {
       {"platform"}, {"detect"},          {"amp", "get"},           {"amp", "set", "40"},
-      {"amp", "mute"}, {"amp", "unmute"}, {"read-word", "0x4A", "2"}, {"write-word", "0x4A", "2", "0x1515"},
+      {"amp", "mute"}, {"amp", "unmute"}, {"read-word", "0x25", "2"}, {"write-word", "0x25", "2", "0x1515"},
   };
   for (int family = 1; family <= 18; ++family) {
     const std::string board = "sim:" + std::to_string(family);
@@ -410,10 +410,12 @@ TEST(CliSMBus, FailedTransactionsGiveTheirReason) {
       {{"--board", "sim+noamp", "amp", "set", "5"}, "lirrin-cli: amp: no acknowledge\n"},
       {{"--board", "sim:5+noamp", "amp", "set", "40"}, "lirrin-cli: amp: no acknowledge\n"},
       {{"--board", "sim:2+stuck", "amp", "set", "40"}, "lirrin-cli: amp: the controller never finished\n"},
-      {{"--board", "sim:2+stuck", "read-word", "0xA0", "0"}, "lirrin-cli: read-word: the controller never finished\n"},
-      {{"--board", "sim:18+noamp", "write-word", "0x4A", "2", "1"}, "lirrin-cli: write-word: no acknowledge\n"},
+      {{"--board", "sim:2+stuck", "read-word", "0xA0", "0"},
+       "lirrin-cli: read-word at 0x50: the controller never finished\n"},
+      {{"--board", "sim:18+noamp", "write-word", "0x25", "2", "1"}, "lirrin-cli: write-word at 0x25: no acknowledge\n"},
       {{"--board", "sim:0", "--force", "amp", "get"}, "lirrin-cli: amp: no SMBus controller\n"},
-      {{"--board", "sim:0", "--force", "write-word", "0x4A", "2", "0"}, "lirrin-cli: write-word: no SMBus controller\n"},
+      {{"--board", "sim:0", "--force", "write-word", "0x25", "2", "0"},
+       "lirrin-cli: write-word at 0x25: no SMBus controller\n"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args);
@@ -425,9 +427,9 @@ TEST(CliSMBus, FailedTransactionsGiveTheirReason) {
 
 TEST(CliSMBus, WordsReachTheAmplifierAndReadsStepTheCommand) {
   StateFile state("words");
-  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0x4A", "2", "0xBEEF"}).Exit, kExitOk);
-  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0x4A", "2"}).Out, "0xBEEF\n");
-  EXPECT_EQ(Cli({"--state", state.Path, "--via", "raw", "read-word", "74", "2"}).Out, "0xBEEF\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0x25", "2", "0xBEEF"}).Exit, kExitOk);
+  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0x25", "2"}).Out, "0xBEEF\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "--via", "raw", "read-word", "37", "2"}).Out, "0xBEEF\n");
   // The EEPROM's word at 4 is bytes 4 and 5, the one at 5 bytes 5 and 6.
   const std::string at4 = Cli({"--state", state.Path, "read-word", "0xA0", "4"}).Out;
   const std::string at5 = Cli({"--state", state.Path, "read-word", "160", "5"}).Out;
@@ -436,8 +438,45 @@ TEST(CliSMBus, WordsReachTheAmplifierAndReadsStepTheCommand) {
   EXPECT_EQ(at4.substr(2, 2), at5.substr(4, 2));
   const CliRun bad = Cli({"read-word", "0x100", "4"});
   EXPECT_EQ(bad.Exit, kExitUsage);
-  EXPECT_EQ(Cli({"write-word", "0x4A", "2", "0x10000"}).Exit, kExitUsage);
+  EXPECT_EQ(Cli({"write-word", "0x25", "2", "0x10000"}).Exit, kExitUsage);
   EXPECT_EQ(Cli({"--board", "sim:7", "read-word", "0x52", "0"}).Exit, kExitFailed);  // nothing answers there
+}
+
+// Addresses are 7-bit, as i2c-tools take them; an even value from 0x80 up
+// can only be the 8-bit form and is read as that. The reserved ranges and
+// an 8-bit address with the read bit are usage errors, and touch nothing.
+TEST(CliSMBus, AddressesAreSevenBitAndTheReservedOnesAreRefused) {
+  StateFile state("addresses");
+  ASSERT_EQ(Cli({"--state", state.Path, "amp", "set", "7"}).Exit, kExitOk);
+  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0x25", "2"}).Out, "0x0707\n");
+  EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "2"}).Out,
+            Cli({"--state", state.Path, "read-word", "0x50", "2"}).Out);
+  // What this tool once took as the amplifier's 8-bit address is another
+  // slave's 7-bit one now; a word there is refused by the bus rule.
+  EXPECT_EQ(Cli({"--state", state.Path, "write-word", "0x4A", "2", "0x3F3F"}).Err,
+            "lirrin-cli: write-word at 0x4A: refused: " NVK_SMBUS_RULE_TEXT "\n");
+  struct TCase {
+    const char* Address;
+    const char* Err;
+  };
+  const TCase cases[] = {
+      {"0x00", "lirrin-cli: address 0x00 is reserved (0x00-0x07 and 0x78-0x7F name no device)\n"},
+      {"0x07", "lirrin-cli: address 0x07 is reserved (0x00-0x07 and 0x78-0x7F name no device)\n"},
+      {"0x78", "lirrin-cli: address 0x78 is reserved (0x00-0x07 and 0x78-0x7F name no device)\n"},
+      {"0x7F", "lirrin-cli: address 0x7F is reserved (0x00-0x07 and 0x78-0x7F name no device)\n"},
+      {"0xF0", "lirrin-cli: address 0x78 is reserved (0x00-0x07 and 0x78-0x7F name no device)\n"},
+      {"0xA1", "lirrin-cli: address 0xA1 is an 8-bit address with the read bit set: give the 7-bit address 0x50\n"},
+  };
+  for (const TCase& c : cases) {
+    for (const char* command : {"read-word", "write-word"}) {
+      std::vector<std::string> args = {"--state", state.Path, command, c.Address, "2"};
+      if (std::string(command) == "write-word") args.push_back("0x3F3F");
+      const CliRun run = Cli(args);
+      EXPECT_EQ(run.Exit, kExitUsage) << command << " " << c.Address;
+      EXPECT_EQ(run.Err, c.Err) << command << " " << c.Address;
+    }
+  }
+  EXPECT_EQ(Cli({"--state", state.Path, "amp", "get"}).Out, "volume=7 mute=0 word=0x0707\n");
 }
 
 // The memory modules' EEPROMs share the bus: whatever the route and
@@ -446,15 +485,18 @@ TEST(CliSMBus, WordsReachTheAmplifierAndReadsStepTheCommand) {
 // The EEPROM keeps every byte.
 TEST(CliSMBus, TheBusRuleHoldsOnEveryRouteAndCannotBeForced) {
   const std::string refused = "refused: " NVK_SMBUS_RULE_TEXT "\n";
-  const std::vector<std::vector<std::string>> commands = {
-      {"write-word", "0xA0", "2", "0x0505"}, {"write-word", "0xAE", "0", "0"}, {"write-word", "0x00", "2", "0x2828"},
-      {"write-word", "0x6C", "0", "0"},      {"read-word", "0x60", "0"},       {"read-word", "0x00", "2"},
+  // The command and its slave's 7-bit address (the first two in the
+  // 8-bit form).
+  const std::vector<std::pair<std::vector<std::string>, std::string>> commands = {
+      {{"write-word", "0xA0", "2", "0x0505"}, "0x50"}, {{"write-word", "0xAE", "0", "0"}, "0x57"},
+      {{"write-word", "0x50", "2", "0x2828"}, "0x50"}, {{"write-word", "0x36", "0", "0"}, "0x36"},
+      {{"read-word", "0x30", "0"}, "0x30"},            {{"read-word", "0x37", "2"}, "0x37"},
   };
   for (const std::vector<std::string>& options :
        std::vector<std::vector<std::string>>{{}, {"--force"}, {"--driver-policy"}, {"--board", "sim:16", "--force"}}) {
     StateFile state("rule");
     const std::string eeprom = Cli({"--state", state.Path, "read-word", "0xA0", "2"}).Out;
-    for (const auto& command : commands) {
+    for (const auto& [command, slave] : commands) {
       std::vector<std::string> args = options;
       args.insert(args.end(), {"--state", state.Path});
       args.insert(args.end(), command.begin(), command.end());
@@ -462,7 +504,7 @@ TEST(CliSMBus, TheBusRuleHoldsOnEveryRouteAndCannotBeForced) {
       SCOPED_TRACE(args.front() + " " + command[0] + " " + command[1]);
       EXPECT_EQ(run.Exit, kExitFailed);
       EXPECT_EQ(run.Out, "");
-      EXPECT_EQ(run.Err, "lirrin-cli: " + command[0] + ": " + refused);
+      EXPECT_EQ(run.Err, "lirrin-cli: " + command[0] + " at " + slave + ": " + refused);
     }
     EXPECT_EQ(Cli({"--state", state.Path, "read-word", "0xA0", "2"}).Out, eeprom);
   }
@@ -564,7 +606,7 @@ TEST(CliReport, SaysWhatEachBoardIs) {
        "not probed: no SMBus controller", {"no SMBus controller family of the table matches"}},
       {"sim:14+noamp", "supported (the board information block and the maker's PCI function are present)",
        "VIA 8235/8237/8237A/8251", "no answer: no acknowledge (through the program's own controller access)",
-       {"amplifier at 0x4A: no acknowledge"}},
+       {"amplifier at 0x25: no acknowledge"}},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli({"--board", c.board, "report"});
@@ -697,7 +739,7 @@ TEST(CliDoctor, NamesWhatIsWrongAndWhatToDo) {
        "wrong: this board is not supported: no PCI function carries the board maker's subsystem vendor ID"},
       {"sim:0", kExitFailed, "wrong: no SMBus controller of the program's families was found"},
       {"sim+noamp", kExitFailed,
-       "wrong: the amplifier at 0x4A gives no answer: no acknowledge (through the program's own controller access)"},
+       "wrong: the amplifier at 0x25 gives no answer: no acknowledge (through the program's own controller access)"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli({"--board", c.board, "doctor"});
