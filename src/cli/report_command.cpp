@@ -24,7 +24,13 @@ void WriteReport(const TReportFacts& facts, std::ostream& out) {
       << "privileges: " << facts.System.Privileges << "\n";
   if (!facts.System.Lockdown.empty()) out << "lockdown: " << facts.System.Lockdown << "\n";
   if (facts.System.Service != TDriverService::NotApplicable) {
-    out << "driver service " << kDriverName << ": " << facts.System.ServiceText << "\n";
+    out << "driver service " << kDriverName << ": " << facts.System.ServiceText << "\n"
+        << "driver start: " << (facts.DriverStartError == 0 ? "no error" : DriverStartFailureText(facts.DriverStartError))
+        << "\n"
+        << "secure boot: " << facts.System.SecureBoot << "\n"
+        << "test signing: " << facts.System.TestSigning
+        << (facts.System.TestSigningRequested ? " (requested at boot)" : "") << "\n"
+        << "memory integrity: " << facts.System.MemoryIntegrity << "\n";
   }
   out << "\n[board]\n"
       << "board: " << facts.Board << "\n"
@@ -63,11 +69,6 @@ void WriteReport(const TReportFacts& facts, std::ostream& out) {
   if (facts.Failures.empty()) out << "none\n";
 }
 
-struct TFinding {
-  std::string Wrong;
-  std::string Do;
-};
-
 // Why the hardware could not be reached, from what stands in the way.
 void FindUnreachable(const TReportFacts& facts, std::vector<TFinding>& findings) {
   const TSystemFacts& system = facts.System;
@@ -93,17 +94,29 @@ void FindUnreachable(const TReportFacts& facts, std::vector<TFinding>& findings)
                                             : "run lirrin-cli.exe as administrator once: it installs the driver"});
       return;
     case TDriverService::Stopped: {
-      // ERROR_INVALID_IMAGE_HASH and ERROR_DRIVER_BLOCKED: the signature
-      // check or the blocklist kept the image from loading.
-      const bool blocked = system.ServiceExitCode == 577 || system.ServiceExitCode == 1275;
-      if (system.SignedDriversOnly) {
+      // This run's start error, else the service's own last one.
+      const u32 error = facts.DriverStartError != 0 ? facts.DriverStartError : system.ServiceExitCode;
+      if (error == 577) {
+        findings.push_back(
+            {DriverStartFailureText(error),
+             system.SecureBoot == "on"
+                 ? "use a release whose driver Microsoft has signed; a test-signed driver needs test-signing mode, "
+                   "which Windows refuses while Secure Boot is on (switch it off in the firmware setup first)"
+                 : "use a release whose driver Microsoft has signed, or switch test-signing mode on (bcdedit /set "
+                   "testsigning on as administrator, then restart; Secure Boot must be off)"});
+      } else if (error == 1275) {
+        findings.push_back({DriverStartFailureText(error),
+                            "the event log Applications and Services Logs > Microsoft > Windows > CodeIntegrity > "
+                            "Operational names the rule; use a release whose driver Microsoft has signed"});
+      } else if (error == 225) {
+        findings.push_back({DriverStartFailureText(error),
+                            "restore NvkDrv101.sys from the antivirus's quarantine and allow it (or add the program's "
+                            "folder to its exclusions), then run again"});
+      } else if (system.SignedDriversOnly) {
         findings.push_back({std::string("64-bit Windows loads only signed kernel drivers, and ") + kDriverName +
                                 " did not start (" + system.ServiceText + ")",
                             "use a release whose driver is signed, or start Windows in test-signing mode "
                             "(bcdedit /set testsigning on) with a test-signed driver"});
-      } else if (blocked) {
-        findings.push_back({std::string("Windows blocked the driver ") + kDriverName + " (" + system.ServiceText + ")",
-                            "use a release whose driver is signed; the System event log names the rule"});
       } else {
         findings.push_back({std::string("the driver service ") + kDriverName + " is " + system.ServiceText,
                             system.Privileged ? "the System event log says why it does not start"
@@ -119,8 +132,16 @@ void FindUnreachable(const TReportFacts& facts, std::vector<TFinding>& findings)
   }
 }
 
-std::vector<TFinding> Findings(const TReportFacts& facts) {
+}  // namespace
+
+std::vector<TFinding> DoctorFindings(const TReportFacts& facts) {
   std::vector<TFinding> findings;
+  if (facts.System.TestSigningRequested && facts.System.SecureBoot == "on") {
+    findings.push_back({"test-signing mode is asked for at boot, but Secure Boot is on, and Windows does not honour "
+                        "it then",
+                        "switch Secure Boot off in the firmware setup, or use a release whose driver Microsoft has "
+                        "signed"});
+  }
   if (!facts.Reached) {
     FindUnreachable(facts, findings);
   } else if (!facts.Supported) {
@@ -161,8 +182,6 @@ std::vector<TFinding> Findings(const TReportFacts& facts) {
   return findings;
 }
 
-}  // namespace
-
 int ReportCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err) {
   if (args.size() > 1) {
     err << "lirrin-cli: usage: report [FILE]\n";
@@ -189,7 +208,7 @@ int DoctorCommand(const TSession& session, const TArgs& args, std::ostream& out,
     return kExitUsage;
   }
   const TReportFacts facts = GatherReportFacts(session, TAmplifierProbe::AsAmpGet);
-  const std::vector<TFinding> findings = Findings(facts);
+  const std::vector<TFinding> findings = DoctorFindings(facts);
   for (const TFinding& finding : findings) out << "wrong: " << finding.Wrong << "\n  do: " << finding.Do << "\n";
   if (!findings.empty()) return kExitFailed;
   out << "nothing wrong: the amplifier answers, " << facts.Amplifier << "\n";

@@ -332,12 +332,15 @@ TReportFacts GatherReportFacts(const TSession& session, TAmplifierProbe probe) {
   facts.Version = LIRRIN_PROJECT_VERSION;
   facts.Build = BuildText();
   facts.Folder = ProgramFolder();
-  facts.System = QuerySystemFacts(kDriverName);
   facts.Board = session.Board;
   facts.RawRequested = session.ViaRaw;
   // Reaching the board (Windows: loading the driver) shows its failure as
   // a line of its own, at the start or at the first hardware request.
   TReadWrite::Instance();
+  facts.System = QuerySystemFacts(kDriverName);
+#ifdef _WIN32
+  if (const TLoadDriver* loader = CurrentDriverLoader()) facts.DriverStartError = loader->StartError();
+#endif
   facts.Reached = session.Met->str().empty();
   GatherBoard(facts);
   GatherSMBus(facts, session, probe);

@@ -28,6 +28,7 @@ struct TReportFacts {
   std::string Folder;   // where the program lies; the home folder as "~"
 
   TSystemFacts System;
+  u32 DriverStartError = 0;  // Windows: why this run's start of the driver's service failed (0: it did not)
 
   // The board.
   std::string Board;               // the --board name
@@ -71,5 +72,12 @@ enum class TAmplifierProbe { LookOnly, AsAmpGet };
 // Gathers the facts on the session's board; with --force the amplifier is
 // probed on an unsupported board too.
 TReportFacts GatherReportFacts(const TSession& session, TAmplifierProbe probe);
+
+// The doctor's judgement: what is wrong, and what to do about it.
+struct TFinding {
+  std::string Wrong;
+  std::string Do;
+};
+std::vector<TFinding> DoctorFindings(const TReportFacts& facts);
 
 }  // namespace lirrin::cli

@@ -28,6 +28,12 @@ struct TSystemFacts {
   std::string Lockdown;
   // Windows: 64-bit Windows loads only signed kernel drivers.
   bool SignedDriversOnly = false;
+  // Windows: what decides whether a kernel driver may load: "on", "off" or
+  // "unknown" (an older Windows, or a system that does not say).
+  std::string SecureBoot;
+  std::string TestSigning;            // test-signing mode in force
+  bool TestSigningRequested = false;  // asked for at boot (bcdedit /set testsigning on)
+  std::string MemoryIntegrity;        // hypervisor-enforced code integrity
   TDriverService Service = TDriverService::NotApplicable;
   u32 ServiceExitCode = 0;  // the service's last Win32 exit code when stopped
   std::string ServiceText;  // one line for the report

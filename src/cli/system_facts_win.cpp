@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "cli/system_facts.h"
 #include "support/os_version.h"
@@ -56,6 +57,67 @@ void QueryDriverService(const char* name, TSystemFacts& facts) {
   CloseServiceHandle(manager);
 }
 
+// A value under HKLM, read as XP offers it (RegGetValue came with Vista).
+bool MachineValue(const char* key, const char* name, DWORD type, void* data, DWORD size) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD found = 0;
+  const bool read = RegQueryValueExA(handle, name, nullptr, &found, static_cast<BYTE*>(data), &size) == ERROR_SUCCESS &&
+                    found == type;
+  RegCloseKey(handle);
+  return read;
+}
+
+// The firmware's Secure Boot state as Windows 8 and later record it.
+std::string SecureBootState() {
+  DWORD enabled = 0;
+  if (!MachineValue("SYSTEM\\CurrentControlSet\\Control\\SecureBoot\\State", "UEFISecureBootEnabled", REG_DWORD,
+                    &enabled, sizeof enabled)) {
+    return "unknown";
+  }
+  return enabled != 0 ? "on" : "off";
+}
+
+// The kernel's code integrity options (SystemCodeIntegrityInformation,
+// Vista and later): test signing in force, and memory integrity (HVCI's
+// kernel-mode code integrity). ntdll is asked at run time: XP has no such
+// class.
+constexpr ULONG kSystemCodeIntegrityInformation = 103;
+constexpr ULONG kCodeIntegrityTestSign = 0x02;
+constexpr ULONG kCodeIntegrityHvciKmci = 0x400;
+
+bool CodeIntegrityOptions(ULONG& options) {
+  struct {
+    ULONG Length;
+    ULONG CodeIntegrityOptions;
+  } information{sizeof information, 0};
+  using TQuery = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const auto query =
+      ntdll != nullptr ? reinterpret_cast<TQuery>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                       : nullptr;
+  if (query == nullptr || query(kSystemCodeIntegrityInformation, &information, sizeof information, nullptr) < 0) {
+    return false;
+  }
+  options = information.CodeIntegrityOptions;
+  return true;
+}
+
+void QueryCodeIntegrity(TSystemFacts& facts) {
+  facts.SecureBoot = SecureBootState();
+  ULONG options = 0;
+  const bool known = CodeIntegrityOptions(options);
+  facts.TestSigning = !known ? "unknown" : (options & kCodeIntegrityTestSign) != 0 ? "on" : "off";
+  facts.MemoryIntegrity = !known ? "unknown" : (options & kCodeIntegrityHvciKmci) != 0 ? "on" : "off";
+  char startOptions[512] = {};
+  if (MachineValue("SYSTEM\\CurrentControlSet\\Control", "SystemStartOptions", REG_SZ, startOptions,
+                   sizeof startOptions - 1)) {
+    facts.TestSigningRequested = std::strstr(startOptions, "TESTSIGNING") != nullptr;
+  }
+}
+
 }  // namespace
 
 TSystemFacts QuerySystemFacts(const char* driverName) {
@@ -77,6 +139,7 @@ TSystemFacts QuerySystemFacts(const char* driverName) {
   facts.Privileged = IsAdministrator();
   facts.Privileges = facts.Privileged ? "administrator" : "not an administrator";
   facts.SignedDriversOnly = os.IsX64() || os.IsIA64();
+  QueryCodeIntegrity(facts);
   QueryDriverService(driverName, facts);
   return facts;
 }

@@ -1,12 +1,29 @@
 #include "hw/load_driver.h"
 
 #include "support/message_box.h"
+#include "support/text.h"
 
 namespace lirrin {
 
 const char16_t* const kDriverLoadFailedText =
     u"Driver cannot be loaded, re-install the program may fix the issue, if it happens again, report the "
     u"problem with your system configuration as detail as possible.";
+
+std::string DriverStartFailureText(u32 error) {
+  switch (error) {
+    case 577:  // ERROR_INVALID_IMAGE_HASH
+      return "Windows refused the driver's signature (error 577): 64-bit Windows loads a test-signed driver only in "
+             "test-signing mode, which needs Secure Boot off; a driver signed through Microsoft loads without it";
+    case 1275:  // ERROR_DRIVER_BLOCKED
+      return "Windows blocked the driver by policy (error 1275): the vulnerable-driver blocklist or a code integrity "
+             "policy; the Code Integrity event log names the rule";
+    case 225:  // ERROR_VIRUS_INFECTED
+      return "the antivirus blocked the driver file NvkDrv101.sys (error 225): restore it from quarantine and allow "
+             "it, then start the program again";
+    default:
+      return "the driver's service did not start (error " + std::to_string(error) + ")";
+  }
+}
 
 namespace {
 
@@ -106,7 +123,11 @@ std::intptr_t TLoadDriver::Open(const std::string& name, const unsigned char* im
   const TDriverPaths paths = Paths(name);
   if (!PlaceImage(paths, image, size)) return Device;
   Device = LegacyFamily() ? System->OpenDynamicDriver(paths.Device) : OpenThroughService(name, paths);
-  if (Device == kInvalidDevice) ShowErrorBox({kDriverLoadFailedText, u"Norvik Lirrin"});
+  if (Device == kInvalidDevice) {
+    TText text = kDriverLoadFailedText;
+    if (ServiceStartError != 0) text += u"\n\n" + Widen(DriverStartFailureText(ServiceStartError) + ".");
+    ShowErrorBox({text, u"Norvik Lirrin"});
+  }
   return Device;
 }
 
@@ -132,7 +153,7 @@ std::intptr_t TLoadDriver::OpenThroughService(const std::string& name, const TDr
     // service cannot be reached, so the device is opened again.
     return first == kInvalidDevice ? kInvalidDevice : System->OpenDevice(paths.Device);
   }
-  System->StartDriverService();
+  ServiceStartError = System->StartDriverService();
   System->CloseDriverService();
   System->CloseServiceManager();
   return System->OpenDevice(paths.Device);

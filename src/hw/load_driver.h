@@ -78,7 +78,9 @@ class TDriverSystem {
   // name is taken (ERROR_SERVICE_EXISTS).
   virtual bool CreateDriverService(const std::string& name, const std::string& imagePath, bool& exists) = 0;
   virtual bool OpenDriverService(const std::string& name) = 0;
-  virtual void StartDriverService() = 0;
+  // The system's error when the service did not start; 0 when it started
+  // or was running already.
+  virtual u32 StartDriverService() = 0;
   virtual void StopDriverService() = 0;
   virtual void DeleteDriverService() = 0;
   virtual void CloseDriverService() = 0;
@@ -111,6 +113,9 @@ class TLoadDriver {
   // the device handle, also kept for Handle(); kInvalidDevice on failure.
   std::intptr_t Open(const std::string& name, const unsigned char* image, u32 size);
   std::intptr_t Handle() const { return Device; }
+  // Why the driver's service did not start in Open (the system's error);
+  // 0 when it started, ran already, or was never asked to.
+  u32 StartError() const { return ServiceStartError; }
 
   TDriverPaths Paths(const std::string& name) const;
   const TDriverImageBytes& Image() const { return DriverImage; }
@@ -128,9 +133,21 @@ class TLoadDriver {
   TDriverImageBytes DriverImage{nullptr, 0};
   TLoaderOptions Options;
   std::string Name;
+  u32 ServiceStartError = 0;
 };
 
 // The text of the one message the loader shows.
 extern const char16_t* const kDriverLoadFailedText;
+
+// One line on why a driver service did not start, from the system's error:
+// the signature check, a blocking policy and an antivirus each say so and
+// what can be done; other errors by their number. The tray program's
+// message and lirrin-cli's doctor say the same.
+std::string DriverStartFailureText(u32 error);
+
+#ifdef _WIN32
+// The process's loader when one was made, else nullptr.
+const TLoadDriver* CurrentDriverLoader();
+#endif
 
 }  // namespace lirrin

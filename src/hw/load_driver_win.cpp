@@ -78,7 +78,11 @@ class TWin32DriverSystem final : public TDriverSystem {
     return Service != nullptr;
   }
 
-  void StartDriverService() override { StartServiceA(Service, 0, nullptr); }
+  u32 StartDriverService() override {
+    if (StartServiceA(Service, 0, nullptr)) return 0;
+    const DWORD error = GetLastError();
+    return error == ERROR_SERVICE_ALREADY_RUNNING ? 0 : error;
+  }
 
   void StopDriverService() override {
     SERVICE_STATUS status{};
@@ -107,6 +111,8 @@ TLoadDriver* instance = nullptr;
 }  // namespace
 
 std::unique_ptr<TDriverSystem> MakeWin32DriverSystem() { return std::make_unique<TWin32DriverSystem>(); }
+
+const TLoadDriver* CurrentDriverLoader() { return instance; }
 
 TLoadDriver* TLoadDriver::Instance(bool overwriteImage, bool stopServiceOnExit, bool deleteServiceOnExit) {
   if (instance == nullptr) {

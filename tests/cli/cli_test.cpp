@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/report_facts.h"
 #include "cli/saved_setting.h"
 #include "hw/load_driver.h"
 #include "sim/boards.h"
@@ -724,6 +725,51 @@ TEST(CliReport, LockTakenForOneTransactionIsNotReportedHeld) {
 }
 
 // Each finding on a board that has it, and nothing on one that has none.
+// Why Windows would not start the driver, as the loader or the service
+// tells it: the signature check (with Secure Boot deciding what can be
+// done), a blocking policy, an antivirus; and test-signing mode asked for
+// while Secure Boot keeps Windows from honouring it.
+TEST(CliDoctor, NamesWhyWindowsRefusedTheDriver) {
+  struct TCase {
+    u32 StartError, ServiceExitCode;
+    const char* SecureBoot;
+    const char* Wrong;
+    const char* Do;
+  };
+  const TCase cases[] = {
+      {577, 0, "on", "Windows refused the driver's signature (error 577)", "while Secure Boot is on"},
+      {577, 0, "unknown", "Windows refused the driver's signature (error 577)", "bcdedit /set testsigning on"},
+      {0, 577, "off", "Windows refused the driver's signature (error 577)", "bcdedit /set testsigning on"},
+      {1275, 0, "off", "Windows blocked the driver by policy (error 1275)", "CodeIntegrity > Operational"},
+      {225, 0, "off", "the antivirus blocked the driver file NvkDrv101.sys (error 225)", "quarantine"},
+  };
+  for (const TCase& c : cases) {
+    TReportFacts facts;
+    facts.System.Service = TDriverService::Stopped;
+    facts.System.SignedDriversOnly = true;
+    facts.System.ServiceExitCode = c.ServiceExitCode;
+    facts.System.SecureBoot = c.SecureBoot;
+    facts.DriverStartError = c.StartError;
+    const std::vector<TFinding> findings = DoctorFindings(facts);
+    ASSERT_FALSE(findings.empty()) << c.Wrong;
+    EXPECT_TRUE(findings[0].Wrong.starts_with(c.Wrong)) << findings[0].Wrong;
+    EXPECT_NE(findings[0].Do.find(c.Do), std::string::npos) << findings[0].Do;
+  }
+
+  TReportFacts facts;
+  facts.Reached = facts.Supported = true;
+  facts.AmplifierProbed = facts.AmplifierAnswered = true;
+  facts.Family = "Intel ICH7/ICH8/ICH9/ICH10";
+  facts.System.TestSigningRequested = true;
+  facts.System.SecureBoot = "off";
+  EXPECT_TRUE(DoctorFindings(facts).empty());
+  facts.System.SecureBoot = "on";
+  const std::vector<TFinding> findings = DoctorFindings(facts);
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].Wrong,
+            "test-signing mode is asked for at boot, but Secure Boot is on, and Windows does not honour it then");
+}
+
 TEST(CliDoctor, NamesWhatIsWrongAndWhatToDo) {
   struct Case {
     const char* board;

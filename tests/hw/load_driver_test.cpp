@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/message_box.h"
+#include "support/text.h"
 
 namespace lirrin {
 namespace {
@@ -67,12 +68,14 @@ class TModelSystem final : public TDriverSystem {
     Current = name;
     return true;
   }
-  void StartDriverService() override {
+  u32 StartDriverService() override {
     Calls->push_back("start");
+    if (StartRefusal != 0) return StartRefusal;
     if (Files.count(Services[Current]) != 0) {
       Loaded = true;
       DeviceLoadedBy = Services[Current];
     }
+    return 0;
   }
   void StopDriverService() override { Calls->push_back("stop"); }
   void DeleteDriverService() override { Calls->push_back("delete"); }
@@ -81,6 +84,7 @@ class TModelSystem final : public TDriverSystem {
 
   bool System9x = false;
   bool DynamicLoads = true;
+  u32 StartRefusal = 0;  // the system's error for a start it refuses
 
  private:
   std::string Current;
@@ -114,6 +118,7 @@ class LoadDriverTest : public ::testing::Test {
     model->ServiceOpens = ServiceOpens;
     model->System9x = platform.Family == 16;
     model->DynamicLoads = DynamicLoads;
+    model->StartRefusal = StartRefusal;
     Calls.clear();
     model->Calls = &Calls;
     Model = model.get();
@@ -127,6 +132,7 @@ class LoadDriverTest : public ::testing::Test {
   bool ManagerOpens = true;
   bool ServiceOpens = true;
   bool DynamicLoads = true;
+  u32 StartRefusal = 0;
   TModelSystem* Model = nullptr;
   std::vector<std::string> Calls;
   std::vector<TText> Boxes;
@@ -262,6 +268,36 @@ TEST_F(LoadDriverTest, FailuresGiveTheInvalidHandle) {
       EXPECT_TRUE(Boxes.empty()) << c.situation;
     }
   }
+}
+
+// A service the system refuses to start: the message says why in one line
+// after the usual text, for the signature check, a blocking policy, an
+// antivirus and any other error.
+TEST_F(LoadDriverTest, ARefusedStartSaysWhy) {
+  const struct {
+    u32 Error;
+    const char* Reason;
+  } cases[] = {
+      {577, "Windows refused the driver's signature (error 577): 64-bit Windows loads a test-signed driver only in "
+            "test-signing mode, which needs Secure Boot off"},
+      {1275, "Windows blocked the driver by policy (error 1275)"},
+      {225, "the antivirus blocked the driver file NvkDrv101.sys (error 225)"},
+      {1058, "the driver's service did not start (error 1058)"},
+  };
+  for (const auto& c : cases) {
+    StartRefusal = c.Error;
+    Boxes.clear();
+    const std::unique_ptr<TLoadDriver> loader = Loader(kWin7X64Program);
+    EXPECT_EQ(loader->Open("NvkDrv101", kImage, kImageSize), kInvalidDevice);
+    EXPECT_EQ(loader->StartError(), c.Error);
+    ASSERT_EQ(Boxes.size(), 1u);
+    const std::string text = ToUtf8(Boxes[0]);
+    EXPECT_TRUE(text.starts_with(ToUtf8(kDriverLoadFailedText) + "\n\n" + c.Reason)) << text;
+  }
+  StartRefusal = 0;
+  Boxes.clear();
+  EXPECT_NE(Loader(kWin7X64Program)->Open("NvkDrv101", kImage, kImageSize), kInvalidDevice);
+  EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(LoadDriverTest, UnclassifiedSystemTouchesNothing) {
