@@ -49,6 +49,10 @@ ManifestSupportedOS all
 !include x64.nsh
 !include FileFunc.nsh
 !include WinVer.nsh
+!if ${ARCH} == x64
+  !include StrFunc.nsh
+  ${StrStr}
+!endif
 
 !define PRODUCT "Norvik Lirrin"
 !define PUBLISHER "Norvik"
@@ -271,6 +275,7 @@ FunctionEnd
   Delete "${DIR}\License.txt"
   Delete "${DIR}\README.md"
   Delete "${DIR}\script-language.md"
+  Delete "${DIR}\Setup.log"
   Delete "${DIR}\${UNINSTALLER}"
   RMDir "${DIR}"
   RMDir "${DIR}\.."
@@ -320,6 +325,28 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+!if ${ARCH} == x64
+Var DriverRefusal  ; why Windows will not load the driver, for Setup.log; empty when it will
+
+; 64-bit Windows loads this release's test-signed driver only in
+; test-signing mode, which bcdedit records in SystemStartOptions at boot.
+; Without it the program installs and runs but cannot reach the amplifier:
+; the user is told before anything is installed and may go on or cancel; a
+; silent install goes on (its exit code is as before) and says the same in
+; Setup.log in the program's folder.
+Function WarnIfTheDriverWillBeRefused
+  ReadRegStr $0 HKLM "SYSTEM\CurrentControlSet\Control" "SystemStartOptions"
+  ${StrStr} $1 "$0" "TESTSIGNING"
+  ${If} $1 != ""
+    Return
+  ${EndIf}
+  StrCpy $DriverRefusal "Windows will not load this release's driver: 64-bit Windows loads a test-signed driver only in test-signing mode, which is off on this system. ${PRODUCT} installs and runs, but cannot reach the amplifier until test-signing mode is on (as administrator: bcdedit /set testsigning on, then restart; Secure Boot must be off, and Windows then shows $\"Test Mode$\" on the desktop) or a release whose driver Microsoft has signed is installed."
+  MessageBox MB_YESNO|MB_ICONEXCLAMATION "$DriverRefusal$\n$\nInstall anyway?" /SD IDYES IDYES +3
+    SetErrorLevel 1
+    Quit
+FunctionEnd
+!endif
+
 Function .onInit
   !insertmacro RequireAdministrator
   !if ${ARCH} == x64
@@ -329,6 +356,7 @@ Function .onInit
       SetErrorLevel 1
       Quit
     ${EndIf}
+    Call WarnIfTheDriverWillBeRefused
   !endif
   SetRegView ${OWN_REG_VIEW}
 FunctionEnd
@@ -375,6 +403,15 @@ Section "${PRODUCT}" SecProgram
   !insertmacro PlaceFile "${LICENSE_FILE}" "License.txt"
   !insertmacro PlaceFile "${DOC_DIR}/README.md" "README.md"
   !insertmacro PlaceFile "${DOC_DIR}/script-language.md" "script-language.md"
+  Delete "$INSTDIR\Setup.log"
+  !if ${ARCH} == x64
+    ${If} $DriverRefusal != ""
+      DetailPrint "$DriverRefusal"
+      FileOpen $0 "$INSTDIR\Setup.log" w
+      FileWrite $0 "$DriverRefusal$\r$\n"
+      FileClose $0
+    ${EndIf}
+  !endif
   ; The version is recorded only once every file has landed.
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
