@@ -12,9 +12,12 @@
 # LIRRIN_SIGN_PFX (a PKCS#12 file with the certificate and its key) and
 # LIRRIN_SIGN_PASSWORD (its password) in the environment name a real
 # certificate instead. The file is taken when the build is configured, the
-# password only when a file is signed, so it never reaches the cache. With
-# it the programs that are shipped (lirrin_sign_program) and the installers
-# are signed too.
+# password only when a file is signed, so it never reaches the cache. The
+# programs that are shipped (lirrin_sign_program) and the installers are
+# signed with the same certificate as the driver images: with the test one
+# a tester who trusts the release's certificate sees one signer throughout
+# (it earns nothing with SmartScreen); with a real one they are signed for
+# good.
 #
 # Provides:
 #   LIRRIN_SIGN_PE           cmake/sign-pe, which signs one file
@@ -24,10 +27,10 @@
 #   LIRRIN_TEST_CERTIFICATE  the test certificate (PEM)
 #   LIRRIN_TEST_CERTIFICATE_DER  the same in DER (.cer)
 #   LIRRIN_TEST_KEY          its private key
-#   lirrin_sign_program(TARGET)  signs TARGET's file after linking (real certificate only)
+#   lirrin_sign_program(TARGET)  signs TARGET's file after linking
 
 function(lirrin_sign_program target)
-  if(WIN32 AND LIRRIN_SIGN_PFX)
+  if(WIN32)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${LIRRIN_SIGN_PE} $<TARGET_FILE:${target}> $<TARGET_FILE:${target}> ${LIRRIN_SIGNING_KEY}
       COMMENT "Signing $<TARGET_FILE_NAME:${target}>"
