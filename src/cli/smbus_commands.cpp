@@ -36,20 +36,16 @@ void PrintAmplifierState(u16 word, std::ostream& out) {
 // from 0x80 up can only be the 8-bit form (the address shifted left, as the
 // controllers' registers hold it), which this tool once took: it is read
 // as that. The reserved ranges (0x00-0x07: general call, CBUS, high-speed
-// masters; 0x78-0x7F: ten-bit addressing) name no device. Nothing, after
-// a one-line reason, for anything else.
-std::optional<u8> ParseSlaveAddress(const std::string& text, const char* usage, std::ostream& err) {
-  const std::optional<u32> value = ParseNumber(text, 0xFF);
-  if (!value) {
-    err << "lirrin-cli: bad address '" << text << "' (usage: " << usage << ")\n";
+// masters; 0x78-0x7F: ten-bit addressing) name no device. `value` is the
+// parsed argument (0..0xFF); nothing, after a one-line reason, for anything
+// that is no device's address.
+std::optional<u8> SlaveAddress(u32 value, std::ostream& err) {
+  if (value >= 0x80 && (value & 1) != 0) {
+    err << "lirrin-cli: address " << HexText(value, 2) << " is an 8-bit address with the read bit set: give the "
+        << "7-bit address " << HexText(value >> 1, 2) << "\n";
     return std::nullopt;
   }
-  if (*value >= 0x80 && (*value & 1) != 0) {
-    err << "lirrin-cli: address " << HexText(*value, 2) << " is an 8-bit address with the read bit set: give the "
-        << "7-bit address " << HexText(*value >> 1, 2) << "\n";
-    return std::nullopt;
-  }
-  const u32 address = *value >= 0x80 ? *value >> 1 : *value;
+  const u32 address = value >= 0x80 ? value >> 1 : value;
   if (address < 0x08 || address > 0x77) {
     err << "lirrin-cli: address " << HexText(address, 2) << " is reserved (0x00-0x07 and 0x78-0x7F name no device)\n";
     return std::nullopt;
@@ -93,10 +89,9 @@ int DetectCommand(const TSession&, const TArgs& args, std::ostream& out, std::os
 }
 
 int ReadWordCommand(const TSession& session, const TArgs& args, std::ostream& out, std::ostream& err) {
-  constexpr const char* kUsage = "read-word ADDR CMD";
   std::vector<u32> values;
-  if (!ParseArgs(args, kUsage, {0xFF, 0xFF}, values, err)) return kExitUsage;
-  const std::optional<u8> address = ParseSlaveAddress(args[0], kUsage, err);
+  if (!ParseArgs(args, "read-word ADDR CMD", {0xFF, 0xFF}, values, err)) return kExitUsage;
+  const std::optional<u8> address = SlaveAddress(values[0], err);
   if (!address) return kExitUsage;
   u16 word = 0;
   const std::string what = "read-word at " + HexText(*address, 2);
@@ -106,10 +101,9 @@ int ReadWordCommand(const TSession& session, const TArgs& args, std::ostream& ou
 }
 
 int WriteWordCommand(const TSession& session, const TArgs& args, std::ostream&, std::ostream& err) {
-  constexpr const char* kUsage = "write-word ADDR CMD WORD";
   std::vector<u32> values;
-  if (!ParseArgs(args, kUsage, {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
-  const std::optional<u8> address = ParseSlaveAddress(args[0], kUsage, err);
+  if (!ParseArgs(args, "write-word ADDR CMD WORD", {0xFF, 0xFF, 0xFFFF}, values, err)) return kExitUsage;
+  const std::optional<u8> address = SlaveAddress(values[0], err);
   if (!address) return kExitUsage;
   const std::string what = "write-word at " + HexText(*address, 2);
   const bool written =

@@ -41,6 +41,10 @@ int AdapterNumber(const std::string& name) {
   return std::atoi(digits.c_str());
 }
 
+bool HoldsAnAdapter(const std::vector<std::string>& entries) {
+  return std::any_of(entries.begin(), entries.end(), [](const std::string& entry) { return AdapterNumber(entry) >= 0; });
+}
+
 std::string ReadLine(const std::string& path) {
   std::ifstream file(path);
   std::string line;
@@ -118,20 +122,13 @@ std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices&
     // driver's adapter is that device's child. Links (driver, subsystem,
     // firmware_node) lead elsewhere in sysfs and are not followed.
     const std::vector<std::string> children = DirectoryEntries(directory);
-    if (std::any_of(children.begin(), children.end(), [](const std::string& child) { return AdapterNumber(child) >= 0; })) {
-      return TKernelSMBusOwner{driver, name, ""};
-    }
+    if (HoldsAnAdapter(children)) return TKernelSMBusOwner{driver, name, ""};
     for (const std::string& child : children) {
       const std::string host = directory + "/" + child;
       struct stat status {};
       if (child.front() == '.' || lstat(host.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
       const std::string hostDriver = LinkTargetName(host + "/driver");
-      const std::vector<std::string> grandchildren = DirectoryEntries(host);
-      if (!hostDriver.empty() && std::any_of(grandchildren.begin(), grandchildren.end(), [](const std::string& entry) {
-            return AdapterNumber(entry) >= 0;
-          })) {
-        return TKernelSMBusOwner{hostDriver, name, child};
-      }
+      if (!hostDriver.empty() && HoldsAnAdapter(DirectoryEntries(host))) return TKernelSMBusOwner{hostDriver, name, child};
     }
   }
   return std::nullopt;
