@@ -469,13 +469,9 @@ TEST(CliSMBus, AddressesAreSevenBitAndTheReservedOnesAreRefused) {
       {"0xA1", "lirrin-cli: address 0xA1 is an 8-bit address with the read bit set: give the 7-bit address 0x50\n"},
   };
   for (const TCase& c : cases) {
-    for (const char* command : {"read-word", "write-word"}) {
-      std::vector<std::string> args = {"--state", state.Path, command, c.Address, "2"};
-      if (std::string(command) == "write-word") args.push_back("0x3F3F");
-      const CliRun run = Cli(args);
-      EXPECT_EQ(run.Exit, kExitUsage) << command << " " << c.Address;
-      EXPECT_EQ(run.Err, c.Err) << command << " " << c.Address;
-    }
+    const CliRun run = Cli({"--state", state.Path, "read-word", c.Address, "2"});
+    EXPECT_EQ(run.Exit, kExitUsage) << c.Address;
+    EXPECT_EQ(run.Err, c.Err) << c.Address;
   }
   EXPECT_EQ(Cli({"--state", state.Path, "amp", "get"}).Out, "volume=7 mute=0 word=0x0707\n");
 }
