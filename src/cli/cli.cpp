@@ -279,9 +279,13 @@ class TBoardSession {
 bool KernelRouteBoardSupported([[maybe_unused]] const std::string& memoryProblem) {
   bool supported = false;
 #if defined(LIRRIN_LINUX_HARDWARE)
-  const TKernelBoardView view = ReadKernelBoardView();
-  supported = memoryProblem.empty() ? !view.MarkedFunction.empty() && HasBoardInfoMarker(*TReadWrite::Instance())
-                                    : view.Supported();
+  if (memoryProblem.empty()) {
+    TKernelBoardView functions;
+    FindMarkedFunction(functions);
+    supported = !functions.MarkedFunction.empty() && HasBoardInfoMarker(*TReadWrite::Instance());
+  } else {
+    supported = ReadKernelBoardView().Supported();
+  }
 #endif
   if (!supported) ShowErrorBox({kNotForThisPlatform, u"Error 0xFFFE", true});
   return supported;

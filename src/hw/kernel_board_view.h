@@ -26,4 +26,8 @@ struct TKernelBoardView {
 
 TKernelBoardView ReadKernelBoardView(const TLinuxDevices& devices = {});
 
+// The functions' part of the view alone, for a check whose other evidence
+// is physical memory.
+void FindMarkedFunction(TKernelBoardView& view, const TLinuxDevices& devices = {});
+
 }  // namespace lirrin

@@ -34,9 +34,7 @@ std::string TKernelBoardView::Evidence() const {
          ", board maker " + (BoardMaker.empty() ? "not shown" : "'" + BoardMaker + "'") + " (sysfs)";
 }
 
-TKernelBoardView ReadKernelBoardView(const TLinuxDevices& devices) {
-  TKernelBoardView view;
-  view.BoardMaker = FirstLine(devices.DmiDirectory + "/board_vendor");
+void FindMarkedFunction(TKernelBoardView& view, const TLinuxDevices& devices) {
   std::vector<std::string> functions;
   if (DIR* entries = opendir(devices.PciDirectory.c_str())) {
     while (const dirent* entry = readdir(entries)) {
@@ -53,9 +51,15 @@ TKernelBoardView ReadKernelBoardView(const TLinuxDevices& devices) {
                              kSupportedSubsystemVendors.end()) {
       view.MarkedFunction = name;
       view.SubsystemVendor = vendor;
-      break;
+      return;
     }
   }
+}
+
+TKernelBoardView ReadKernelBoardView(const TLinuxDevices& devices) {
+  TKernelBoardView view;
+  view.BoardMaker = FirstLine(devices.DmiDirectory + "/board_vendor");
+  FindMarkedFunction(view, devices);
   return view;
 }
 

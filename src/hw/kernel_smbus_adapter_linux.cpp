@@ -194,10 +194,12 @@ bool TKernelSMBusAdapter::Open(const TKernelSMBusOwner& owner, const TLinuxDevic
   for (const std::string& child : DirectoryEntries(host)) {
     const int number = AdapterNumber(child);
     if (number < 0) continue;
-    const bool portZero = ReadLine(host + "/" + child + "/name").find(" port 0 ") != std::string::npos;
+    std::string name = ReadLine(host + "/" + child + "/name");
+    const bool portZero = name.find(" port 0 ") != std::string::npos;
     if (chosen < 0 || (portZero && !chosenIsPortZero) || (portZero == chosenIsPortZero && number < chosen)) {
       chosen = number;
       chosenIsPortZero = portZero;
+      Title = std::move(name);
     }
   }
   if (chosen < 0) {
@@ -206,23 +208,21 @@ bool TKernelSMBusAdapter::Open(const TKernelSMBusOwner& owner, const TLinuxDevic
   }
   Adapter = "i2c-" + std::to_string(chosen);
   AdapterDirectory = host + "/" + Adapter;
-  Title = ReadLine(AdapterDirectory + "/name");
-  // i2c-dev gives each adapter a child of its class; without the module
-  // there is no device to open.
-  if (!Exists(AdapterDirectory + "/i2c-dev")) {
-    ProblemText = "the kernel module i2c-dev is not loaded: load it (modprobe i2c-dev) to reach " + Adapter + " of " +
-                  owner.Driver;
-    return false;
-  }
   const std::string node = devices.DeviceDirectory + "/" + Adapter;
   Device = TOsHandle(open(node.c_str(), O_RDWR | O_CLOEXEC));
   if (!Device.Valid()) {
-    if (errno == EACCES || errno == EPERM) {
+    const int error = errno;
+    if (error == EACCES || error == EPERM) {
       ProblemText = PermissionText(node, devices);
-    } else if (errno == ENOENT) {
+    } else if (!Exists(AdapterDirectory + "/i2c-dev")) {
+      // i2c-dev gives each adapter a child of its class; without the module
+      // there is no device to open.
+      ProblemText = "the kernel module i2c-dev is not loaded: load it (modprobe i2c-dev) to reach " + Adapter +
+                    " of " + owner.Driver;
+    } else if (error == ENOENT) {
       ProblemText = node + " does not exist although i2c-dev is loaded (no devtmpfs or udev on /dev)";
     } else {
-      ProblemText = "cannot open " + node + ": " + std::strerror(errno);
+      ProblemText = "cannot open " + node + ": " + std::strerror(error);
     }
     return false;
   }

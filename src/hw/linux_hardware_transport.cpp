@@ -148,8 +148,19 @@ bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& functi
 }
 
 TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices, TLinuxAccess access)
-    : Memory(std::move(memory)), Access(access), CpuDirectory(devices.CpuDirectory), PciDirectory(devices.PciDirectory) {
-  const TEcamWindow window = ReadMcfg(devices.McfgTable);
+    : Memory(std::move(memory)),
+      Access(access),
+      CpuDirectory(devices.CpuDirectory),
+      PciDirectory(devices.PciDirectory),
+      McfgTable(devices.McfgTable) {}
+
+// The ECAM window and the functions present, learnt at the first request
+// that needs them: the kernel route's platform check reads only the
+// firmware area, and every start of the program pays for each sysfs file.
+void TLinuxHardwareTransport::LearnPciLayout() {
+  if (PciLayoutKnown) return;
+  PciLayoutKnown = true;
+  const TEcamWindow window = ReadMcfg(McfgTable);
   EcamBase = window.Base;
   EcamFirstBus = window.FirstBus;
   EcamLastBus = window.LastBus;
@@ -165,7 +176,10 @@ TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxD
   }
 }
 
-TLinuxHardwareTransport::~TLinuxHardwareTransport() { TMappedPages::ForgetAll(ReadablePages); }
+TLinuxHardwareTransport::~TLinuxHardwareTransport() {
+  TMappedPages::ForgetAll(ReadablePages);
+  if (FirmwareArea != nullptr) munmap(const_cast<u8*>(FirmwareArea), kFirmwareAreaSize);
+}
 
 
 // --- Ports and configuration space -----------------------------------------------
@@ -232,6 +246,7 @@ int TLinuxHardwareTransport::ConfigReader(u32 key, u8 bus, u8 device, u8 functio
 // would be one more way into configuration space.
 bool TLinuxHardwareTransport::ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length,
                                              bool write) {
+  LearnPciLayout();
   const u32 key = u32{bus} << 8 | (device & 0x1Fu) << 3 | (function & 7u);
   if (!Present.test(key)) {
     if (!write) std::memset(bytes, 0xFF, length);
@@ -274,7 +289,8 @@ bool TLinuxHardwareTransport::WritePciConfig(u8 bus, u8 device, u8 function, u16
   return ConfigTransfer(bus, device, function, offset, &value, width, true);
 }
 
-bool TLinuxHardwareTransport::InEcamWindow(u64 address, u32 length) const {
+bool TLinuxHardwareTransport::InEcamWindow(u64 address, u32 length) {
+  LearnPciLayout();
   if (EcamBase == 0) return false;
   const u64 start = EcamBase + (u64{EcamFirstBus} << 20);
   const u64 end = EcamBase + (u64{EcamLastBus + 1} << 20);
@@ -303,28 +319,27 @@ bool TLinuxHardwareTransport::ReadMemory(u64 address, void* buffer, u32 length, 
   if (!RangeValid(address, length, unit)) return false;
   if (length == 0) return true;
   unit = EffectiveUnit(address, unit);
-  if (InEcamWindow(address, length)) return EcamTransfer(address, buffer, length, unit, false);
+  // The firmware area lies below 1 MiB, where no ECAM window is.
   if (address >= kFirmwareAreaBase && address + length <= kFirmwareAreaBase + kFirmwareAreaSize) {
     return FirmwareAreaRead(address, buffer, length);
   }
+  if (InEcamWindow(address, length)) return EcamTransfer(address, buffer, length, unit, false);
   return MappedRead(address, buffer, length, unit);
 }
 
-// The area lies below 1 MiB, which the kernel lets /dev/mem read with one
-// plain read (page mappings are the way only above RAM): one trip into the
-// kernel instead of one per page.
+// The area is mapped whole at its first read and kept: the start's
+// searches go through it several times, and one mapping costs the kernel
+// far less than copying it out page by page (read() of /dev/mem maps and
+// unmaps each page of it in the kernel).
 bool TLinuxHardwareTransport::FirmwareAreaRead(u64 address, void* buffer, u32 length) {
-  if (!FirmwareAreaTried) {
+  if (!FirmwareAreaTried && Memory.Valid()) {
     FirmwareAreaTried = true;
-    std::vector<u8> area(kFirmwareAreaSize);
-    if ((Memory.Valid() && pread(Memory.Native(), area.data(), area.size(), static_cast<off_t>(kFirmwareAreaBase)) ==
-                               static_cast<ssize_t>(area.size())) ||
-        MappedRead(kFirmwareAreaBase, area.data(), kFirmwareAreaSize, kMemUnitDword)) {
-      FirmwareArea = std::move(area);
-    }
+    void* mapped =
+        mmap(nullptr, kFirmwareAreaSize, PROT_READ, MAP_SHARED, Memory.Native(), static_cast<off_t>(kFirmwareAreaBase));
+    if (mapped != MAP_FAILED) FirmwareArea = static_cast<const u8*>(mapped);
   }
-  if (FirmwareArea.empty()) return false;
-  std::memcpy(buffer, FirmwareArea.data() + (address - kFirmwareAreaBase), length);
+  if (FirmwareArea == nullptr) return false;
+  std::memcpy(buffer, FirmwareArea + (address - kFirmwareAreaBase), length);
   return true;
 }
 

@@ -49,10 +49,10 @@ using TPageMappings = std::unordered_map<u64, u8*>;
 class TLinuxHardwareTransport final : public TTransport {
  public:
   // Takes over `memory`, an open descriptor of the physical memory device
-  // (read-write for Full access; for ReadOnly it may hold nothing), and
-  // reads the ECAM window from the MCFG table (none when it cannot be
-  // read). Full access's port requests need the I/O privilege the factory
-  // below acquires for the process.
+  // (read-write for Full access; for ReadOnly it may hold nothing). The ECAM
+  // window comes from the MCFG table (none when it cannot be read). Full
+  // access's port requests need the I/O privilege the factory below
+  // acquires for the process.
   TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices, TLinuxAccess access = TLinuxAccess::Full);
   ~TLinuxHardwareTransport() override;
   TLinuxHardwareTransport(const TLinuxHardwareTransport&) = delete;
@@ -78,7 +78,8 @@ class TLinuxHardwareTransport final : public TTransport {
   std::string ConfigFile(u8 bus, u8 device, u8 function) const;
   bool ConfigTransfer(u8 bus, u8 device, u8 function, u16 offset, void* bytes, u32 length, bool write);
   int ConfigReader(u32 key, u8 bus, u8 device, u8 function);
-  bool InEcamWindow(u64 address, u32 length) const;
+  void LearnPciLayout();
+  bool InEcamWindow(u64 address, u32 length);
   bool EcamTransfer(u64 address, void* buffer, u32 length, u32 unit, bool write);
   bool MappedRead(u64 address, void* buffer, u32 length, u32 unit);
   bool FirmwareAreaRead(u64 address, void* buffer, u32 length);
@@ -87,15 +88,16 @@ class TLinuxHardwareTransport final : public TTransport {
   TLinuxAccess Access;
   std::string CpuDirectory;
   std::string PciDirectory;
+  std::string McfgTable;
+  bool PciLayoutKnown = false;  // the ECAM window and Present below
   TPageMappings ReadablePages;  // kept for the transport's life
   std::bitset<65536> Present;  // the functions that have configuration files, by bus << 8 | device << 3 | function
   std::unordered_map<u32, TOsHandle> ConfigReaders;  // opened for reading, kept, by the same key
   u64 EcamBase = 0;  // of bus 0; 0 without a window
   u32 EcamFirstBus = 0, EcamLastBus = 0;
-  // The firmware area E0000h-FFFFFh, copied at its first read: the start's
-  // searches read it several times, and it does not change while the
-  // machine runs. Empty until then, or when it could not be read.
-  std::vector<u8> FirmwareArea;
+  // The firmware area E0000h-FFFFFh, mapped read-only at its first read;
+  // null until then, or when it could not be mapped.
+  const u8* FirmwareArea = nullptr;
   bool FirmwareAreaTried = false;
 };
 
