@@ -190,6 +190,10 @@ class TBoardSession {
     return true;
   }
 
+  // Why the read-only transport cannot read physical memory; empty when it
+  // can (or another transport is in use).
+  const std::string& MemoryProblem() const { return MemoryProblemText; }
+
  private:
   // Linux: its own interfaces. Windows: the platform's transport (a null
   // transport in the seams), the program's kernel driver, which is loaded
@@ -230,13 +234,6 @@ class TBoardSession {
     return false;
 #endif
   }
-
- public:
-  // Why the read-only transport cannot read physical memory; empty when it
-  // can (or another transport is in use).
-  const std::string& MemoryProblem() const { return MemoryProblemText; }
-
- private:
 
   // The driver's own request handling in front of the board, with the RAM
   // that the operating system manages as the driver would learn it.

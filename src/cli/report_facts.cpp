@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <initializer_list>
 #include <vector>
 
@@ -188,9 +187,7 @@ void ProbeAmplifier(TReportFacts& facts, TWordPath* words, const std::string& ro
 std::string DmiStrings(const std::string& directory, std::initializer_list<const char*> files) {
   std::string text;
   for (const char* name : files) {
-    std::ifstream file(directory + "/" + name);
-    std::string value;
-    std::getline(file, value);
+    const std::string value = FirstLineOf(directory + "/" + name);
     text += (text.empty() ? "" : " / ") + (value.empty() ? std::string("-") : value);
   }
   return text + " (sysfs)";

@@ -1,28 +1,12 @@
 #include "hw/kernel_board_view.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <vector>
 
 #include "support/board_maker.h"
 
 namespace lirrin {
-
-namespace {
-
-std::string FirstLine(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-  return line;
-}
-
-}  // namespace
 
 bool TKernelBoardView::Supported() const { return !MarkedFunction.empty() && BoardMaker == kBoardMakerName; }
 
@@ -35,17 +19,8 @@ std::string TKernelBoardView::Evidence() const {
 }
 
 void FindMarkedFunction(TKernelBoardView& view, const TLinuxDevices& devices) {
-  std::vector<std::string> functions;
-  if (DIR* entries = opendir(devices.PciDirectory.c_str())) {
-    while (const dirent* entry = readdir(entries)) {
-      u32 bus = 0, device = 0, function = 0;
-      if (PciFunctionName(entry->d_name, bus, device, function)) functions.emplace_back(entry->d_name);
-    }
-    closedir(entries);
-  }
-  std::sort(functions.begin(), functions.end());
-  for (const std::string& name : functions) {
-    const std::string text = FirstLine(devices.PciDirectory + "/" + name + "/subsystem_vendor");
+  for (const std::string& name : PciFunctionNames(devices.PciDirectory)) {
+    const std::string text = FirstLineOf(devices.PciDirectory + "/" + name + "/subsystem_vendor");
     const auto vendor = static_cast<u16>(std::strtoul(text.c_str(), nullptr, 16));
     if (!text.empty() && std::find(kSupportedSubsystemVendors.begin(), kSupportedSubsystemVendors.end(), vendor) !=
                              kSupportedSubsystemVendors.end()) {
@@ -58,7 +33,9 @@ void FindMarkedFunction(TKernelBoardView& view, const TLinuxDevices& devices) {
 
 TKernelBoardView ReadKernelBoardView(const TLinuxDevices& devices) {
   TKernelBoardView view;
-  view.BoardMaker = FirstLine(devices.DmiDirectory + "/board_vendor");
+  // Firmware pads some strings with blanks; the kernel shows them as they are.
+  view.BoardMaker = FirstLineOf(devices.DmiDirectory + "/board_vendor");
+  view.BoardMaker.erase(view.BoardMaker.find_last_not_of(" \r") + 1);
   FindMarkedFunction(view, devices);
   return view;
 }

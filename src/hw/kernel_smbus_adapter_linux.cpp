@@ -45,13 +45,6 @@ bool HoldsAnAdapter(const std::vector<std::string>& entries) {
   return std::any_of(entries.begin(), entries.end(), [](const std::string& entry) { return AdapterNumber(entry) >= 0; });
 }
 
-std::string ReadLine(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  return line;
-}
-
 // The last component of the symbolic link `path` points to ("driver" links
 // name the driver so); empty when it is no link.
 std::string LinkTargetName(const std::string& path) {
@@ -107,13 +100,11 @@ std::string PermissionText(const std::string& node, const TLinuxDevices& devices
 }  // namespace
 
 std::optional<TKernelSMBusOwner> KernelOwnedSMBusController(const TLinuxDevices& devices) {
-  for (const std::string& name : DirectoryEntries(devices.PciDirectory)) {
-    u32 bus = 0, device = 0, function = 0;
-    if (!PciFunctionName(name, bus, device, function)) continue;
+  for (const std::string& name : PciFunctionNames(devices.PciDirectory)) {
     const std::string directory = devices.PciDirectory + "/" + name;
     const std::string driver = LinkTargetName(directory + "/driver");
     if (driver.empty()) continue;
-    const u32 classCode = static_cast<u32>(std::strtoul(ReadLine(directory + "/class").c_str(), nullptr, 16));
+    const u32 classCode = static_cast<u32>(std::strtoul(FirstLineOf(directory + "/class").c_str(), nullptr, 16));
     if ((classCode >> 8) == 0x0C05) return TKernelSMBusOwner{driver, name, ""};
     if ((classCode >> 8) != 0x0601) continue;
     // Bridges whose SMBus host lives in the bridge (PIIX4 style): the
@@ -138,7 +129,7 @@ std::vector<TKernelAdapterEntry> KernelI2cAdapters(const TLinuxDevices& devices)
   std::vector<std::pair<int, TKernelAdapterEntry>> numbered;
   for (const std::string& entry : DirectoryEntries(devices.I2cDirectory)) {
     const int number = AdapterNumber(entry);
-    if (number >= 0) numbered.push_back({number, {entry, ReadLine(devices.I2cDirectory + "/" + entry + "/name")}});
+    if (number >= 0) numbered.push_back({number, {entry, FirstLineOf(devices.I2cDirectory + "/" + entry + "/name")}});
   }
   std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<TKernelAdapterEntry> adapters;
@@ -194,7 +185,7 @@ bool TKernelSMBusAdapter::Open(const TKernelSMBusOwner& owner, const TLinuxDevic
   for (const std::string& child : DirectoryEntries(host)) {
     const int number = AdapterNumber(child);
     if (number < 0) continue;
-    std::string name = ReadLine(host + "/" + child + "/name");
+    std::string name = FirstLineOf(host + "/" + child + "/name");
     const bool portZero = name.find(" port 0 ") != std::string::npos;
     if (chosen < 0 || (portZero && !chosenIsPortZero) || (portZero == chosenIsPortZero && number < chosen)) {
       chosen = number;

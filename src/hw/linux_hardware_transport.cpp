@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <x86intrin.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -143,8 +144,28 @@ std::string SystemError(const std::string& what) { return what + ": " + std::str
 
 }  // namespace
 
+std::string FirstLineOf(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  return line;
+}
+
 bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function) {
   return std::sscanf(name.c_str(), "0000:%2x:%2x.%1x", &bus, &device, &function) == 3;
+}
+
+std::vector<std::string> PciFunctionNames(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* entries = opendir(directory.c_str())) {
+    while (const dirent* entry = readdir(entries)) {
+      u32 bus = 0, device = 0, function = 0;
+      if (PciFunctionName(entry->d_name, bus, device, function)) names.emplace_back(entry->d_name);
+    }
+    closedir(entries);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TLinuxHardwareTransport::TLinuxHardwareTransport(TOsHandle memory, const TLinuxDevices& devices, TLinuxAccess access)

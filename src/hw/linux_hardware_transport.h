@@ -101,9 +101,17 @@ class TLinuxHardwareTransport final : public TTransport {
   bool FirmwareAreaTried = false;
 };
 
+// The first line of a small text file, such as sysfs's one-value files,
+// without its newline; empty when the file cannot be read.
+std::string FirstLineOf(const std::string& path);
+
 // Whether `name` is a PCI function's sysfs name, "0000:BB:DD.F" (segment 0),
 // and its bus, device and function.
 bool PciFunctionName(const std::string& name, u32& bus, u32& device, u32& function);
+
+// The functions' names in `directory` (sysfs's list of PCI devices), in
+// order: "0000:00:00.0" first.
+std::vector<std::string> PciFunctionNames(const std::string& directory);
 
 // Opens the machine's hardware, or returns nullptr and sets `reason` to one
 // line saying why it cannot be reached (not root, no physical memory device,
