@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "support/interrupts.h"
@@ -9,13 +8,16 @@ namespace lirrin {
 
 namespace {
 
-std::atomic<int> gHolders{0};
+// The count and the event change together under the lock, so the event is
+// set exactly while no one holds, whatever the threads' interleaving.
+std::mutex gHoldersLock;
+int gHolders = 0;
 HANDLE gNoHolders = nullptr;  // manual-reset event, set while no one holds
 std::once_flag gInstalled;
 
 // Returning FALSE hands the event on: the default handler ends the process.
 BOOL WINAPI WaitForTheHolders(DWORD) {
-  if (gHolders.load() > 0) WaitForSingleObject(gNoHolders, 5000);
+  WaitForSingleObject(gNoHolders, 5000);
   return FALSE;
 }
 
@@ -26,11 +28,13 @@ TInterruptsHeldOff::TInterruptsHeldOff() {
     gNoHolders = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     SetConsoleCtrlHandler(WaitForTheHolders, TRUE);
   });
-  if (gHolders.fetch_add(1) == 0) ResetEvent(gNoHolders);
+  const std::lock_guard<std::mutex> lock(gHoldersLock);
+  if (gHolders++ == 0) ResetEvent(gNoHolders);
 }
 
 TInterruptsHeldOff::~TInterruptsHeldOff() {
-  if (gHolders.fetch_sub(1) == 1) SetEvent(gNoHolders);
+  const std::lock_guard<std::mutex> lock(gHoldersLock);
+  if (--gHolders == 0) SetEvent(gNoHolders);
 }
 
 }  // namespace lirrin
